@@ -1,0 +1,34 @@
+// Each command of kestravon-cli lives in its own file and registers itself here, so commands can
+// be added without touching the program's entry point.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace kfr::cli {
+
+// Options every command shares.
+struct GlobalOptions {
+    bool json = false;      // machine-readable output on stdout
+    bool noProgress = false;
+    int exitCode = 0;       // set by the command that ran
+};
+
+using CommandSetup = std::function<void(CLI::App& app, GlobalOptions& global)>;
+
+struct CommandRegistration {
+    CommandRegistration(std::string order, CommandSetup setup);
+};
+
+// Registered commands, sorted by their order key so --help lists them in a stable order.
+std::vector<CommandSetup> registeredCommands();
+
+// Runs the whole program (used by main and by tests). Returns the exit code.
+int runCli(int argc, char** argv);
+
+}  // namespace kfr::cli

@@ -1,0 +1,97 @@
+// File and block-device sector sources: O_RDONLY descriptors read with pread.
+#include "storage/sector_source.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kfr::storage {
+
+namespace {
+
+Error openError(const std::string& path, int err)
+{
+    Error e;
+    e.path = path;
+    e.detail = std::strerror(err);
+    e.kind = (err == EACCES || err == EPERM) ? ErrorKind::PermissionDenied : ErrorKind::OpenFailed;
+    return e;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<FileSectorSource>> FileSectorSource::open(const std::string& path)
+{
+    // Read-only and nothing else: the medium being recovered must never be written.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return openError(path, errno);
+
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        return openError(path, err);
+    }
+    std::uint64_t size = 0;
+    if (S_ISBLK(st.st_mode)) {
+        std::uint64_t bytes = 0;
+        if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) size = bytes;
+    } else if (S_ISREG(st.st_mode)) {
+        size = static_cast<std::uint64_t>(st.st_size);
+    } else if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        Error e{ErrorKind::OpenFailed, 0, path, "is a folder, not a disk or image file"};
+        return e;
+    }
+    return std::unique_ptr<FileSectorSource>(new FileSectorSource(fd, path, size));
+}
+
+FileSectorSource::FileSectorSource(int fd, std::string path, std::uint64_t byteSize)
+    : m_fd(fd), m_path(std::move(path)), m_byteSize(byteSize), m_sectorCount((byteSize + kSectorSize - 1) / kSectorSize)
+{
+}
+
+FileSectorSource::~FileSectorSource()
+{
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+bool FileSectorSource::read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const
+{
+    const std::uint64_t want = static_cast<std::uint64_t>(count) * kSectorSize;
+    if (buffer.size() < want) return false;
+    if (count == 0) return true;
+    if (sector > (UINT64_MAX >> 9)) return false;
+    std::uint64_t offset = byteOffsetOf(sector);
+    std::uint64_t done = 0;
+    while (done < want) {
+        const ssize_t n = ::pread(m_fd, buffer.data() + done, want - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break;  // end of medium: the tail keeps what it held
+        done += static_cast<std::uint64_t>(n);
+    }
+    return done > 0;
+}
+
+bool readSectors(const std::string& path, std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer)
+{
+    auto src = FileSectorSource::open(path);
+    if (!src) return false;
+    return (*src)->read(sector, count, buffer);
+}
+
+Result<std::unique_ptr<SectorSource>> openSource(const std::string& path)
+{
+    auto src = FileSectorSource::open(path);
+    if (!src) return src.error();
+    return std::unique_ptr<SectorSource>(std::move(src).value());
+}
+
+}  // namespace kfr::storage

@@ -1,0 +1,82 @@
+// Implementation of the shared test helpers.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace kfr::test {
+
+std::string fixturePath(const std::string& name)
+{
+    const std::string path = std::string(KFR_FIXTURE_DIR) + "/" + name;
+    if (!std::filesystem::exists(path)) ADD_FAILURE() << "fixture missing: " << path;
+    return path;
+}
+
+std::vector<std::uint8_t> readFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string fileDigest(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::uint64_t hash = 1469598103934665603ULL;
+    std::uint64_t size = 0;
+    char buf[1 << 16];
+    while (in) {
+        in.read(buf, sizeof buf);
+        const std::streamsize n = in.gcount();
+        for (std::streamsize i = 0; i < n; ++i) {
+            hash ^= static_cast<std::uint8_t>(buf[i]);
+            hash *= 1099511628211ULL;
+        }
+        size += static_cast<std::uint64_t>(n);
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%016llx:%llu", static_cast<unsigned long long>(hash),
+                  static_cast<unsigned long long>(size));
+    return text;
+}
+
+TempDir::TempDir()
+{
+    static std::atomic<int> counter{0};
+    const auto base = std::filesystem::temp_directory_path() / "kfr-tests";
+    std::filesystem::create_directories(base);
+    m_path = (base / (std::to_string(::getpid()) + "-" + std::to_string(counter++))).string();
+    std::filesystem::remove_all(m_path);
+    std::filesystem::create_directories(m_path);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+bool FaultySectorSource::read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const
+{
+    if (sector >= m_end) return false;
+    for (std::uint64_t s = sector; s < sector + count; ++s)
+        if (m_bad.count(s)) return false;
+    if (sector + count > m_end) {
+        // Short read at the early end: only the sectors before it arrive.
+        const auto n = static_cast<std::uint32_t>(m_end - sector);
+        return m_inner.read(sector, n, buffer.first(static_cast<std::size_t>(n) * storage::kSectorSize));
+    }
+    return m_inner.read(sector, count, buffer);
+}
+
+std::uint64_t FaultySectorSource::sectorCount() const
+{
+    return std::min(m_end, m_inner.sectorCount());
+}
+
+}  // namespace kfr::test

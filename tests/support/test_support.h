@@ -1,0 +1,71 @@
+// Shared test helpers: fixture paths, a sector source that fails where told, a recording
+// observer, and a file digest for proving a medium was not changed.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "storage/progress.h"
+#include "storage/sector_source.h"
+
+namespace kfr::test {
+
+// Path of an unpacked fixture image ("fat16_basic.img"); fails the test when it is missing.
+std::string fixturePath(const std::string& name);
+
+// 64-bit FNV-1a digest of a whole file plus its size; enough to notice any write.
+std::string fileDigest(const std::string& path);
+
+// Reads all bytes of a file.
+std::vector<std::uint8_t> readFileBytes(const std::string& path);
+
+// A fresh empty folder under the test temp area, removed by the caller's TempDir.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Wraps a source and fails reads that touch chosen sectors; can also end the medium early.
+class FaultySectorSource final : public storage::SectorSource {
+public:
+    explicit FaultySectorSource(const storage::SectorSource& inner) : m_inner(inner) {}
+    void failSector(std::uint64_t sector) { m_bad.insert(sector); }
+    void truncateAt(std::uint64_t sector) { m_end = sector; }
+
+    bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override;
+    std::uint64_t sectorCount() const override;
+    const std::string& path() const override { return m_inner.path(); }
+
+private:
+    const storage::SectorSource& m_inner;
+    std::set<std::uint64_t> m_bad;
+    std::uint64_t m_end = UINT64_MAX;
+};
+
+class RecordingObserver : public ScanObserver {
+public:
+    void onStage(const std::string& text) override { stages.push_back(text); }
+    void onProgress(std::uint64_t position, std::uint64_t, std::uint64_t high) override
+    {
+        ++progressCalls;
+        lastPosition = position;
+        lastHigh = high;
+    }
+    void onProblem(const Error& e) override { problems.push_back(e); }
+
+    std::vector<std::string> stages;
+    std::vector<Error> problems;
+    std::uint64_t progressCalls = 0;
+    std::uint64_t lastPosition = 0;
+    std::uint64_t lastHigh = 0;
+};
+
+}  // namespace kfr::test
