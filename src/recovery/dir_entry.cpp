@@ -1,0 +1,151 @@
+// FAT directory entry decoding.
+#include "recovery/dir_entry.h"
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+#include "recovery/text_encoding.h"
+
+namespace kfr::recovery {
+
+namespace {
+
+constexpr std::size_t kAttrOffset = 11;
+constexpr std::size_t kClusterHighOffset = 20;
+constexpr std::size_t kTimeOffset = 22;
+constexpr std::size_t kDateOffset = 24;
+constexpr std::size_t kClusterLowOffset = 26;
+constexpr std::size_t kSizeOffset = 28;
+// Where the 13 UTF-16 characters of a long-name entry lie.
+constexpr std::array<std::size_t, 13> kLongNameCharOffsets = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+constexpr std::size_t kMaxLongName = 255;
+
+bool isInvalidNameChar(char32_t c)
+{
+    if (c >= 1 && c <= 31) return true;
+    if (c >= 0x80 && c <= 0xFF) return true;
+    switch (c) {
+    case '"': case '\\': case '/': case '?': case '*': case '<': case '>': case '|': case ':': return true;
+    default: return false;
+    }
+}
+
+std::string trimmed(const std::string& s)
+{
+    const auto a = s.find_first_not_of(' ');
+    if (a == std::string::npos) return {};
+    return s.substr(a, s.find_last_not_of(' ') - a + 1);
+}
+
+}  // namespace
+
+std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip)
+{
+    auto skipped = [&](EntrySkip why) -> std::optional<DirItem> {
+        if (skip) *skip = why;
+        return std::nullopt;
+    };
+    if (e.size() < kEntrySize) return skipped(EntrySkip::TooShort);
+    if (e[0] == 0x00) return skipped(EntrySkip::EndMark);
+    if (e[0] == '.' && e[3] == ' ') return skipped(EntrySkip::DotEntry);
+    const std::uint8_t attr = e[kAttrOffset];
+    if (attr == kAttrLongName) return skipped(EntrySkip::LongNamePart);
+
+    // Spaces are dropped wherever they stand, inside the base name too.
+    std::string raw;
+    for (std::size_t i = 0; i < 8; ++i)
+        if (e[i] != ' ') raw += static_cast<char>(e[i]);
+    if (e[8] != ' ') raw += '.';
+    for (std::size_t i = 8; i < 11; ++i)
+        if (e[i] != ' ') raw += static_cast<char>(e[i]);
+
+    DirItem item;
+    if (!raw.empty() && static_cast<std::uint8_t>(raw[0]) == kDeletedMark) {
+        item.deleted = true;
+        raw[0] = '_';
+    }
+    const std::u32string text = decodeWindows1252(raw);
+    for (char32_t c : text)
+        if (isInvalidNameChar(c)) return skipped(EntrySkip::InvalidName);
+
+    item.shortName = toUtf8(text);
+    item.name = item.shortName;
+    item.attr = attr;
+    item.time = readLe16(e, kTimeOffset);
+    item.date = readLe16(e, kDateOffset);
+    item.size = readLe32(e, kSizeOffset);
+    item.firstCluster = readLe16(e, kClusterLowOffset);
+    if (fat32) item.firstCluster |= static_cast<std::uint32_t>(readLe16(e, kClusterHighOffset)) << 16;
+    if (skip) *skip = EntrySkip::None;
+    return item;
+}
+
+std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
+                           const storage::SectorSource& source)
+{
+    std::vector<std::uint16_t> name;
+    std::array<std::uint8_t, storage::kSectorSize> previous{};
+    Bytes current = sector;
+    std::int64_t offset = static_cast<std::int64_t>(byteOffset);
+    std::uint64_t currentNumber = sectorNumber;
+    bool firstEntry = true;
+    for (;;) {
+        offset -= static_cast<std::int64_t>(kEntrySize);
+        if (offset < 0) {
+            // The name may begin in the sector before, even across a cluster boundary.
+            if (currentNumber == 0 || !source.read(currentNumber - 1, 1, previous)) break;
+            current = Bytes(previous);
+            --currentNumber;
+            offset = static_cast<std::int64_t>(storage::kSectorSize - kEntrySize);
+        }
+        const Bytes entry = current.subspan(static_cast<std::size_t>(offset), kEntrySize);
+        if (entry[kAttrOffset] != kAttrLongName) break;
+        bool ended = false;
+        for (std::size_t off : kLongNameCharOffsets) {
+            const std::uint16_t ch = readLe16(entry, off);
+            if (ch == 0x0000) {
+                ended = true;
+                break;
+            }
+            name.push_back(ch);
+        }
+        if (firstEntry && name.empty()) return {};
+        firstEntry = false;
+        if (ended || name.size() > kMaxLongName) break;
+    }
+    return utf16ToUtf8(name);
+}
+
+std::string finalName(const std::string& longName, const std::string& shortName)
+{
+    if (longName.empty()) return shortName;
+    std::string name = longName;
+    if (trimmed(name).find('.') == std::string::npos) {
+        const auto dot = shortName.rfind('.');
+        if (dot != std::string::npos) name += trimmed(shortName.substr(dot));
+    }
+    return name;
+}
+
+std::string formatFatDate(std::uint16_t date)
+{
+    static constexpr std::array<const char*, 12> kMonths = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    const unsigned day = date & 0x1F;
+    const unsigned month = (date >> 5) & 0x0F;
+    const unsigned year = ((date >> 9) & 0x7F) + 1980;
+    char text[32];
+    std::snprintf(text, sizeof text, "%02u-%s-%04u", day, (month >= 1 && month <= 12) ? kMonths[month - 1] : "ERR",
+                  year);
+    return text;
+}
+
+std::string formatFatTime(std::uint16_t time)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02u:%02u:%02u", (time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2);
+    return text;
+}
+
+}  // namespace kfr::recovery

@@ -1,0 +1,64 @@
+// One 32-byte FAT directory entry turned into a named item, the long name gathered from the
+// entries in front of it, and the date and time texts shown for it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "storage/bytes.h"
+#include "storage/sector_source.h"
+
+namespace kfr::recovery {
+
+inline constexpr std::size_t kEntrySize = 32;
+inline constexpr std::uint8_t kAttrLongName = 0x0F;
+inline constexpr std::uint8_t kAttrDirectory = 0x10;
+inline constexpr std::uint8_t kDeletedMark = 0xE5;
+
+// Why an entry yields no item.
+enum class EntrySkip {
+    None,
+    EndMark,       // byte 0 is 0x00: nothing follows in this sector (or directory)
+    DotEntry,      // "." or ".."
+    LongNamePart,  // attribute 0x0F: read backwards by longNameBefore
+    InvalidName,   // control characters, reserved punctuation or bytes 0x80..0xFF after conversion
+    TooShort,      // fewer than 32 bytes given
+};
+
+struct DirItem {
+    std::string shortName;   // 8.3 name, UTF-8, deleted mark replaced by '_'
+    std::string name;        // final name: the long name when there is one, else the short name
+    bool deleted = false;
+    std::uint32_t firstCluster = 0;
+    std::uint32_t size = 0;
+    std::uint8_t attr = 0;
+    std::uint16_t date = 0;
+    std::uint16_t time = 0;
+    std::uint64_t sector = 0;      // absolute sector of the entry
+    std::uint32_t byteOffset = 0;  // offset of the entry in that sector
+
+    bool isDirectory() const { return (attr & kAttrDirectory) != 0; }
+};
+
+// Decodes one entry; fat32 decides whether the high cluster word counts. Returns nothing for a
+// skipped entry and says why through skip. The final name is the short name here; callers that
+// have the sector use longNameBefore and finalName.
+std::optional<DirItem> decodeEntry(Bytes entry, bool fat32, EntrySkip* skip = nullptr);
+
+// The long name stored in the long-name entries just before the entry at byteOffset of sector
+// (whose absolute number is sectorNumber), or "" when there is none. Crossing to the previous
+// sector reads it from source.
+std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
+                           const storage::SectorSource& source);
+
+// The long name when there is one, with the short name's extension appended when the long name
+// has none; otherwise the short name.
+std::string finalName(const std::string& longName, const std::string& shortName);
+
+// "05-MAR-2009"; months outside 1..12 show as ERR.
+std::string formatFatDate(std::uint16_t date);
+// "23:59:58".
+std::string formatFatTime(std::uint16_t time);
+
+}  // namespace kfr::recovery

@@ -1,0 +1,77 @@
+// Directory walk over sectors and cluster chains.
+#include "recovery/directory_listing.h"
+
+#include <vector>
+
+#include "volumes/cluster_chain.h"
+
+namespace kfr::recovery {
+
+namespace {
+
+enum class SectorOutcome { Continue, EndDirectory, Stop };
+
+SectorOutcome visitSector(const DirectoryContext& ctx, Bytes sector, std::uint64_t number, bool endMarkEndsDirectory,
+                          const std::function<bool(const DirItem&)>& onItem)
+{
+    const bool fat32 = ctx.params->isFat32();
+    for (std::size_t off = 0; off + kEntrySize <= sector.size(); off += kEntrySize) {
+        if (ctx.stopRequested && ctx.stopRequested->load()) return SectorOutcome::Stop;
+        EntrySkip skip = EntrySkip::None;
+        auto item = decodeEntry(sector.subspan(off, kEntrySize), fat32, &skip);
+        if (!item) {
+            if (skip == EntrySkip::EndMark)
+                return endMarkEndsDirectory ? SectorOutcome::EndDirectory : SectorOutcome::Continue;
+            continue;
+        }
+        item->sector = number;
+        item->byteOffset = static_cast<std::uint32_t>(off);
+        item->name = finalName(longNameBefore(sector, off, number, *ctx.source), item->shortName);
+        if (!onItem(*item)) return SectorOutcome::Stop;
+    }
+    return SectorOutcome::Continue;
+}
+
+}  // namespace
+
+void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule rule,
+                   const std::function<bool(const DirItem&)>& onItem)
+{
+    if (!ctx.source || !ctx.params) return;
+    const auto& p = *ctx.params;
+    const auto& source = *ctx.source;
+    ProgressReporter report(ctx.observer);
+    std::vector<std::uint8_t> buffer(storage::kSectorSize);
+
+    auto readOrReport = [&](std::uint64_t sector) {
+        if (source.read(sector, 1, buffer)) return true;
+        report.problem(Error{ErrorKind::ReadFailed, sector, source.path(), "directory sector unreadable"});
+        return false;
+    };
+
+    if (dir.root && p.isFat16()) {
+        const bool endsDirectory = rule == EndMarkRule::EndsDirectory;
+        for (std::uint32_t i = 0; i < p.rootSectors; ++i) {
+            const std::uint64_t s = p.rootStart + i;
+            if (!readOrReport(s)) continue;
+            const auto outcome = visitSector(ctx, buffer, s, endsDirectory, onItem);
+            if (outcome != SectorOutcome::Continue) return;
+        }
+        return;
+    }
+
+    const std::uint32_t first = dir.root ? static_cast<std::uint32_t>(p.rootStart) : dir.firstCluster;
+    const bool endsDirectory = rule != EndMarkRule::EndsSector;
+    if (p.spc == 0) return;
+    for (std::uint32_t cluster : volumes::walkClusterChain(source, p, first, ctx.stopRequested)) {
+        if (cluster == 0) continue;
+        const std::uint64_t start = p.clusterSector(cluster);
+        for (std::uint32_t i = 0; i < p.spc; ++i) {
+            if (!readOrReport(start + i)) continue;
+            const auto outcome = visitSector(ctx, buffer, start + i, endsDirectory, onItem);
+            if (outcome != SectorOutcome::Continue) return;
+        }
+    }
+}
+
+}  // namespace kfr::recovery

@@ -1,0 +1,38 @@
+// Visiting the entries of one FAT directory: the FAT16 root's fixed sectors, or a folder's (and
+// the FAT32 root's) cluster chain.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "recovery/dir_entry.h"
+#include "storage/progress.h"
+#include "storage/sector_source.h"
+#include "volumes/volume_parameters.h"
+
+namespace kfr::recovery {
+
+// What an end mark (first byte 0x00) ends. Listing files ends a folder at its first end mark but
+// keeps reading the FAT16 root's next sector; naming folders from the root ends only the sector.
+enum class EndMarkRule { EndsDirectory, EndsSector, EndsDirectoryExceptFat16Root };
+
+struct DirectoryContext {
+    const storage::SectorSource* source = nullptr;
+    const volumes::VolumeParameters* params = nullptr;
+    const std::atomic<bool>* stopRequested = nullptr;  // tested before every entry
+    ScanObserver* observer = nullptr;                    // told about unreadable sectors
+};
+
+// The root directory is the FAT16 root or the FAT32 root cluster; any other folder by its cluster.
+struct DirectoryRef {
+    bool root = false;
+    std::uint32_t firstCluster = 0;
+};
+
+// Calls onItem for every entry that decodes to an item (directories included; the caller
+// filters), with its final name. Returning false from onItem ends the listing.
+void listDirectory(const DirectoryContext& context, DirectoryRef directory, EndMarkRule rule,
+                   const std::function<bool(const DirItem&)>& onItem);
+
+}  // namespace kfr::recovery

@@ -1,0 +1,94 @@
+// Moving found folders from the FolderTable into the results tree: every folder under its parent,
+// top-level folders under "Root", and folders whose parent is lost under "Lumo_Miscellaneous".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "recovery/folder_table.h"
+#include "recovery/results_tree.h"
+
+namespace kfr::recovery {
+
+// One folder placed in the tree. Nodes are kept in insertion order; that order is the work
+// queue of the tree walk, so nodes appended during a walk are visited by the same walk.
+struct FolderNode {
+    std::string name;
+    ItemId item = kNoItem;
+    std::uint32_t self = 0;
+    std::uint32_t parent = 0;
+    std::uint64_t date = 0;
+    std::uint64_t time = 0;
+    bool visited = false;   // its directory was read to name its children
+    bool deleted = false;
+    std::uint64_t cluster0Start = 0;
+};
+
+// Self cluster -> tree item, one row per placed folder, in placement order.
+class ClusterIndex {
+public:
+    ItemId find(std::uint64_t self) const;
+    bool contains(std::uint64_t self) const { return m_map.count(self) != 0; }
+    void add(std::uint64_t self, ItemId item);
+    void setItem(std::uint64_t self, ItemId item);
+    const std::vector<std::pair<std::uint64_t, ItemId>>& rows() const { return m_rows; }
+    void clear();
+
+private:
+    std::unordered_map<std::uint64_t, std::size_t> m_map;
+    std::vector<std::pair<std::uint64_t, ItemId>> m_rows;
+};
+
+// Names folders whose record has no name: "DIR_1", "DIR_2", ... The count lives as long as the
+// program, across scans, so the owner keeps one instance for the whole session.
+class DirNamer {
+public:
+    std::string next() { return "DIR_" + std::to_string(m_next++); }
+
+private:
+    std::uint32_t m_next = 1;
+};
+
+// Everything a FAT or NTFS scan leaves for browsing and saving.
+struct FolderResults {
+    FolderTable table;
+    ResultTree tree;
+    std::vector<FolderNode> nodes;
+    ClusterIndex clusterIndex;
+    std::uint64_t folderCount = 0;  // folders placed
+    bool loadingLog = false;        // a recovery log is being rebuilt: no index lookups
+
+    FolderNode* nodeOf(ItemId item);
+    const FolderNode* nodeOf(ItemId item) const;
+    // The node named "Lumo_Miscellaneous", or nullptr.
+    const FolderNode* orphanNode() const;
+};
+
+// Places one folder under parentItem (kNoItem: under "Root", creating it when needed) unless its
+// self cluster was placed before, in which case the earlier item is returned.
+ItemId insertFolderNode(FolderResults& results, ItemId parentItem, const std::string& name, std::uint32_t self,
+                        std::uint32_t parent, std::uint64_t date, std::uint64_t time, bool deleted,
+                        std::uint64_t cluster0Start = 0);
+
+// Places every row whose parent is parentCluster under item and removes it from the table, which
+// must be sorted by parent. With useRecordCluster0Start, a row's Cluster0Start column goes into
+// its node (scans that mix several volumes).
+void placeChildFolders(FolderResults& results, DirNamer& namer, std::uint32_t parentCluster, ItemId item,
+                       bool useRecordCluster0Start = false);
+
+// Gives every row whose parent is neither rootParent nor the self of any row the orphan parent.
+// The table must be sorted by self. rootParent is 0 for FAT and 5 for NTFS.
+void reparentOrphans(FolderTable& table, std::uint32_t rootParent = 0);
+
+// Puts every row still in the table under the orphan folder (under "Root" when there is none).
+void placeRemainingFolders(FolderResults& results);
+
+// Empties the table, the tree, the index and the nodes, and zeroes the folder counter.
+void clearResults(FolderResults& results);
+
+// "Documents \Photos": the names from below the top item down to the item.
+std::string folderPathText(const ResultTree& tree, ItemId item);
+
+}  // namespace kfr::recovery

@@ -1,0 +1,72 @@
+// Cluster chain walk over the first FAT.
+#include "volumes/cluster_chain.h"
+
+#include <unordered_set>
+
+#include "storage/bytes.h"
+
+namespace kfr::volumes {
+
+namespace {
+// FAT sectors fetched per read: chains mostly run forward through neighbouring FAT sectors.
+constexpr std::uint32_t kCacheSectors = 64;
+}  // namespace
+
+FatReader::FatReader(const storage::SectorSource& source, const VolumeParameters& params)
+    : m_source(source), m_params(params)
+{
+}
+
+bool FatReader::entry(std::uint32_t cluster, std::uint32_t& value)
+{
+    if (m_params.firstFat == 0) return false;
+    const bool fat16 = m_params.isFat16();
+    const std::uint32_t perSector = fat16 ? 256 : 128;
+    const std::uint64_t fatSector = cluster / perSector;
+    // A FAT sector past the FAT's own size belongs to something else.
+    if (fatSector > m_params.spf) return false;
+    if (fatSector < m_cacheFirst || fatSector >= m_cacheFirst + m_cacheCount) {
+        const std::uint64_t available = static_cast<std::uint64_t>(m_params.spf) + 1 - fatSector;
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kCacheSectors, available));
+        m_cache.assign(static_cast<std::size_t>(count) * storage::kSectorSize, 0);
+        if (!m_source.read(m_params.firstFat + fatSector, count, m_cache)) {
+            // Retry the single sector so one bad sector does not blank its neighbours.
+            m_cache.assign(storage::kSectorSize, 0);
+            m_cacheFirst = UINT64_MAX;
+            m_cacheCount = 0;
+            if (!m_source.read(m_params.firstFat + fatSector, 1, m_cache)) return false;
+            m_cacheFirst = fatSector;
+            m_cacheCount = 1;
+        } else {
+            m_cacheFirst = fatSector;
+            m_cacheCount = count;
+        }
+    }
+    const std::size_t index = static_cast<std::size_t>(fatSector - m_cacheFirst) * storage::kSectorSize +
+                              static_cast<std::size_t>(cluster % perSector) * (fat16 ? 2 : 4);
+    value = fat16 ? readLe16(m_cache, index) : readLe32(m_cache, index);
+    return true;
+}
+
+ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeParameters& params,
+                              std::uint32_t firstCluster, const std::atomic<bool>* stopRequested)
+{
+    ClusterChain chain{firstCluster};
+    FatReader fat(source, params);
+    const bool fat16 = params.isFat16();
+    const std::uint32_t highest = fat16 ? 0xFFFE : 0x0FFFFFFE;
+    std::unordered_set<std::uint32_t> seen{firstCluster};
+    std::uint32_t c = firstCluster;
+    for (;;) {
+        if (stopRequested && stopRequested->load()) break;
+        std::uint32_t next = 0;
+        if (!fat.entry(c, next)) break;
+        if (next < 2 || next > highest) break;
+        if (!seen.insert(next).second) break;
+        chain.push_back(next);
+        c = next;
+    }
+    return chain;
+}
+
+}  // namespace kfr::volumes

@@ -1,0 +1,142 @@
+// Geometry inference from directory clusters.
+#include "volumes/infer_parameters.h"
+
+#include <array>
+#include <vector>
+
+#include "storage/bytes.h"
+
+namespace kfr::volumes {
+
+namespace {
+
+constexpr std::uint32_t kBlockSectors = 256;
+
+// "." entry then ".." entry at the start of a sector.
+bool isDirectoryStart(Bytes s)
+{
+    return s.size() >= 64 && s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ';
+}
+
+bool isClusterSize(std::uint64_t q)
+{
+    return q >= 1 && q <= 128 && (q & (q - 1)) == 0;
+}
+
+struct Anchor {
+    bool held = false;
+    std::uint64_t sector = 0;
+    std::uint32_t cluster = 0;
+};
+
+// Tries to pair the directory at sector s with the anchor; on success fills p.
+bool pairWithAnchor(const Anchor& anchor, std::uint64_t s, std::uint32_t k, std::uint64_t first, VolumeParameters& p)
+{
+    const std::uint32_t ca = anchor.cluster;
+    const std::uint64_t a = anchor.sector;
+    if (ca < 2 || k == ca || k == 0xFFFFFFFFu || k >= s || k >= a) return false;
+    const std::uint32_t d = k - ca;  // wraps when k < ca; the checks below then reject the pair
+    const std::uint64_t n = s - a;
+    if (d == 0 || n % d != 0) return false;
+    const std::uint64_t q = n / d;
+    if (!isClusterSize(q)) return false;
+    // Both directories must put cluster 0 at the same sector.
+    if (static_cast<std::uint64_t>(ca) * q > a || static_cast<std::uint64_t>(k) * q > s) return false;
+    if (a - static_cast<std::uint64_t>(ca) * q != s - static_cast<std::uint64_t>(k) * q) return false;
+
+    const std::uint64_t cluster2 = a - (static_cast<std::uint64_t>(ca) - 2) * q;
+    if (cluster2 < first + p.reserveSectors) return false;
+    const std::uint64_t gap = cluster2 - first - p.reserveSectors;  // FATs (and FAT16 root) before cluster 2
+    std::uint64_t spf = 0;
+    if (p.isFat16()) {
+        if (gap < 32) return false;
+        spf = (gap - 32) / 2;
+        p.rootStart = first + p.reserveSectors + 2 * spf;
+    } else {
+        spf = gap / 2;
+    }
+    if (spf == 0 || spf > 0xFFFFFFFFULL) return false;
+    p.spc = static_cast<std::uint32_t>(q);
+    p.cluster0Start = a - static_cast<std::uint64_t>(ca) * q;
+    p.spf = static_cast<std::uint32_t>(spf);
+    p.firstFat = first + p.reserveSectors;
+    p.secondFat = first + p.reserveSectors + spf;
+    return true;
+}
+
+}  // namespace
+
+Result<VolumeParameters> inferFatParameters(const InferenceContext& ctx)
+{
+    const auto& sel = ctx.selection;
+    const bool fat16 = sel.partType == kFat16;
+    if (!fat16 && sel.partType != kFat32)
+        return Error{ErrorKind::InvalidArgument, sel.firstSector, {}, "inference needs a FAT16 or FAT32 selection"};
+    if (!ctx.source) return Error{ErrorKind::OpenFailed, 0, sel.devicePath, "no source"};
+    const auto& source = *ctx.source;
+    const std::uint64_t first = sel.firstSector;
+    const std::uint64_t last = sel.lastSector;
+
+    VolumeParameters p;
+    p.partType = sel.partType;
+
+    // The first FAT begins with the media byte 0xF8 followed by 0xFF; the last match in the window
+    // where formatters put it wins.
+    const std::uint64_t windowStart = fat16 ? first : first + 30;
+    const std::uint32_t windowLength = fat16 ? 10 : 30;
+    p.reserveSectors = fat16 ? 1 : 32;
+    {
+        std::array<std::uint8_t, storage::kSectorSize> s{};
+        for (std::uint32_t i = 0; i < windowLength; ++i) {
+            if (!source.read(windowStart + i, 1, s)) continue;
+            if (s[0] == 0xF8 && s[1] == 0xFF) p.reserveSectors = static_cast<std::uint32_t>(windowStart + i - first);
+        }
+    }
+    if (fat16) {
+        p.rootSectors = 32;
+    } else {
+        p.rootSectors = 0;
+        p.rootStart = 2;
+    }
+
+    ProgressReporter progress(ctx.observer);
+    progress.stage(kCalculatingParamsText);
+    progress.begin(first, last);
+
+    Anchor anchor;
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(kBlockSectors) * storage::kSectorSize);
+    for (std::uint64_t blockStart = first; blockStart <= last; blockStart += kBlockSectors) {
+        if (ctx.stopRequested && ctx.stopRequested->load()) return Error{ErrorKind::Stopped, blockStart, {}, "stopped"};
+        progress.update(blockStart);
+        const std::uint64_t remaining = last - blockStart + 1;
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockSectors, remaining));
+        std::fill(block.begin(), block.end(), 0);
+        const bool blockRead = source.read(blockStart, count, block);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::uint64_t s = blockStart + i;
+            Bytes sector(block.data() + static_cast<std::size_t>(i) * storage::kSectorSize, storage::kSectorSize);
+            std::array<std::uint8_t, storage::kSectorSize> single{};
+            if (!blockRead) {
+                // One bad sector must not hide the rest of the block: read it sector by sector.
+                if (!source.read(s, 1, single)) continue;
+                sector = Bytes(single);
+            }
+            if (!isDirectoryStart(sector)) continue;
+            const std::uint32_t self = (static_cast<std::uint32_t>(readLe16(sector, 20)) << 16) | readLe16(sector, 26);
+            if (!anchor.held) {
+                if (self >= 2 && self <= 0xFFFFFFFEu) anchor = Anchor{true, s, self};
+                continue;
+            }
+            const std::uint32_t k = fat16 ? readLe16(sector, 26) : self;
+            VolumeParameters candidate = p;
+            if (pairWithAnchor(anchor, s, k, first, candidate)) {
+                progress.finish();
+                return candidate;
+            }
+        }
+    }
+    progress.finish();
+    return Error{ErrorKind::Implausible, first, sel.devicePath, "no two directories agree on a geometry"};
+}
+
+}  // namespace kfr::volumes
