@@ -1,0 +1,297 @@
+// The FAT half of Basic Search: parameters, the directory-cluster sweep and the tree build.
+#include "recovery/basic_scan.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <unordered_map>
+
+#include "recovery/directory_listing.h"
+#include "storage/bytes.h"
+#include "volumes/boot_parameters.h"
+#include "volumes/infer_parameters.h"
+
+namespace kfr::recovery {
+
+namespace {
+
+constexpr std::uint32_t kBlockSectors = 512;  // 256 KiB per read: sequential-read speed
+constexpr std::size_t kMaxKeptProblems = 100;
+
+bool stopped(const BasicScanContext& ctx)
+{
+    return ctx.stopRequested && ctx.stopRequested->load();
+}
+
+void noteProblem(BasicScanResult& result, ProgressReporter& report, const Error& e)
+{
+    ++result.unreadableSectors;
+    if (result.problems.size() < kMaxKeptProblems) result.problems.push_back(e);
+    report.problem(e);
+}
+
+// A directory's first sector: "." entry then ".." entry.
+bool looksLikeDirectoryStart(Bytes s)
+{
+    return s.size() >= 64 && s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ';
+}
+
+std::uint32_t entryCluster(Bytes entry, bool fat32)
+{
+    std::uint32_t c = readLe16(entry, 26);
+    if (fat32) c |= static_cast<std::uint32_t>(readLe16(entry, 20)) << 16;
+    return c;
+}
+
+// Examines the first sector of one cluster and appends a record when it is a directory that names
+// itself.
+void examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector, const volumes::VolumeParameters& p,
+                    BasicScanResult& result, std::uint64_t& rowNumber)
+{
+    if (!looksLikeDirectoryStart(first)) return;
+    const bool fat32 = p.isFat32();
+    if (entryCluster(first, fat32) != cluster) return;
+    FolderRecord r;
+    r.name = "DIR" + std::to_string(rowNumber);
+    r.sector = sector;
+    r.self = cluster;
+    r.parent = entryCluster(first.subspan(32), fat32);
+    r.date = readLe16(first, 24);
+    r.time = readLe16(first, 22);
+    r.size = readLe32(first, 28);
+    r.attr = first[11];
+    if (p.isFat16()) r.sysId = "0";
+    result.folders.table.append(std::move(r));
+    ++rowNumber;
+    ++result.directoriesFound;
+}
+
+void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result,
+                           ProgressReporter& report)
+{
+    result.folders.table.append(makeOrphanRecord(ctx.orphanTimeWord));
+
+    const std::uint64_t last = ctx.selection.lastSector;
+    char status[96];
+    std::snprintf(status, sizeof status, kSectorsScannedFormat, static_cast<unsigned long long>(last));
+    report.stage(status);
+
+    const auto& source = *ctx.source;
+    const std::uint64_t start = p.clusterSector(2);
+    report.begin(start, last);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(kBlockSectors) * storage::kSectorSize);
+    std::array<std::uint8_t, storage::kSectorSize> single{};
+    std::uint32_t cluster = 2;
+    std::uint64_t rowNumber = 1;
+    const std::uint32_t clustersPerBlock = kBlockSectors / p.spc;
+
+    for (std::uint64_t blockSector = start; blockSector < last || blockSector == start; blockSector += kBlockSectors) {
+        if (stopped(ctx)) {
+            result.end = ScanEnd::Stopped;
+            break;
+        }
+        report.update(blockSector);
+        // A clean buffer each time: a short read at the end of the medium must not leave the
+        // previous block's directories to be found twice.
+        std::fill(block.begin(), block.end(), 0);
+        const bool blockRead = source.read(blockSector, kBlockSectors, block);
+        for (std::uint32_t i = 0; i < clustersPerBlock; ++i, ++cluster) {
+            const std::uint64_t sector = blockSector + static_cast<std::uint64_t>(i) * p.spc;
+            Bytes first(block.data() + static_cast<std::size_t>(i) * p.spc * storage::kSectorSize, storage::kSectorSize);
+            if (!blockRead) {
+                // Only each cluster's first sector matters: try those one by one, so a single bad
+                // sector does not hide the other directories of its block.
+                if (sector >= source.sectorCount() && source.sectorCount() != 0) continue;
+                if (!source.read(sector, 1, single)) {
+                    noteProblem(result, report, Error{ErrorKind::ReadFailed, sector, source.path(), "unreadable sector"});
+                    continue;
+                }
+                first = Bytes(single);
+            }
+            examineCluster(first, cluster, sector, p, result, rowNumber);
+        }
+        if (blockSector >= last) break;
+    }
+    report.finish();
+}
+
+// Gives rows whose parent is the root the names their root entries carry.
+void nameFromRoot(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result)
+{
+    FolderTable& table = result.folders.table;
+    // Rows with parent 0 open the table sorted by parent; the first row per cluster takes the name.
+    std::unordered_map<std::uint32_t, std::size_t> rootRows;
+    for (std::size_t i = 0; i < table.slotCount() && table.at(i).parent == 0; ++i) rootRows.emplace(table.at(i).self, i);
+    if (rootRows.empty()) return;
+
+    const std::size_t rowsToName = table.size() > 0 ? table.size() - 1 : 0;  // all but the orphan row
+    std::size_t named = 0;
+    // The tree is built from what was found even after Stop, so naming ignores the stop request.
+    DirectoryContext dctx{ctx.source, &p, nullptr, ctx.observer};
+    listDirectory(dctx, DirectoryRef{true, 0}, EndMarkRule::EndsSector, [&](const DirItem& item) {
+        const auto it = rootRows.find(item.firstCluster);
+        if (it != rootRows.end()) {
+            FolderRecord& row = table.at(it->second);
+            row.name = item.name;
+            if (item.deleted) row.deleted = true;
+            ++named;
+        }
+        // On FAT32 the root is a chain that may be long; stop once every row could have a name.
+        return !(p.isFat32() && named >= rowsToName);
+    });
+}
+
+void buildFatTree(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result,
+                  ProgressReporter& report)
+{
+    FolderResults& r = result.folders;
+    DirNamer fallbackNamer;
+    DirNamer& namer = ctx.namer ? *ctx.namer : fallbackNamer;
+
+    report.stage(kSearchingLostDirectoriesText);
+    r.table.sortBySelf();
+    reparentOrphans(r.table, 0);
+    r.table.sortByParent();
+
+    r.tree.clear();
+    r.nodes.clear();
+    r.clusterIndex.clear();
+    r.folderCount = 0;
+    const ItemId root = r.tree.add(kNoItem, kRootName, 0);
+    report.stage(kStoringDirectoryInfoText);
+
+    nameFromRoot(ctx, p, result);
+
+    // Top level: every row whose parent is the root directory, the orphan folder among them.
+    for (std::size_t i = 0; i < r.table.slotCount() && r.table.at(i).parent == 0; ++i) {
+        if (!r.table.isLive(i)) continue;
+        const FolderRecord& row = r.table.at(i);
+        insertFolderNode(r, root, row.name, row.self, row.parent, row.date, row.time, row.deleted);
+        r.table.remove(i);
+    }
+    r.tree.item(root).expanded = true;
+    r.tree.item(root).name = kRootName;
+    r.tree.item(root).image = 0;
+
+    // Breadth of the node list: nodes appended here are visited by this same loop.
+    report.begin(0, r.table.size() + r.folderCount);
+    for (std::size_t n = 0; n < r.nodes.size() && !r.table.empty(); ++n) {
+        placeChildFolders(r, namer, r.nodes[n].self, r.nodes[n].item);
+        report.update(r.folderCount);
+    }
+    placeRemainingFolders(r);
+    r.table.clear();
+    report.finish();
+
+    // Name subfolders from their parents' own directories.
+    report.begin(0, r.nodes.size());
+    for (std::size_t n = 0; n < r.nodes.size(); ++n) {
+        FolderNode& node = r.nodes[n];
+        if (node.self == kOrphanCluster) {
+            node.visited = true;
+            continue;
+        }
+        if (r.tree.children(node.item).empty()) {
+            // Nothing to name below it; reading its directory would change nothing.
+            node.visited = true;
+            continue;
+        }
+        nameChildFolders(*ctx.source, p, r, node.item);
+        report.update(n);
+    }
+    report.finish();
+}
+
+}  // namespace
+
+bool resultsAreEmpty(const FolderResults& r)
+{
+    if (r.tree.empty()) return true;
+    const ItemId top = r.tree.firstTopLevel();
+    const auto& kids = r.tree.children(top);
+    if (r.tree.topLevel().size() > 1) return false;
+    if (kids.empty()) return true;
+    return kids.size() == 1 && r.tree.item(kids[0]).name == kOrphanName && r.tree.children(kids[0]).empty();
+}
+
+void nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                      FolderResults& results, ItemId folder, const std::atomic<bool>* stopRequested)
+{
+    FolderNode* node = results.nodeOf(folder);
+    if (!node) return;
+    node->visited = true;
+    const std::uint32_t self = node->self;
+    const auto ownIndex = static_cast<std::size_t>(results.tree.item(folder).node);
+
+    // Children to name: the tree children of this folder whose parent cluster is this folder.
+    std::unordered_map<std::uint32_t, std::vector<std::size_t>> bySelf;
+    for (ItemId child : results.tree.children(folder)) {
+        const auto idx = results.tree.item(child).node;
+        if (idx < 0) continue;
+        const FolderNode& cn = results.nodes[static_cast<std::size_t>(idx)];
+        if (cn.parent == self && static_cast<std::size_t>(idx) >= ownIndex) bySelf[cn.self].push_back(static_cast<std::size_t>(idx));
+    }
+    if (bySelf.empty()) return;
+    for (auto& [cluster, list] : bySelf) std::sort(list.begin(), list.end());
+
+    DirectoryContext dctx{&source, &params, stopRequested, nullptr};
+    listDirectory(dctx, DirectoryRef{false, self}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
+        const auto it = bySelf.find(item.firstCluster);
+        if (it != bySelf.end()) {
+            FolderNode& child = results.nodes[it->second.front()];
+            child.name = item.name;
+            results.tree.item(child.item).name = item.name;
+            if (item.deleted) child.deleted = true;
+        }
+        return true;
+    });
+}
+
+BasicScanResult runBasicScan(const BasicScanContext& ctx)
+{
+    BasicScanResult result;
+    ProgressReporter report(ctx.observer);
+    const auto& sel = ctx.selection;
+    const bool fat = sel.partType == volumes::kFat16 || sel.partType == volumes::kFat32;
+
+    if (!ctx.source) {
+        result.end = ScanEnd::Failed;
+        result.folders.tree.add(kNoItem, kRootName, 0);
+        result.foundNothing = true;
+        return result;
+    }
+
+    if (sel.partType == volumes::kNtfs) {
+        runNtfsRecordScan(ctx, result);
+        result.foundNothing = resultsAreEmpty(result.folders);
+        return result;
+    }
+
+    if (fat) {
+        auto boot = volumes::readBootParameters(*ctx.source, sel);
+        if (boot) {
+            result.params = *boot;
+            result.paramsFromBootSector = true;
+        } else {
+            volumes::InferenceContext ictx{ctx.source, sel, ctx.stopRequested, ctx.observer};
+            auto inferred = volumes::inferFatParameters(ictx);
+            if (inferred) {
+                result.params = *inferred;
+            } else {
+                result.paramsFailed = true;
+                if (inferred.error().kind == ErrorKind::Stopped) result.end = ScanEnd::Stopped;
+            }
+        }
+        if (!result.paramsFailed) {
+            if (!stopped(ctx)) scanDirectoryClusters(ctx, result.params, result, report);
+            else result.end = ScanEnd::Stopped;
+            buildFatTree(ctx, result.params, result, report);
+        }
+    }
+
+    if (result.folders.tree.empty()) result.folders.tree.add(kNoItem, kRootName, 0);
+    result.foundNothing = resultsAreEmpty(result.folders);
+    if (stopped(ctx) && result.end == ScanEnd::Finished) result.end = ScanEnd::Stopped;
+    return result;
+}
+
+}  // namespace kfr::recovery
