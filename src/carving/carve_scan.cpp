@@ -1,0 +1,397 @@
+// One carving pass and the two-pass search around it.
+#include "carving/carve_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace kfr::carving {
+
+namespace {
+
+// A name is taken when an earlier search wrote into the same destination; the numbering moves
+// past taken names, but not forever.
+constexpr int kMaxNameTries = 1000000;
+
+// The records of one distinct offset, indexed by their first header byte, so a candidate costs
+// one byte look-up per offset and only records whose first byte matches are compared in full.
+struct OffsetGroup {
+    std::int32_t offset = 0;
+    std::array<std::uint32_t, 257> first{};  // records of byte b: indexes [first[b], first[b+1])
+    std::vector<std::uint32_t> records;      // table indexes, table order within a byte
+};
+
+std::vector<OffsetGroup> buildIndex(const SignatureTables& tables)
+{
+    std::vector<OffsetGroup> groups;
+    for (const std::int32_t offset : tables.offsets) {
+        OffsetGroup g;
+        g.offset = offset;
+        std::array<std::uint32_t, 256> counts{};
+        for (const auto& rec : tables.table)
+            if (rec.offset == offset && rec.headerLen > 0) ++counts[rec.header[0]];
+        for (int b = 0; b < 256; ++b) g.first[b + 1] = g.first[b] + counts[b];
+        g.records.resize(g.first[256]);
+        std::array<std::uint32_t, 256> fill{};
+        for (std::uint32_t i = 0; i < tables.table.size(); ++i) {
+            const auto& rec = tables.table[i];
+            if (rec.offset != offset || rec.headerLen <= 0) continue;
+            g.records[g.first[rec.header[0]] + fill[rec.header[0]]++] = i;
+        }
+        if (!g.records.empty()) groups.push_back(std::move(g));
+    }
+    return groups;
+}
+
+enum class Fetch { Data, Missing, EndOfMedium, Cancelled };
+
+class PassRunner {
+public:
+    PassRunner(CarveContext& ctx, CarvePass pass, CarvedFileSink& sink)
+        : m_ctx(ctx), m_pass(pass), m_sink(sink), m_reporter(ctx.observer), m_buffer(kBlockBytes)
+    {
+    }
+
+    CarveOutcome run(std::string_view kind)
+    {
+        CarveOutcome outcome;
+        m_reporter.stage(passTitle(m_pass, kind));
+        if (m_ctx.signatures.table.empty()) return outcome;
+        m_index = buildIndex(m_ctx.signatures);
+        m_reporter.begin(m_ctx.startSector, m_ctx.endSector);
+
+        bool stopped = false;
+        if (!openDevice()) {
+            const Error e{ErrorKind::OpenFailed, m_ctx.startSector, m_ctx.devicePath, kMediaRemovedText};
+            if (ask(e) == MediaAction::CancelSearching) stopped = true;
+        }
+
+        std::uint64_t current = m_ctx.startSector;
+        while (!stopped && !m_failure) {
+            if (m_ctx.stopRequested.load(std::memory_order_relaxed) || !m_ctx.scanRunning.load(std::memory_order_relaxed)) {
+                stopped = true;
+                break;
+            }
+            std::uint32_t valid = kBlockBytes;
+            const Fetch got = fetch(current, valid);
+            if (got == Fetch::Cancelled) {
+                stopped = true;
+                break;
+            }
+            if (got == Fetch::EndOfMedium) break;
+            if (got == Fetch::Data) {
+                probe(valid);
+            } else {
+                // The pending files keep their size and the place of every later byte: the
+                // block that could not be read stands in their content as zeros.
+                ++outcome.unreadableBlocks;
+                std::fill(m_buffer.begin(), m_buffer.end(), 0);
+            }
+            if (!m_failure) walk(valid);
+            m_reporter.update(std::min(current + (kBlockSectors - 1), m_ctx.endSector));
+            if (m_ctx.endSector - current < kBlockSectors) break;
+            current += kBlockSectors;
+            ++m_blockIndex;
+        }
+        finishAll();
+        m_device.reset();
+
+        if (stopped) m_ctx.stopRequested.store(true);
+        if (m_failure) {
+            outcome.ending = CarveEnding::Failed;
+            outcome.error = m_failure;
+        } else if (stopped) {
+            outcome.ending = CarveEnding::Stopped;
+        } else {
+            m_reporter.finish();
+        }
+        return outcome;
+    }
+
+private:
+    bool openDevice()
+    {
+        auto opened = m_ctx.openDevice ? m_ctx.openDevice() : storage::openSource(m_ctx.devicePath);
+        if (!opened) {
+            m_device.reset();
+            m_reporter.problem(opened.error());
+            return false;
+        }
+        m_device = std::move(opened).value();
+        return true;
+    }
+
+    MediaAction ask(const Error& failure)
+    {
+        if (m_standingRetry) return MediaAction::RetryAndContinue;
+        if (!m_ctx.mediaPrompt) return MediaAction::Closed;
+        const MediaAnswer answer = m_ctx.mediaPrompt->askDeviceUnavailable(failure);
+        if (answer.action == MediaAction::RetryAndContinue && answer.applyUntilDone) m_standingRetry = true;
+        return answer.action;
+    }
+
+    bool readInto(std::uint64_t current, std::uint32_t& valid)
+    {
+        const std::uint64_t known = m_device->sectorCount();
+        std::uint64_t sectors = kBlockSectors;
+        if (known) sectors = std::min<std::uint64_t>(sectors, known - current);
+        valid = static_cast<std::uint32_t>(sectors * storage::kSectorSize);
+        // The medium ends in this block: a short read leaves the buffer's tail as it was, and
+        // the previous block's bytes must not be carved (or matched) a second time.
+        if (known && current + kBlockSectors >= known) std::fill(m_buffer.begin(), m_buffer.end(), 0);
+        return m_device->read(current, static_cast<std::uint32_t>(sectors), m_buffer);
+    }
+
+    Fetch fetch(std::uint64_t current, std::uint32_t& valid)
+    {
+        if (!m_device) {
+            const Error e{ErrorKind::OpenFailed, current, m_ctx.devicePath, kMediaRemovedText};
+            switch (ask(e)) {
+            case MediaAction::CancelSearching: return Fetch::Cancelled;
+            case MediaAction::Closed: return Fetch::Missing;
+            case MediaAction::RetryAndContinue:
+                if (!openDevice()) return Fetch::Missing;
+                break;
+            }
+        }
+        const std::uint64_t known = m_device->sectorCount();
+        if (known && current >= known) return Fetch::EndOfMedium;
+        if (readInto(current, valid)) return Fetch::Data;
+
+        const Error e{ErrorKind::ReadFailed, current, m_ctx.devicePath, "the block could not be read"};
+        if (m_ctx.endSector - current < kQuietFailureSectors) {
+            m_reporter.problem(e);
+            return Fetch::Missing;
+        }
+        switch (ask(e)) {
+        case MediaAction::CancelSearching: return Fetch::Cancelled;
+        case MediaAction::Closed: break;
+        case MediaAction::RetryAndContinue:
+            if (openDevice() && m_device->sectorCount() > current && readInto(current, valid)) return Fetch::Data;
+            break;
+        }
+        m_reporter.problem(e);
+        return Fetch::Missing;
+    }
+
+    void probe(std::uint32_t valid)
+    {
+        const std::uint8_t* block = m_buffer.data();
+        const auto& table = m_ctx.signatures.table;
+        for (std::uint32_t candidate = 0; candidate < valid; candidate += storage::kSectorSize) {
+            std::uint32_t matchNumber = 0;
+            for (const OffsetGroup& g : m_index) {
+                const std::int64_t pos = static_cast<std::int64_t>(candidate) + g.offset - 1;
+                if (pos < 0 || pos >= valid) continue;  // probes never leave the block
+                const std::uint8_t b = block[pos];
+                for (std::uint32_t k = g.first[b]; k < g.first[b + 1]; ++k) {
+                    const FileType1& rec = table[g.records[k]];
+                    if (pos + rec.headerLen > valid) continue;
+                    if (std::memcmp(block + pos, rec.header.data(), static_cast<std::size_t>(rec.headerLen)) != 0)
+                        continue;
+                    openCarvedFile(rec, candidate, matchNumber++);
+                    if (m_failure) return;
+                }
+            }
+        }
+    }
+
+    void write(PendingCarve& entry, std::uint32_t from, std::uint32_t to)
+    {
+        if (to <= from || !entry.file || m_failure) return;
+        auto written = entry.file->write(Bytes(m_buffer.data() + from, to - from));
+        if (!written) m_failure = written.error();
+    }
+
+    void openCarvedFile(const FileType1& rec, std::uint32_t candidate, std::uint32_t matchNumber)
+    {
+        // A header in a later sector ends every file still open: each takes this block's bytes
+        // up to the new header's sector, whatever its maximum size.
+        if (!m_ctx.queue.empty() && !(m_queueBlock == m_blockIndex && m_queueCandidate == candidate)) {
+            for (auto& entry : m_ctx.queue)
+                if (!entry.full) write(entry, entry.inFirstBlock ? entry.startOffset : 0, candidate);
+            finishAll();
+            if (m_failure) return;
+        }
+        m_running = 0;
+        const std::string key = rec.key();
+        PendingCarve entry;
+        for (int tries = 0;; ++tries) {
+            if (tries == kMaxNameTries) {
+                m_failure = Error{ErrorKind::WriteFailed, 0, passFolder(m_ctx.destination, m_pass) + key,
+                                  "no free file name is left for this type"};
+                return;
+            }
+            entry.name = nameCarvedFile(m_ctx.results.fileTypes, key);
+            auto created = m_sink.create(m_pass, key, entry.name);
+            if (!created) {
+                m_failure = created.error();
+                return;
+            }
+            if (created->file) {
+                entry.file = std::move(created->file);
+                entry.savedPath = std::move(created->savedPath);
+                break;
+            }
+        }
+        entry.ext = rec.ext;
+        entry.maxSizeText = rec.maxSizeText;
+        entry.maxSize = rec.maxSize();
+        entry.matchNumber = matchNumber;
+        entry.startOffset = candidate;
+        entry.inFirstBlock = true;
+        m_ctx.queue.push_back(std::move(entry));
+        m_queueBlock = m_blockIndex;
+        m_queueCandidate = candidate;
+    }
+
+    // After the last candidate of a block: every pending file takes its share of the block
+    // and those whose maximum size the running size now exceeds are finished.
+    void walk(std::uint32_t valid)
+    {
+        auto& queue = m_ctx.queue;
+        std::size_t i = 0;
+        while (i < queue.size()) {
+            PendingCarve& entry = queue[i];
+            const auto maxSize = static_cast<std::uint64_t>(entry.maxSize);
+            if (i == 0) m_running += std::min<std::uint64_t>(kBlockBytes - entry.startOffset, maxSize);
+            const bool exceeded = m_running > maxSize;
+            if (entry.inFirstBlock) {
+                // The first block counts from the file's sector on, cut to the maximum size.
+                const std::uint64_t end = std::min<std::uint64_t>(valid, entry.startOffset + maxSize);
+                write(entry, entry.startOffset, static_cast<std::uint32_t>(std::max<std::uint64_t>(end, entry.startOffset)));
+                // A file cut inside its block is complete: taking bytes from a later block would
+                // leave a hole in it.
+                if (entry.startOffset + maxSize < kBlockBytes) entry.full = true;
+            } else if (!exceeded && !entry.full) {
+                write(entry, 0, valid);
+            }
+            if (exceeded) {
+                finish(entry);
+                queue.erase(queue.begin() + static_cast<std::ptrdiff_t>(i));
+                continue;
+            }
+            entry.startOffset = 0;
+            entry.inFirstBlock = false;
+            ++i;
+        }
+    }
+
+    void finish(PendingCarve& entry)
+    {
+        if (entry.file) {
+            auto closed = entry.file->close();
+            if (!closed && !m_failure) m_failure = closed.error();
+            entry.file.reset();
+        }
+        if (m_pass == CarvePass::General) {
+            ++m_ctx.results.generalFound;
+            ++m_ctx.results.generalTotal;
+        } else {
+            ++m_ctx.results.thoroughFound;
+            ++m_ctx.results.thoroughTotal;
+        }
+        addCarvedResult(m_ctx.results, entry.ext.empty() ? entry.ext : entry.ext.substr(1), entry.name,
+                        entry.savedPath, m_pass, m_ctx.observer);
+    }
+
+    void finishAll()
+    {
+        for (auto& entry : m_ctx.queue) finish(entry);
+        m_ctx.queue.clear();
+    }
+
+    CarveContext& m_ctx;
+    CarvePass m_pass;
+    CarvedFileSink& m_sink;
+    ProgressReporter m_reporter;
+    std::vector<std::uint8_t> m_buffer;
+    std::vector<OffsetGroup> m_index;
+    std::unique_ptr<storage::SectorSource> m_device;
+    bool m_standingRetry = false;
+    std::uint64_t m_running = 0;  // bytes counted for the pending files since the last match
+    std::uint64_t m_blockIndex = 0;
+    std::uint64_t m_queueBlock = UINT64_MAX;
+    std::uint32_t m_queueCandidate = 0;
+    std::optional<Error> m_failure;
+};
+
+}  // namespace
+
+std::string passTitle(CarvePass pass, std::string_view kind)
+{
+    const std::string k(kind);
+    if (pass == CarvePass::General) return "(Searching files based on:  General " + k + " Recovery Procedure)";
+    return "(Searching files based on:  Thorough " + k + " Scanning Algorithm)";
+}
+
+Status prepareSignatureSearch(CarveContext& ctx)
+{
+    if (ctx.endSector <= ctx.startSector) return Error{ErrorKind::InvalidArgument, 0, {}, kEndSectorMessage};
+    for (const auto& row : ctx.extensions.rows) {
+        if (!row.ticked || ctx.results.fileTypes.find(row.key)) continue;
+        FileTypeRow fresh;
+        fresh.fileTypes = row.key;
+        fresh.folderName = row.key;
+        ctx.results.fileTypes.rows.push_back(std::move(fresh));
+    }
+    if (ctx.extensions.tickedKeys().empty())
+        return Error{ErrorKind::InvalidArgument, 0, {}, kSelectExtensionMessage};
+    ctx.signatures.clear();
+    if (auto loaded = loadSignatureFile(ctx.generalFile, ctx.extensions, ctx.signatures); !loaded)
+        return loaded.error();
+    ctx.scanRunning.store(true);
+    ctx.stopRequested.store(false);
+    return okStatus();
+}
+
+CarveOutcome carveRange(CarveContext& ctx, CarvePass pass, std::string_view kind)
+{
+    std::unique_ptr<FolderSink> folder;
+    CarvedFileSink* sink = ctx.sink;
+    if (!sink) {
+        folder = std::make_unique<FolderSink>(ctx.destination);
+        sink = folder.get();
+    }
+    PassRunner runner(ctx, pass, *sink);
+    return runner.run(kind);
+}
+
+CarveOutcome runSignatureSearch(CarveContext& ctx)
+{
+    CarveOutcome outcome;
+    if (ctx.endSector <= ctx.startSector) {
+        outcome.ending = CarveEnding::Failed;
+        outcome.error = Error{ErrorKind::InvalidArgument, 0, {}, kEndSectorMessage};
+        return outcome;
+    }
+    outcome = carveRange(ctx, CarvePass::General);
+    ctx.signatures.clear();
+    if (outcome.ending == CarveEnding::Finished && !ctx.stopRequested.load() && ctx.thorough) {
+        if (auto loaded = loadSignatureFile(ctx.thoroughFile, ctx.extensions, ctx.signatures); !loaded) {
+            outcome.ending = CarveEnding::Failed;
+            outcome.error = loaded.error();
+        } else if (!ctx.signatures.table.empty() && !ctx.signatures.offsets.empty()) {
+            for (auto& row : ctx.results.fileTypes.rows) {
+                row.count = 0;
+                row.folderName = row.fileTypes;
+            }
+            const CarveOutcome thorough = carveRange(ctx, CarvePass::Thorough);
+            outcome.ending = thorough.ending;
+            outcome.error = thorough.error;
+            outcome.unreadableBlocks += thorough.unreadableBlocks;
+            outcome.thoroughRan = true;
+        }
+    }
+    ctx.stopRequested.store(false);
+    return outcome;
+}
+
+void resetSignatureSearch(CarveContext& ctx)
+{
+    ctx.results.clear();
+    ctx.signatures.clear();
+    ctx.queue.clear();
+}
+
+}  // namespace kfr::carving

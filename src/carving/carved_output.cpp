@@ -1,0 +1,246 @@
+// Output folders, numbered names, the per-type summary and the list of carved files, and the
+// writer that puts carved bytes on disk.
+#include "carving/carved_output.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "export/output_names.h"
+
+namespace kfr::carving {
+
+namespace {
+
+bool sameKey(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto up = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+        if (up(a[i]) != up(b[i])) return false;
+    }
+    return true;
+}
+
+std::string withSlash(const std::string& folder)
+{
+    if (folder.empty() || folder.back() == '/') return folder;
+    return folder + "/";
+}
+
+Error writeError(const std::string& path, int err)
+{
+    const bool full = err == ENOSPC || err == EDQUOT;
+    return Error{full ? ErrorKind::DiskFull : ErrorKind::WriteFailed, 0, path, std::strerror(err)};
+}
+
+class DescriptorFile final : public CarvedFile {
+public:
+    DescriptorFile(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
+    ~DescriptorFile() override
+    {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+
+    Status write(Bytes bytes) override
+    {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return writeError(m_path, errno);
+            }
+            if (n == 0) return writeError(m_path, ENOSPC);
+            done += static_cast<std::size_t>(n);
+        }
+        return okStatus();
+    }
+
+    Status close() override
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return writeError(m_path, errno);
+        return okStatus();
+    }
+
+private:
+    int m_fd;
+    std::string m_path;
+};
+
+class DiscardedFile final : public CarvedFile {
+public:
+    Status write(Bytes) override { return okStatus(); }
+    Status close() override { return okStatus(); }
+};
+
+}  // namespace
+
+const char* passFolderWord(CarvePass pass)
+{
+    return pass == CarvePass::General ? "General" : "Omitted";
+}
+
+std::string passFolder(const std::string& destination, CarvePass pass)
+{
+    return withSlash(destination) + kOutputRootFolder + "/" + kSignatureSearchFolder + "/" + passFolderWord(pass) +
+           "/";
+}
+
+std::string closingText(std::string_view kind)
+{
+    const std::string k(kind);
+    return "The results of Primary Scanning are saved in folder: Kestravon FAT Recovery >> " + k +
+           " Search >> General, in selected location by user and (if selected) Thorough Scanning results are saved "
+           "in folder: Kestravon FAT Recovery >> " +
+           k + " Search >> Omitted, in the same path.";
+}
+
+FileTypeRow* FileTypesTable::find(std::string_view key)
+{
+    for (auto& row : rows)
+        if (sameKey(row.fileTypes, key)) return &row;
+    return nullptr;
+}
+
+const FileTypeRow* FileTypesTable::find(std::string_view key) const
+{
+    for (const auto& row : rows)
+        if (sameKey(row.fileTypes, key)) return &row;
+    return nullptr;
+}
+
+std::size_t addTickedTypes(FileTypesTable& table, const ExtensionList& list)
+{
+    std::size_t added = 0;
+    for (const auto& ext : list.rows) {
+        if (!ext.ticked) continue;
+        FileTypeRow row;
+        row.fileTypes = ext.key;
+        row.folderName = ext.key;
+        table.rows.push_back(std::move(row));
+        ++added;
+    }
+    return added;
+}
+
+std::string nameCarvedFile(FileTypesTable& table, std::string_view key)
+{
+    FileTypeRow* row = table.find(key);
+    if (!row) {
+        FileTypeRow fresh;
+        fresh.fileTypes = std::string(key);
+        fresh.folderName = fresh.fileTypes;
+        table.rows.push_back(std::move(fresh));
+        row = &table.rows.back();
+    }
+    row->lastFileNo += 1;
+    return exporting::numberedName(key, row->lastFileNo, "", key);
+}
+
+void CarvedResults::clear()
+{
+    fileTypes.rows.clear();
+    resultList.clear();
+    generalFound = thoroughFound = 0;
+    generalTotal = thoroughTotal = 0;
+}
+
+void addCarvedResult(CarvedResults& results, std::string_view key, const std::string& name,
+                     const std::string& savedPath, CarvePass pass, CarveObserver* observer)
+{
+    if (results.resultList.size() >= kResultListLimit) {
+        // The list keeps only what came after the clearing, so the counters that map list
+        // positions to passes are moved down with it. In the Thorough pass the cleared list
+        // held generalFound General items and the rest Thorough ones; taking away only those
+        // Thorough ones keeps thoroughFound from going below the one new item.
+        const std::uint64_t dropped = results.resultList.size();
+        if (pass == CarvePass::General) {
+            results.generalFound = results.generalFound > dropped ? results.generalFound - dropped : 0;
+        } else {
+            const std::uint64_t thoroughDropped = dropped > results.generalFound ? dropped - results.generalFound : 0;
+            results.thoroughFound =
+                results.thoroughFound > thoroughDropped ? results.thoroughFound - thoroughDropped : 0;
+            results.generalFound = 0;
+        }
+        results.resultList.clear();
+        if (observer) observer->onResultsCleared();
+    }
+    if (FileTypeRow* row = results.fileTypes.find(key)) {
+        row->filesFound += 1;
+        row->nameOfFile = name;
+        row->pathOfFileSaved = savedPath;
+    }
+    results.resultList.push_back(CarvedResult{name, savedPath, pass});
+    if (observer) observer->onCarved(results.resultList.back());
+}
+
+std::string typeFolderOf(const std::string& name)
+{
+    const auto dot = name.rfind('.');
+    if (dot == std::string::npos) return {};
+    std::string folder = name.substr(dot + 1);
+    for (char& c : folder)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    const std::string base = name.substr(0, dot);
+    const auto underscore = base.find('_');
+    if (underscore != std::string::npos && underscore > 0) folder += base.substr(underscore);
+    return folder;
+}
+
+Result<std::string> carvedResultPath(const std::string& destination, std::size_t position,
+                                     std::uint64_t generalFound, const std::string& name)
+{
+    if (name.empty() || name.find('.') == std::string::npos || name.find('/') != std::string::npos)
+        return Error{ErrorKind::NotFound, 0, name, "no carved file at this position"};
+    const CarvePass pass =
+        static_cast<std::uint64_t>(position) + 1 <= generalFound ? CarvePass::General : CarvePass::Thorough;
+    return passFolder(destination, pass) + typeFolderOf(name) + "/" + name;
+}
+
+Status FolderSink::ensureFolder(const std::string& path)
+{
+    if (m_madeFolders.count(path)) return okStatus();
+    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return writeError(path, errno);
+    // An existing entry must be a real folder: a symbolic link here could lead anywhere.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return writeError(path, errno);
+    if (!S_ISDIR(st.st_mode))
+        return Error{ErrorKind::WriteFailed, 0, path, "exists and is not a folder (or is a symbolic link)"};
+    m_madeFolders.insert(path);
+    return okStatus();
+}
+
+Result<CreatedFile> FolderSink::create(CarvePass pass, const std::string& key, const std::string& name)
+{
+    if (key.empty() || key.find('/') != std::string::npos || key == "." || key == ".." ||
+        name.find('/') != std::string::npos)
+        return Error{ErrorKind::InvalidArgument, 0, name, "unsafe carved file name"};
+    struct stat st {};
+    if (::stat(m_destination.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return Error{ErrorKind::WriteFailed, 0, m_destination, "the destination folder does not exist"};
+    std::string folder = withSlash(m_destination) + kOutputRootFolder;
+    for (const std::string& part : {std::string(kSignatureSearchFolder), std::string(passFolderWord(pass)), key}) {
+        if (auto made = ensureFolder(folder); !made) return made.error();
+        folder += "/" + part;
+    }
+    if (auto made = ensureFolder(folder); !made) return made.error();
+    const std::string path = folder + "/" + name;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (errno == EEXIST) return CreatedFile{nullptr, path};
+        return writeError(path, errno);
+    }
+    return CreatedFile{std::make_unique<DescriptorFile>(fd, path), path};
+}
+
+Result<CreatedFile> DiscardSink::create(CarvePass, const std::string&, const std::string&)
+{
+    return CreatedFile{std::make_unique<DiscardedFile>(), std::string()};
+}
+
+}  // namespace kfr::carving
