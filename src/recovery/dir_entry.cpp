@@ -21,10 +21,14 @@ constexpr std::size_t kSizeOffset = 28;
 constexpr std::array<std::size_t, 13> kLongNameCharOffsets = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 constexpr std::size_t kMaxLongName = 255;
 
+bool isNonAnsiChar(char32_t c)
+{
+    return c >= 0x80 && c <= 0xFF;
+}
+
 bool isInvalidNameChar(char32_t c)
 {
     if (c >= 1 && c <= 31) return true;
-    if (c >= 0x80 && c <= 0xFF) return true;
     switch (c) {
     case '"': case '\\': case '/': case '?': case '*': case '<': case '>': case '|': case ':': return true;
     default: return false;
@@ -40,7 +44,7 @@ std::string trimmed(const std::string& s)
 
 }  // namespace
 
-std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip)
+std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool allowNonAnsi)
 {
     auto skipped = [&](EntrySkip why) -> std::optional<DirItem> {
         if (skip) *skip = why;
@@ -66,8 +70,12 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip)
         raw[0] = '_';
     }
     const std::u32string text = decodeWindows1252(raw);
-    for (char32_t c : text)
+    bool nonAnsi = false;
+    for (char32_t c : text) {
         if (isInvalidNameChar(c)) return skipped(EntrySkip::InvalidName);
+        if (isNonAnsiChar(c)) nonAnsi = true;
+    }
+    if (nonAnsi && !allowNonAnsi) return skipped(EntrySkip::NonAnsiName);
 
     item.shortName = toUtf8(text);
     item.name = item.shortName;
@@ -115,6 +123,39 @@ std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t s
         if (ended || name.size() > kMaxLongName) break;
     }
     return utf16ToUtf8(name);
+}
+
+std::uint8_t shortNameChecksum(Bytes entry)
+{
+    std::uint8_t sum = 0;
+    for (std::size_t i = 0; i < 11 && i < entry.size(); ++i)
+        sum = static_cast<std::uint8_t>(((sum & 1) << 7) + (sum >> 1) + entry[i]);
+    return sum;
+}
+
+std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
+                                               bool fat32, const storage::SectorSource& source, EntrySkip* skip)
+{
+    EntrySkip why = EntrySkip::None;
+    const Bytes entry = sector.subspan(byteOffset, std::min(kEntrySize, sector.size() - byteOffset));
+    auto item = decodeEntry(entry, fat32, &why);
+    if (!item && why == EntrySkip::NonAnsiName && byteOffset >= kEntrySize) {
+        const Bytes before = sector.subspan(byteOffset - kEntrySize, kEntrySize);
+        constexpr std::size_t kLongNameChecksumOffset = 13;
+        if (before[kAttrOffset] == kAttrLongName && entry[0] != kDeletedMark &&
+            before[kLongNameChecksumOffset] == shortNameChecksum(entry)) {
+            item = decodeEntry(entry, fat32, &why, true);
+        }
+    }
+    if (!item) {
+        if (skip) *skip = why;
+        return std::nullopt;
+    }
+    item->sector = sectorNumber;
+    item->byteOffset = static_cast<std::uint32_t>(byteOffset);
+    item->name = finalName(longNameBefore(sector, byteOffset, sectorNumber, source), item->shortName);
+    if (skip) *skip = EntrySkip::None;
+    return item;
 }
 
 std::string finalName(const std::string& longName, const std::string& shortName)

@@ -22,7 +22,8 @@ enum class EntrySkip {
     EndMark,       // byte 0 is 0x00: nothing follows in this sector (or directory)
     DotEntry,      // "." or ".."
     LongNamePart,  // attribute 0x0F: read backwards by longNameBefore
-    InvalidName,   // control characters, reserved punctuation or bytes 0x80..0xFF after conversion
+    InvalidName,   // control characters or reserved punctuation in the short name
+    NonAnsiName,   // characters 0x80..0xFF after conversion (see decodeEntryWithLongName)
     TooShort,      // fewer than 32 bytes given
 };
 
@@ -43,14 +44,25 @@ struct DirItem {
 
 // Decodes one entry; fat32 decides whether the high cluster word counts. Returns nothing for a
 // skipped entry and says why through skip. The final name is the short name here; callers that
-// have the sector use longNameBefore and finalName.
-std::optional<DirItem> decodeEntry(Bytes entry, bool fat32, EntrySkip* skip = nullptr);
+// have the sector use decodeEntryWithLongName. allowNonAnsi lets characters 0x80..0xFF through.
+std::optional<DirItem> decodeEntry(Bytes entry, bool fat32, EntrySkip* skip = nullptr, bool allowNonAnsi = false);
 
 // The long name stored in the long-name entries just before the entry at byteOffset of sector
 // (whose absolute number is sectorNumber), or "" when there is none. Crossing to the previous
 // sector reads it from source.
 std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
                            const storage::SectorSource& source);
+
+// Checksum of an 11-byte short name as long-name entries store it at their offset 13.
+std::uint8_t shortNameChecksum(Bytes entry);
+
+// decodeEntry, plus the long name from the entries before it. A short name written in another
+// code page (bytes 0x80..0xFF, as formatters using OEM code pages produce for accented names) is
+// still accepted when the long-name entry in front of it carries that short name's checksum: the
+// checksum proves the pair was written together, so the entry is real and its long name is shown.
+std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
+                                               bool fat32, const storage::SectorSource& source,
+                                               EntrySkip* skip = nullptr);
 
 // The long name when there is one, with the short name's extension appended when the long name
 // has none; otherwise the short name.

@@ -18,15 +18,12 @@ SectorOutcome visitSector(const DirectoryContext& ctx, Bytes sector, std::uint64
     for (std::size_t off = 0; off + kEntrySize <= sector.size(); off += kEntrySize) {
         if (ctx.stopRequested && ctx.stopRequested->load()) return SectorOutcome::Stop;
         EntrySkip skip = EntrySkip::None;
-        auto item = decodeEntry(sector.subspan(off, kEntrySize), fat32, &skip);
+        auto item = decodeEntryWithLongName(sector, off, number, fat32, *ctx.source, &skip);
         if (!item) {
             if (skip == EntrySkip::EndMark)
                 return endMarkEndsDirectory ? SectorOutcome::EndDirectory : SectorOutcome::Continue;
             continue;
         }
-        item->sector = number;
-        item->byteOffset = static_cast<std::uint32_t>(off);
-        item->name = finalName(longNameBefore(sector, off, number, *ctx.source), item->shortName);
         if (!onItem(*item)) return SectorOutcome::Stop;
     }
     return SectorOutcome::Continue;

@@ -1,0 +1,327 @@
+// kestravon-cli info / scan / list: a volume's parameters, the Basic Search tree, and the
+// contents of recovered folders.
+#include <CLI/CLI.hpp>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "cli/cli_support.h"
+#include "cli/command_registry.h"
+#include "cli/selection.h"
+#include "recovery/basic_scan.h"
+#include "recovery/folder_listing.h"
+#include "volumes/boot_parameters.h"
+#include "volumes/infer_parameters.h"
+
+namespace kfr::cli {
+
+namespace {
+
+using namespace kfr::recovery;
+
+nlohmann::json paramsJson(const volumes::VolumeParameters& p)
+{
+    nlohmann::json j{{"PartType", p.partType},          {"SPF", p.spf},
+                     {"SPC", p.spc},                    {"RootSectors", p.rootSectors},
+                     {"RootStart", p.rootStart},        {"ReserveSectors", p.reserveSectors},
+                     {"Cluster0Start", p.cluster0Start}, {"firstFAT", p.firstFat},
+                     {"secondFAT", p.secondFat},        {"TotalSectors", p.totalSectors}};
+    if (p.isNtfs()) {
+        j["MftSector"] = p.mftSector;
+        j["MftMirrorSector"] = p.mftMirrorSector;
+        j["SectorsPerRecord"] = p.sectorsPerRecord;
+        j["SectorsPerIndexRecord"] = p.sectorsPerIndexRecord;
+    }
+    return j;
+}
+
+void printParams(const volumes::VolumeParameters& p, const std::string& origin)
+{
+    std::cout << "File system     : " << p.partType << "  (" << origin << ")\n";
+    if (p.isNtfs()) {
+        std::cout << "SPC             : " << p.spc << "\n"
+                  << "Volume start    : " << p.cluster0Start << "\n"
+                  << "MFT sector      : " << p.mftSector << "\n"
+                  << "MFT mirror      : " << p.mftMirrorSector << "\n"
+                  << "Sectors/record  : " << p.sectorsPerRecord << "\n"
+                  << "Sectors/index   : " << p.sectorsPerIndexRecord << "\n";
+        return;
+    }
+    std::cout << "SPF             : " << p.spf << "\n"
+              << "SPC             : " << p.spc << "\n"
+              << "Root Sectors    : " << p.rootSectors << "\n"
+              << "Root Start      : " << p.rootStart << "\n"
+              << "Reserve Sectors : " << p.reserveSectors << "\n"
+              << "Cluster0Start   : " << p.cluster0Start << "\n"
+              << "firstFAT        : " << p.firstFat << "\n"
+              << "secondFAT       : " << p.secondFat << "\n"
+              << "TotalSectors    : " << p.totalSectors << "\n";
+}
+
+std::uint16_t nowAsFatTime()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return fatTimeWord(local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+struct ScanRun {
+    OpenedSelection opened;
+    BasicScanResult result;
+    DirNamer namer;
+};
+
+// Opens the selection and runs Basic Search with a progress line and Ctrl+C as Stop.
+Result<std::unique_ptr<ScanRun>> runScan(const SelectionOptions& sel, const GlobalOptions& g)
+{
+    auto opened = openSelection(sel);
+    if (!opened) return opened.error();
+    auto run = std::make_unique<ScanRun>();
+    run->opened = std::move(opened).value();
+    std::atomic<bool> stop{false};
+    InterruptToStop interrupt(stop);
+    TerminalProgress progress(!g.noProgress && !g.json);
+    BasicScanContext ctx;
+    ctx.source = run->opened.source.get();
+    ctx.selection = run->opened.selection;
+    ctx.stopRequested = &stop;
+    ctx.observer = &progress;
+    ctx.namer = &run->namer;
+    ctx.orphanTimeWord = nowAsFatTime();
+    run->result = runBasicScan(ctx);
+    progress.clearLine();
+    return run;
+}
+
+const char* endText(ScanEnd end)
+{
+    switch (end) {
+    case ScanEnd::Finished: return "finished";
+    case ScanEnd::Stopped: return "stopped";
+    case ScanEnd::Failed: return "failed";
+    }
+    return "finished";
+}
+
+nlohmann::json treeJson(const FolderResults& r, ItemId id)
+{
+    const auto& item = r.tree.item(id);
+    nlohmann::json j{{"name", item.name}};
+    if (const FolderNode* n = r.nodeOf(id)) {
+        j["self"] = n->self;
+        j["parent"] = n->parent;
+        j["deleted"] = n->deleted;
+    }
+    nlohmann::json kids = nlohmann::json::array();
+    for (ItemId c : item.children) kids.push_back(treeJson(r, c));
+    j["children"] = std::move(kids);
+    return j;
+}
+
+void printTree(const FolderResults& r, ItemId id, int depth)
+{
+    const auto& item = r.tree.item(id);
+    std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << item.name;
+    if (const FolderNode* n = r.nodeOf(id); n && n->deleted) std::cout << "  [deleted]";
+    std::cout << "\n";
+    for (ItemId c : item.children) printTree(r, c, depth + 1);
+}
+
+nlohmann::json summaryJson(const BasicScanResult& res)
+{
+    return {{"end", endText(res.end)},
+            {"parametersFrom", res.paramsFailed ? "none" : res.paramsFromBootSector ? "boot-sector" : "inferred"},
+            {"directoriesFound", res.directoriesFound},
+            {"foldersPlaced", res.folders.folderCount},
+            {"unreadableSectors", res.unreadableSectors},
+            {"foundNothing", res.foundNothing}};
+}
+
+void printSummary(const BasicScanResult& res)
+{
+    if (res.paramsFailed) std::cout << kUnableToCalculateText << "\n";
+    std::cout << "Scan " << endText(res.end) << ": " << res.folders.folderCount << " folders placed";
+    if (res.unreadableSectors) std::cout << ", " << res.unreadableSectors << " unreadable sectors skipped";
+    std::cout << ".\n";
+    if (res.foundNothing)
+        std::cout << "Recovery is not possible in Basic Search Mode, use other search mode to recover your data.\n";
+}
+
+// Finds a folder by a path of names under "Root" ("/", "Documents/Work", "Lumo_Miscellaneous/DIR5").
+ItemId findFolder(const FolderResults& r, const std::string& path)
+{
+    ItemId cur = r.tree.firstTopLevel();
+    std::stringstream parts(path);
+    std::string part;
+    while (std::getline(parts, part, '/')) {
+        if (part.empty()) continue;
+        ItemId next = kNoItem;
+        for (ItemId c : r.tree.children(cur))
+            if (r.tree.item(c).name == part) {
+                next = c;
+                break;
+            }
+        if (next == kNoItem) return kNoItem;
+        cur = next;
+    }
+    return cur;
+}
+
+std::string slashPath(const FolderResults& r, ItemId id)
+{
+    std::string path;
+    for (ItemId cur = id; r.tree.valid(cur) && r.tree.item(cur).parent != kNoItem; cur = r.tree.item(cur).parent)
+        path = "/" + r.tree.item(cur).name + path;
+    return path.empty() ? "/" : path;
+}
+
+nlohmann::json listingJson(const FolderResults& r, ItemId id, const FolderListing& listing)
+{
+    nlohmann::json rows = nlohmann::json::array();
+    for (const auto& row : listing.rows) {
+        nlohmann::json cols = nlohmann::json::object();
+        for (std::size_t i = 0; i < row.columns.size(); ++i) cols[kBasicListColumns[i]] = row.columns[i];
+        rows.push_back({{"kind", row.kind == RowKind::Folder ? "folder" : "file"},
+                        {"deleted", row.deleted},
+                        {"columns", cols}});
+    }
+    return {{"folder", slashPath(r, id)},
+            {"currentFolderText", folderPathText(r.tree, id)},
+            {"counts", countsText(listing.folders, listing.files)},
+            {"rows", rows}};
+}
+
+void printListing(const FolderResults& r, ItemId id, const FolderListing& listing)
+{
+    std::cout << slashPath(r, id) << "   (" << countsText(listing.folders, listing.files) << ")\n";
+    for (const auto& row : listing.rows) {
+        const auto& c = row.columns;
+        std::printf("  %-1s %-40s %-28s %12s  %s %s%s\n", row.kind == RowKind::Folder ? "D" : "",
+                    c[0].c_str(), c[1].c_str(), c[2].c_str(), c[3].c_str(), c[4].c_str(),
+                    row.deleted ? "  [deleted]" : "");
+    }
+    std::fflush(stdout);
+}
+
+struct ListOptions {
+    SelectionOptions selection;
+    std::string folder = "/";
+    bool all = false;
+};
+
+int runInfo(const SelectionOptions& sel, const GlobalOptions& g)
+{
+    auto opened = openSelection(sel);
+    if (!opened) return reportError(opened.error(), g.json);
+    const auto& source = *opened->source;
+    const auto& selection = opened->selection;
+    std::string origin = "boot sector";
+    auto params = volumes::readBootParameters(source, selection);
+    if (!params && selection.partType != volumes::kNtfs) {
+        std::atomic<bool> stop{false};
+        InterruptToStop interrupt(stop);
+        TerminalProgress progress(!g.noProgress && !g.json);
+        params = volumes::inferFatParameters({&source, selection, &stop, &progress});
+        origin = "inferred from directory positions";
+    }
+    if (!params) {
+        if (g.json) {
+            printJson({{"source", sel.source}, {"error", {{"message", kUnableToCalculateText}}}});
+        } else {
+            std::cerr << kUnableToCalculateText << "\n";
+        }
+        return 2;
+    }
+    if (g.json) {
+        printJson({{"source", sel.source},
+                   {"firstSector", selection.firstSector},
+                   {"lastSector", selection.lastSector},
+                   {"parametersFrom", origin == "boot sector" ? "boot-sector" : "inferred"},
+                   {"parameters", paramsJson(*params)}});
+    } else {
+        std::cout << "Source          : " << sel.source << "  (sectors " << selection.firstSector << " - "
+                  << selection.lastSector << ")\n";
+        printParams(*params, origin);
+    }
+    return 0;
+}
+
+int runScanCommand(const SelectionOptions& sel, const GlobalOptions& g)
+{
+    auto run = runScan(sel, g);
+    if (!run) return reportError(run.error(), g.json);
+    const auto& res = (*run)->result;
+    const auto& r = res.folders;
+    if (g.json) {
+        printJson({{"source", sel.source},
+                   {"summary", summaryJson(res)},
+                   {"parameters", paramsJson(res.params)},
+                   {"tree", treeJson(r, r.tree.firstTopLevel())}});
+    } else {
+        printTree(r, r.tree.firstTopLevel(), 0);
+        printSummary(res);
+    }
+    return res.end == ScanEnd::Failed ? 1 : 0;
+}
+
+int runList(const ListOptions& o, const GlobalOptions& g)
+{
+    auto run = runScan(o.selection, g);
+    if (!run) return reportError(run.error(), g.json);
+    auto& res = (*run)->result;
+    auto& r = res.folders;
+    ListingContext ctx;
+    ctx.source = (*run)->opened.source.get();
+    ctx.params = &res.params;
+    ctx.mftFiles = &res.mftFiles;
+    ctx.todayText = todayDateText();
+
+    std::vector<ItemId> folders;
+    if (o.all) {
+        folders = r.tree.preOrder();
+    } else {
+        const ItemId id = findFolder(r, o.folder);
+        if (id == kNoItem)
+            return reportError(Error{ErrorKind::NotFound, 0, o.folder, "no recovered folder has this path"}, g.json);
+        folders.push_back(id);
+    }
+    nlohmann::json all = nlohmann::json::array();
+    for (ItemId id : folders) {
+        const FolderListing listing = populateItemList(ctx, r, id);
+        if (g.json)
+            all.push_back(listingJson(r, id, listing));
+        else
+            printListing(r, id, listing);
+    }
+    if (g.json) printJson({{"source", o.selection.source}, {"summary", summaryJson(res)}, {"folders", all}});
+    return 0;
+}
+
+const CommandRegistration kRegistration{"10-scan", [](CLI::App& app, GlobalOptions& g) {
+    auto infoOptions = std::make_shared<SelectionOptions>();
+    auto* info = app.add_subcommand("info", "Print the volume parameters (from the boot sector, or inferred when "
+                                            "the boot sector is damaged)");
+    addSelectionOptions(*info, *infoOptions);
+    info->callback([infoOptions, &g] { g.exitCode = runInfo(*infoOptions, g); });
+
+    auto scanOptions = std::make_shared<SelectionOptions>();
+    auto* scan = app.add_subcommand("scan", "Basic Search: find every folder on the volume, deleted ones included, "
+                                            "and print the recovered tree. Ctrl+C stops and prints what was found.");
+    addSelectionOptions(*scan, *scanOptions);
+    scan->callback([scanOptions, &g] { g.exitCode = runScanCommand(*scanOptions, g); });
+
+    auto listOptions = std::make_shared<ListOptions>();
+    auto* list = app.add_subcommand("list", "Basic Search, then list a recovered folder's subfolders and files "
+                                            "(sizes, dates, types, deleted marks)");
+    addSelectionOptions(*list, listOptions->selection);
+    list->add_option("-f,--folder", listOptions->folder,
+                     "Folder path under Root, e.g. / or Documents/Work or Lumo_Miscellaneous/DIR5 (default /)");
+    list->add_flag("-a,--all", listOptions->all, "List every recovered folder");
+    list->callback([listOptions, &g] { g.exitCode = runList(*listOptions, g); });
+}};
+
+}  // namespace
+
+}  // namespace kfr::cli
