@@ -1,0 +1,154 @@
+// Placing found folders: parents, the orphan folder, duplicate clusters, cycles, running names,
+// and the tri-state check boxes used for saving.
+#include <gtest/gtest.h>
+
+#include "recovery/folder_tree.h"
+
+using namespace kfr::recovery;
+
+namespace {
+
+FolderRecord row(const std::string& name, std::uint32_t self, std::uint32_t parent)
+{
+    FolderRecord r;
+    r.name = name;
+    r.self = self;
+    r.parent = parent;
+    return r;
+}
+
+// The FAT tree build in miniature: top level from parent 0, the node walk, then the leftovers.
+FolderResults build(std::vector<FolderRecord> rows, DirNamer& namer)
+{
+    FolderResults r;
+    r.table.append(makeOrphanRecord(0));
+    for (auto& x : rows) r.table.append(std::move(x));
+    r.table.sortBySelf();
+    reparentOrphans(r.table, 0);
+    r.table.sortByParent();
+    const ItemId root = r.tree.add(kNoItem, kRootName, 0);
+    for (std::size_t i = 0; i < r.table.slotCount() && r.table.at(i).parent == 0; ++i) {
+        const auto& x = r.table.at(i);
+        insertFolderNode(r, root, x.name.empty() ? namer.next() : x.name, x.self, x.parent, 0, 0, x.deleted);
+        r.table.remove(i);
+    }
+    for (std::size_t n = 0; n < r.nodes.size() && !r.table.empty(); ++n)
+        placeChildFolders(r, namer, r.nodes[n].self, r.nodes[n].item);
+    placeRemainingFolders(r);
+    return r;
+}
+
+// "Root(A(B),Lumo_Miscellaneous(C))"
+std::string shape(const FolderResults& r, ItemId id)
+{
+    std::string s = r.tree.item(id).name;
+    const auto& kids = r.tree.children(id);
+    if (kids.empty()) return s;
+    s += "(";
+    for (std::size_t i = 0; i < kids.size(); ++i) s += (i ? "," : "") + shape(r, kids[i]);
+    return s + ")";
+}
+
+}  // namespace
+
+TEST(FolderTree, PlacementCases)
+{
+    struct Case {
+        const char* name;
+        std::vector<FolderRecord> rows;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"only root folders", {row("A", 5, 0), row("B", 6, 0)}, "Root(A,B,Lumo_Miscellaneous)"},
+        {"nested and out of order", {row("C", 9, 7), row("A", 5, 0), row("B", 7, 5)}, "Root(A(B(C)),Lumo_Miscellaneous)"},
+        {"two lost folders with the same lost parent",
+         {row("A", 5, 0), row("X", 20, 99), row("Y", 21, 99)},
+         "Root(A,Lumo_Miscellaneous(X,Y))"},
+        {"a lost folder keeps its own subfolders", {row("X", 20, 99), row("Y", 21, 20)}, "Root(Lumo_Miscellaneous(X(Y)))"},
+        {"duplicate cluster placed once", {row("A", 5, 0), row("A2", 5, 0)}, "Root(A,Lumo_Miscellaneous)"},
+        {"record claiming the orphan cluster is not placed again",
+         {row("Fake", kOrphanCluster, 0)},
+         "Root(Lumo_Miscellaneous)"},
+        {"two folders naming each other as parent", {row("P", 30, 31), row("Q", 31, 30)}, "Root(Lumo_Miscellaneous(Q,P))"},
+        {"a folder that is its own parent", {row("S", 40, 40)}, "Root(Lumo_Miscellaneous(S))"},
+        {"parent cluster above 2^31 is lost, not misplaced",
+         {row("A", 5, 0), row("H", 7, 0x90000005u)},
+         "Root(A,Lumo_Miscellaneous(H))"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DirNamer namer;
+        FolderResults r = build(c.rows, namer);
+        EXPECT_EQ(shape(r, r.tree.firstTopLevel()), c.expected);
+        EXPECT_EQ(r.folderCount, r.nodes.size());
+        EXPECT_EQ(r.clusterIndex.rows().size(), r.nodes.size());
+    }
+}
+
+TEST(FolderTree, EmptyNamesGetRunningNumbersAcrossScans)
+{
+    DirNamer namer;  // lives as long as the program
+    FolderResults first = build({row("", 5, 0)}, namer);
+    FolderResults second = build({row("", 6, 0), row("", 7, 6)}, namer);
+    EXPECT_EQ(shape(first, first.tree.firstTopLevel()), "Root(DIR_1,Lumo_Miscellaneous)");
+    EXPECT_EQ(shape(second, second.tree.firstTopLevel()), "Root(DIR_2(DIR_3),Lumo_Miscellaneous)");
+}
+
+TEST(FolderTree, OrphanRecordAndClearing)
+{
+    EXPECT_EQ(fatTimeWord(13, 45, 30), 28079);
+    const FolderRecord orphan = makeOrphanRecord(28079);
+    const auto cols = orphan.columns();
+    EXPECT_EQ(cols[0], "Lumo_Miscellaneous");
+    EXPECT_EQ(cols[2], "268435455");
+    EXPECT_EQ(cols[5], "28079");
+    EXPECT_EQ(cols[7], "16");
+    EXPECT_EQ(cols[9], "FOLDER");
+    EXPECT_EQ(cols[10], "");
+
+    DirNamer namer;
+    FolderResults r = build({row("A", 5, 0)}, namer);
+    clearResults(r);
+    EXPECT_TRUE(r.tree.empty());
+    EXPECT_TRUE(r.nodes.empty());
+    EXPECT_EQ(r.folderCount, 0u);
+    EXPECT_FALSE(r.clusterIndex.contains(5));
+}
+
+TEST(FolderTree, CheckBoxesFollowChildrenAndParents)
+{
+    DirNamer namer;
+    FolderResults r = build({row("P", 5, 0), row("A", 6, 5), row("B", 7, 5), row("C", 8, 5)}, namer);
+    const ItemId root = r.tree.firstTopLevel();
+    const ItemId p = r.clusterIndex.find(5);
+    const ItemId a = r.clusterIndex.find(6);
+    r.tree.toggleCheck(p);
+    for (ItemId id : {p, a, r.clusterIndex.find(7), r.clusterIndex.find(8)})
+        EXPECT_EQ(r.tree.item(id).check, CheckState::Checked);
+    EXPECT_EQ(r.tree.item(root).check, CheckState::Partial);  // the orphan folder is not ticked
+
+    r.tree.toggleCheck(a);
+    EXPECT_EQ(r.tree.item(a).check, CheckState::Unchecked);
+    EXPECT_EQ(r.tree.item(p).check, CheckState::Partial);
+    r.tree.toggleCheck(a);
+    EXPECT_EQ(r.tree.item(p).check, CheckState::Checked);
+
+    r.tree.toggleCheck(root);  // partial -> everything unchecked
+    EXPECT_EQ(r.tree.item(p).check, CheckState::Unchecked);
+    r.tree.toggleCheck(root);
+    for (const auto& n : r.nodes) EXPECT_EQ(r.tree.item(n.item).check, CheckState::Checked);
+}
+
+TEST(FolderTree, CurrentFolderText)
+{
+    ResultTree t;
+    const ItemId root = t.add(kNoItem, "Root", 0);
+    const ItemId docs = t.add(root, "Documents");
+    const ItemId photos = t.add(docs, "Photos");
+    const ItemId slashed = t.add(root, "C:\\");
+    const ItemId inner = t.add(slashed, "Inner");
+    EXPECT_EQ(folderPathText(t, root), "Root");
+    EXPECT_EQ(folderPathText(t, docs), "Documents");
+    EXPECT_EQ(folderPathText(t, photos), "Documents \\Photos");
+    EXPECT_EQ(folderPathText(t, inner), "C:\\Inner");
+}
