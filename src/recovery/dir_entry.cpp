@@ -90,7 +90,7 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool al
 }
 
 std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
-                           const storage::SectorSource& source)
+                           const storage::SectorSource& source, const PreviousSector& previousSector)
 {
     std::vector<std::uint16_t> name;
     std::array<std::uint8_t, storage::kSectorSize> previous{};
@@ -101,10 +101,15 @@ std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t s
     for (;;) {
         offset -= static_cast<std::int64_t>(kEntrySize);
         if (offset < 0) {
-            // The name may begin in the sector before, even across a cluster boundary.
-            if (currentNumber == 0 || !source.read(currentNumber - 1, 1, previous)) break;
+            // The name may begin in the sector before, even in the directory's previous cluster.
+            std::optional<std::uint64_t> before;
+            if (previousSector)
+                before = previousSector(currentNumber);
+            else if (currentNumber > 0)
+                before = currentNumber - 1;
+            if (!before || !source.read(*before, 1, previous)) break;
             current = Bytes(previous);
-            --currentNumber;
+            currentNumber = *before;
             offset = static_cast<std::int64_t>(storage::kSectorSize - kEntrySize);
         }
         const Bytes entry = current.subspan(static_cast<std::size_t>(offset), kEntrySize);
@@ -134,7 +139,8 @@ std::uint8_t shortNameChecksum(Bytes entry)
 }
 
 std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
-                                               bool fat32, const storage::SectorSource& source, EntrySkip* skip)
+                                               bool fat32, const storage::SectorSource& source, EntrySkip* skip,
+                                               const PreviousSector& previousSector)
 {
     EntrySkip why = EntrySkip::None;
     const Bytes entry = sector.subspan(byteOffset, std::min(kEntrySize, sector.size() - byteOffset));
@@ -153,7 +159,7 @@ std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOff
     }
     item->sector = sectorNumber;
     item->byteOffset = static_cast<std::uint32_t>(byteOffset);
-    item->name = finalName(longNameBefore(sector, byteOffset, sectorNumber, source), item->shortName);
+    item->name = finalName(longNameBefore(sector, byteOffset, sectorNumber, source, previousSector), item->shortName);
     if (skip) *skip = EntrySkip::None;
     return item;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -47,11 +48,15 @@ struct DirItem {
 // have the sector use decodeEntryWithLongName. allowNonAnsi lets characters 0x80..0xFF through.
 std::optional<DirItem> decodeEntry(Bytes entry, bool fat32, EntrySkip* skip = nullptr, bool allowNonAnsi = false);
 
+// Which sector comes before a given one in the directory being read: the sector physically
+// before, except where a directory's clusters are not contiguous. Nothing at the directory's start.
+using PreviousSector = std::function<std::optional<std::uint64_t>(std::uint64_t sector)>;
+
 // The long name stored in the long-name entries just before the entry at byteOffset of sector
 // (whose absolute number is sectorNumber), or "" when there is none. Crossing to the previous
-// sector reads it from source.
+// sector reads it from source; previousSector (when given) says which sector that is.
 std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
-                           const storage::SectorSource& source);
+                           const storage::SectorSource& source, const PreviousSector& previousSector = {});
 
 // Checksum of an 11-byte short name as long-name entries store it at their offset 13.
 std::uint8_t shortNameChecksum(Bytes entry);
@@ -62,7 +67,7 @@ std::uint8_t shortNameChecksum(Bytes entry);
 // checksum proves the pair was written together, so the entry is real and its long name is shown.
 std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
                                                bool fat32, const storage::SectorSource& source,
-                                               EntrySkip* skip = nullptr);
+                                               EntrySkip* skip = nullptr, const PreviousSector& previousSector = {});
 
 // The long name when there is one, with the short name's extension appended when the long name
 // has none; otherwise the short name.

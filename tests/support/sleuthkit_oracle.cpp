@@ -51,6 +51,8 @@ std::vector<FlsEntry> flsEntries(const std::string& image)
         const std::string& head = fields[0];
         if (head.rfind("v/v", 0) == 0 || head.rfind("V/V", 0) == 0) continue;
         if (fields[1].find("(Volume Label Entry)") != std::string::npos) continue;
+        if (fields[1].find(':') != std::string::npos) continue;  // NTFS named streams ("$BadClus:$Bad")
+        if (fields[1].rfind("$OrphanFiles", 0) == 0) continue;   // the tool's own virtual folder
         FlsEntry e;
         e.directory = head.size() > 2 && head[2] == 'd';
         e.deleted = head.find(" * ") != std::string::npos;

@@ -1,0 +1,299 @@
+// Basic Search on real images, compared with an independent reader (The Sleuth Kit's fls):
+// every folder, live or deleted, lands in the tree with its name; every file shows in its
+// folder's listing with its size; the image is never changed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <map>
+#include <random>
+
+#include "recovery/basic_scan.h"
+#include "recovery/folder_listing.h"
+#include "sleuthkit_oracle.h"
+#include "storage/memory_source.h"
+#include "test_support.h"
+
+using namespace kfr;
+using namespace kfr::recovery;
+
+namespace {
+
+std::string lower(std::string s)
+{
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+struct Scanned {
+    std::unique_ptr<storage::FileSectorSource> source;
+    BasicScanResult result;
+};
+
+Scanned scan(const std::string& image, const std::string& type, std::atomic<bool>* stop = nullptr,
+             ScanObserver* observer = nullptr)
+{
+    auto src = storage::FileSectorSource::open(image);
+    EXPECT_TRUE(src);
+    Scanned s;
+    s.source = std::move(src).value();
+    static DirNamer namer;
+    BasicScanContext ctx;
+    ctx.source = s.source.get();
+    ctx.selection = {image, 0, s.source->sectorCount() - 1, type};
+    ctx.stopRequested = stop;
+    ctx.observer = observer;
+    ctx.namer = &namer;
+    s.result = runBasicScan(ctx);
+    return s;
+}
+
+// Lower-cased "a/b/c" path of every folder item below the top item, with its deleted mark.
+std::map<std::string, bool> folderPaths(const FolderResults& r)
+{
+    std::map<std::string, bool> out;
+    for (const auto& n : r.nodes) {
+        std::string path;
+        for (ItemId cur = n.item; r.tree.item(cur).parent != kNoItem; cur = r.tree.item(cur).parent)
+            path = lower(r.tree.item(cur).name) + (path.empty() ? "" : "/" + path);
+        out[path] = n.deleted;
+    }
+    return out;
+}
+
+ItemId itemAt(const FolderResults& r, const std::string& lowerPath)
+{
+    for (const auto& n : r.nodes) {
+        std::string path;
+        for (ItemId cur = n.item; r.tree.item(cur).parent != kNoItem; cur = r.tree.item(cur).parent)
+            path = lower(r.tree.item(cur).name) + (path.empty() ? "" : "/" + path);
+        if (path == lowerPath) return n.item;
+    }
+    return kNoItem;
+}
+
+// Checks every entry fls reports against the scan's tree and listings.
+void expectSameAsFls(const std::string& image, Scanned& s)
+{
+    auto& r = s.result.folders;
+    const auto folders = folderPaths(r);
+    ListingContext lctx;
+    lctx.source = s.source.get();
+    lctx.params = &s.result.params;
+    lctx.mftFiles = &s.result.mftFiles;
+    std::map<std::string, FolderListing> listings;
+
+    for (const auto& e : test::flsEntries(image)) {
+        SCOPED_TRACE(e.path);
+        const std::string path = lower(e.path);
+        if (e.directory) {
+            const auto it = folders.find(path);
+            ASSERT_NE(it, folders.end()) << "folder missing from the recovered tree";
+            EXPECT_EQ(it->second, e.deleted) << "deleted mark differs";
+            continue;
+        }
+        const auto slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        if (!listings.count(folder)) {
+            const ItemId item = folder.empty() ? r.tree.firstTopLevel() : itemAt(r, folder);
+            ASSERT_NE(item, kNoItem) << "folder of the file missing";
+            listings[folder] = populateItemList(lctx, r, item);
+        }
+        const auto& rows = listings[folder].rows;
+        const auto row = std::find_if(rows.begin(), rows.end(), [&](const ItemRow& x) {
+            return x.kind != RowKind::Folder && lower(x.columns[0]) == name;
+        });
+        ASSERT_NE(row, rows.end()) << "file missing from its folder's listing";
+        EXPECT_EQ(row->size, e.size);
+        EXPECT_EQ(row->deleted, e.deleted);
+    }
+}
+
+}  // namespace
+
+TEST(BasicScan, FatVolumesMatchAnIndependentReader)
+{
+    for (const auto& [image, type] : {std::pair{"fat16_basic.img", "FAT16"}, std::pair{"fat32_basic.img", "FAT32"}}) {
+        SCOPED_TRACE(image);
+        const std::string path = test::fixturePath(image);
+        const std::string before = test::fileDigest(path);
+        Scanned s = scan(path, type);
+        EXPECT_EQ(s.result.end, ScanEnd::Finished);
+        EXPECT_TRUE(s.result.paramsFromBootSector);
+        EXPECT_FALSE(s.result.foundNothing);
+        expectSameAsFls(path, s);
+        // The orphan folder is there, empty, on an intact volume.
+        const FolderNode* orphan = s.result.folders.orphanNode();
+        ASSERT_NE(orphan, nullptr);
+        EXPECT_TRUE(s.result.folders.tree.children(orphan->item).empty());
+        EXPECT_EQ(test::fileDigest(path), before);
+    }
+}
+
+TEST(BasicScan, NtfsVolumeMatchesAnIndependentReader)
+{
+    const std::string path = test::fixturePath("ntfs_basic.img");
+    const std::string before = test::fileDigest(path);
+    Scanned s = scan(path, "NTFS");
+    EXPECT_EQ(s.result.end, ScanEnd::Finished);
+    expectSameAsFls(path, s);
+    EXPECT_EQ(test::fileDigest(path), before);
+}
+
+TEST(BasicScan, FoldersWhoseParentWasOverwrittenLandInTheOrphanFolder)
+{
+    Scanned s = scan(test::fixturePath("fat32_lost_parent.img"), "FAT32");
+    const auto& r = s.result.folders;
+    const FolderNode* orphan = r.orphanNode();
+    ASSERT_NE(orphan, nullptr);
+    const auto& lost = r.tree.children(orphan->item);
+    ASSERT_EQ(lost.size(), 2u);  // Child1 and Child2, named by their scan row number
+    for (ItemId id : lost) EXPECT_EQ(r.tree.item(id).name.rfind("DIR", 0), 0u) << r.tree.item(id).name;
+    const auto paths = folderPaths(r);
+    EXPECT_TRUE(paths.count("other"));
+    // Child2's own directory survived, so its subfolder keeps its name under it.
+    bool grandchildFound = false;
+    for (const auto& [p, deleted] : paths)
+        if (p.size() > 11 && p.substr(p.size() - 11) == "/grandchild") grandchildFound = true;
+    EXPECT_TRUE(grandchildFound);
+}
+
+TEST(BasicScan, DestroyedBootSectorIsInferredAndScanned)
+{
+    auto bytes = test::readFileBytes(test::fixturePath("fat16_basic.img"));
+    std::fill_n(bytes.begin(), 512, 0);
+    storage::MemorySectorSource mem(bytes);
+    DirNamer namer;
+    BasicScanContext ctx;
+    ctx.source = &mem;
+    ctx.selection = {"", 0, mem.sectorCount() - 1, "FAT16"};
+    ctx.namer = &namer;
+    const auto result = runBasicScan(ctx);
+    EXPECT_FALSE(result.paramsFromBootSector);
+    EXPECT_FALSE(result.paramsFailed);
+    EXPECT_EQ(result.params.cluster0Start, 92u);
+    EXPECT_TRUE(folderPaths(result.folders).count("documents/work/reports/2023"));
+}
+
+TEST(BasicScan, StopKeepsTheFoldersFoundSoFar)
+{
+    struct StopAfterFirstBlock : ScanObserver {
+        std::atomic<bool>* stop = nullptr;
+        void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t) override
+        {
+            if (position > low) stop->store(true);
+        }
+    };
+    // The fixture's folders sit in its first clusters; one more lies near the end of the volume.
+    storage::MemorySectorSource mem(test::readFileBytes(test::fixturePath("fat16_basic.img")));
+    std::uint8_t* d = mem.bytes().data() + (92 + 8000 * 4ULL) * 512;
+    std::fill_n(d, 64, ' ');
+    d[0] = d[32] = d[33] = '.';
+    d[11] = d[43] = 0x10;
+    d[26] = 8000 & 0xFF;
+    d[27] = 8000 >> 8;
+    d[58] = d[59] = 0;
+    auto run = [&](std::atomic<bool>* stop, ScanObserver* observer) {
+        DirNamer namer;
+        BasicScanContext ctx;
+        ctx.source = &mem;
+        ctx.selection = {"", 0, mem.sectorCount() - 1, "FAT16"};
+        ctx.stopRequested = stop;
+        ctx.observer = observer;
+        ctx.namer = &namer;
+        return runBasicScan(ctx);
+    };
+    std::atomic<bool> stop{false};
+    StopAfterFirstBlock observer;
+    observer.stop = &stop;
+    const auto whole = run(nullptr, nullptr);
+    const auto part = run(&stop, &observer);
+    EXPECT_EQ(whole.end, ScanEnd::Finished);
+    EXPECT_EQ(part.end, ScanEnd::Stopped);
+    EXPECT_GT(part.directoriesFound, 0u);
+    EXPECT_EQ(part.directoriesFound + 1, whole.directoriesFound);
+    EXPECT_EQ(part.folders.folderCount, part.directoriesFound + 1);  // + the orphan folder
+    EXPECT_TRUE(folderPaths(part.folders).count("documents/work"));
+}
+
+TEST(BasicScan, UnreadableSectorHidesOnlyItself)
+{
+    const std::string path = test::fixturePath("fat16_basic.img");
+    auto file = storage::FileSectorSource::open(path);
+    ASSERT_TRUE(file);
+    test::FaultySectorSource faulty(**file);
+    // A sector in the block that holds the first folders, not itself a folder's first sector.
+    faulty.failSector(92 + 4 * 3 + 1);
+    DirNamer namer;
+    BasicScanContext ctx;
+    ctx.source = &faulty;
+    ctx.selection = {path, 0, faulty.sectorCount() - 1, "FAT16"};
+    ctx.namer = &namer;
+    test::RecordingObserver observer;
+    ctx.observer = &observer;
+    const auto result = runBasicScan(ctx);
+    Scanned clean = scan(path, "FAT16");
+    EXPECT_EQ(result.directoriesFound, clean.result.directoriesFound);
+}
+
+TEST(BasicScan, HostileDirectoriesEndInTheOrphanFolder)
+{
+    // A FAT16 volume: boot sector, FATs, root; then directories whose ".." entries lie.
+    auto bytes = test::readFileBytes(test::fixturePath("fat16_basic.img"));
+    storage::MemorySectorSource mem(bytes);
+    DirNamer namer;
+    BasicScanContext ctx;
+    ctx.source = &mem;
+    ctx.selection = {"", 0, mem.sectorCount() - 1, "FAT16"};
+    ctx.namer = &namer;
+    auto putDir = [&](std::uint32_t cluster, std::uint32_t parent) {
+        const std::size_t at = (92 + cluster * 4ULL) * 512;
+        std::fill_n(mem.bytes().begin() + static_cast<std::ptrdiff_t>(at), 512, 0);
+        std::uint8_t* d = mem.bytes().data() + at;
+        std::fill_n(d, 11, ' ');
+        d[0] = '.';
+        d[11] = 0x10;
+        d[26] = static_cast<std::uint8_t>(cluster);
+        d[27] = static_cast<std::uint8_t>(cluster >> 8);
+        std::fill_n(d + 32, 11, ' ');
+        d[32] = d[33] = '.';
+        d[43] = 0x10;
+        d[58] = static_cast<std::uint8_t>(parent);
+        d[59] = static_cast<std::uint8_t>(parent >> 8);
+    };
+    putDir(8000, 8001);  // two folders naming each other
+    putDir(8001, 8000);
+    putDir(8002, 8002);  // a folder naming itself as parent
+    putDir(8003, 60000); // a parent beyond the volume
+    // Garbage fills a stretch of clusters.
+    std::mt19937 rng(7);
+    for (std::size_t i = (92 + 7000 * 4ULL) * 512; i < (92 + 7900 * 4ULL) * 512; ++i)
+        mem.bytes()[i] = static_cast<std::uint8_t>(rng());
+    const auto result = runBasicScan(ctx);
+    ASSERT_EQ(result.end, ScanEnd::Finished);
+    const auto& r = result.folders;
+    const FolderNode* orphan = r.orphanNode();
+    ASSERT_NE(orphan, nullptr);
+    std::vector<std::uint32_t> lost;
+    for (ItemId id : r.tree.children(orphan->item)) lost.push_back(r.nodeOf(id)->self);
+    std::sort(lost.begin(), lost.end());
+    EXPECT_EQ(lost, (std::vector<std::uint32_t>{8000, 8001, 8002, 8003}));
+}
+
+TEST(BasicScan, UnknownFileSystemEndsWithRootAlone)
+{
+    storage::MemorySectorSource mem(std::vector<std::uint8_t>(64 * 512, 0));
+    BasicScanContext ctx;
+    ctx.source = &mem;
+    ctx.selection = {"", 0, 63, "Unknown"};
+    const auto result = runBasicScan(ctx);
+    EXPECT_TRUE(result.foundNothing);
+    EXPECT_EQ(result.folders.tree.itemCount(), 1u);
+
+    ctx.selection.partType = "FAT32";  // nothing to infer from a blank medium
+    const auto blank = runBasicScan(ctx);
+    EXPECT_TRUE(blank.paramsFailed);
+    EXPECT_TRUE(blank.foundNothing);
+}
