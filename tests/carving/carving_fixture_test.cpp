@@ -1,0 +1,164 @@
+// Signature Search over a real image: files of many types made by real tools, planted at
+// sector boundaries (tests/fixtures/make_carving_fixtures.sh), carved with the shipped
+// signature files, through the core and through kestravon-cli.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <sys/wait.h>
+
+#include "carving/carve_scan.h"
+#include "carving_test_util.h"
+#include "test_support.h"
+
+using namespace kfr;
+using namespace kfr::carving;
+
+namespace {
+
+struct PlantedFile {
+    std::string name;
+    std::string type;
+    std::size_t offset;
+    std::size_t length;
+    bool exact;  // the next sector holds the next file's header
+    std::string digest;
+};
+
+std::vector<PlantedFile> manifest()
+{
+    std::ifstream in(std::string(KFR_FIXTURE_SOURCE_DIR) + "/carving_originals/manifest.txt");
+    std::vector<PlantedFile> files;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream row(line);
+        PlantedFile f;
+        int exact = 0;
+        row >> f.name >> f.type >> f.offset >> f.length >> exact >> f.digest;
+        f.exact = exact != 0;
+        files.push_back(f);
+    }
+    return files;
+}
+
+std::string fnv1a(const std::vector<std::uint8_t>& bytes, std::size_t length)
+{
+    std::uint64_t h = 1469598103934665603ULL;
+    for (std::size_t i = 0; i < length && i < bytes.size(); ++i) {
+        h ^= bytes[i];
+        h *= 1099511628211ULL;
+    }
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
+    return text;
+}
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+};
+
+CliRun runCli(const std::string& args)
+{
+    CliRun run;
+    const std::string command = std::string(KFR_CLI_PATH) + " " + args + " 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return run;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
+    const int raw = ::pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+}  // namespace
+
+TEST(CarveFixture, EveryPlantedFileIsCarvedWithItsOwnBytes)
+{
+    const std::string image = kfr::test::fixturePath("carving_planted.img");
+    const std::string before = kfr::test::fileDigest(image);
+    const auto planted = manifest();
+    ASSERT_GE(planted.size(), 12u);
+
+    kfr::test::TempDir dir;
+    CarveContext ctx;
+    ctx.devicePath = image;
+    ctx.generalFile = signatureFilePath(KFR_BIN_DIR, kGeneralSignatureFile);
+    ctx.thoroughFile = signatureFilePath(KFR_BIN_DIR, kThoroughSignatureFile);
+    ctx.destination = dir.path();
+    ctx.startSector = 0;
+    ctx.endSector = 2047;
+    ctx.thorough = false;
+    carving::test::RecordingCarveObserver observer;
+    ctx.observer = &observer;
+    ASSERT_TRUE(fillExtensionList(ctx.extensions, ctx.generalFile, ctx.thoroughFile).ok());
+    ASSERT_TRUE(prepareSignatureSearch(ctx).ok());
+    const auto outcome = runSignatureSearch(ctx);
+    ASSERT_EQ(outcome.ending, CarveEnding::Finished);
+
+    // Files finish in the order they start, so the list follows the image.
+    ASSERT_EQ(observer.carved.size(), planted.size());
+    for (std::size_t i = 0; i < planted.size(); ++i) {
+        const auto& want = planted[i];
+        SCOPED_TRACE(want.name);
+        const auto& got = observer.carved[i];
+        EXPECT_EQ(typeFolderOf(got.name), want.type);
+        EXPECT_EQ(got.savedPath, passFolder(dir.path(), CarvePass::General) + want.type + "/" + got.name);
+        const auto bytes = kfr::test::readFileBytes(got.savedPath);
+        ASSERT_GE(bytes.size(), want.length);
+        EXPECT_EQ(fnv1a(bytes, want.length), want.digest);  // starts with the original's bytes
+        if (want.exact) {
+            EXPECT_EQ(bytes.size(), (want.length + 511) / 512 * 512);  // plus its last sector's slack
+        }
+    }
+    EXPECT_EQ(kfr::test::fileDigest(image), before);
+}
+
+TEST(CarveFixture, CommandLineSummaryAndTypeChoice)
+{
+    const std::string image = kfr::test::fixturePath("carving_planted.img");
+    const std::string before = kfr::test::fileDigest(image);
+    std::map<std::string, std::uint64_t> expected;
+    for (const auto& f : manifest()) ++expected[f.type];
+
+    kfr::test::TempDir dir;
+    const std::string common = "--source " + image + " --dest " + dir.path();
+    auto run = runCli("--json carve " + common);
+    ASSERT_EQ(run.status, 0) << run.out;
+    auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["ending"], "finished");
+    EXPECT_EQ(json["lastSector"], 2047);
+    std::map<std::string, std::uint64_t> found;
+    for (const auto& t : json["types"])
+        if (t["found"].get<std::uint64_t>() > 0) found[t["type"]] = t["found"];
+    EXPECT_EQ(found, expected);
+
+    // The second search into the same destination numbers on instead of overwriting.
+    run = runCli("--json carve " + common + " --types png,.GIF --thorough");
+    ASSERT_EQ(run.status, 0) << run.out;
+    json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["generalFound"], 2);
+    EXPECT_EQ(json["thoroughRan"], false);  // neither type has Thorough records
+    const std::string pngs = std::string(dir.path()) + "/Kestravon FAT Recovery/Signature Search/General/PNG/";
+    EXPECT_TRUE(std::filesystem::exists(pngs + "PNG00001.PNG"));
+    EXPECT_TRUE(std::filesystem::exists(pngs + "PNG00002.PNG"));
+
+    run = runCli("carve " + common + " --thorough --types jpg,bmp");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("JPG"), std::string::npos);
+    EXPECT_NE(run.out.find("Kestravon FAT Recovery >> Signature Search >> Omitted"), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(std::string(dir.path()) +
+                                        "/Kestravon FAT Recovery/Signature Search/Omitted/JPG"));
+
+    EXPECT_NE(runCli("carve " + common + " --types nosuch").status, 0);
+    EXPECT_NE(runCli("carve " + common + " --first 10 --last 10").status, 0);
+    run = runCli("--json carve " + common + " --signatures " + dir.path());
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.out.find("Couldn't open source file: No such file or directory"), std::string::npos) << run.out;
+    EXPECT_EQ(kfr::test::fileDigest(image), before);
+}
