@@ -30,11 +30,11 @@ Result<OpenedSelection> openSelection(const SelectionOptions& o)
     sel.devicePath = o.source;
     sel.firstSector = o.first;
     sel.lastSector = o.lastGiven ? o.last : (count ? count - 1 : 0);
-    if (sel.lastSector < sel.firstSector)
-        return Error{ErrorKind::InvalidArgument, o.first, o.source, "the last sector lies before the first sector"};
     if (count && sel.firstSector >= count)
         return Error{ErrorKind::InvalidArgument, o.first, o.source,
                      "the first sector lies beyond the end of the source (" + std::to_string(count) + " sectors)"};
+    if (sel.lastSector < sel.firstSector)
+        return Error{ErrorKind::InvalidArgument, o.first, o.source, "the last sector lies before the first sector"};
 
     if (o.fileSystem != "auto") {
         sel.partType = volumes::nameFileSystem(o.fileSystem == "fat16" ? "FAT16"

@@ -1,0 +1,98 @@
+// The command-line program as a script sees it: JSON output for fixture images equals the
+// expected files, bad input gives a clear message and a failing exit code, images stay unchanged.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+
+#include "test_support.h"
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out;
+};
+
+CliRun runCli(const std::string& args)
+{
+    CliRun r;
+    const std::string command = std::string(KFR_CLI_PATH) + " " + args + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+nlohmann::json expected(const std::string& name)
+{
+    std::ifstream in(std::string(KFR_SOURCE_DIR) + "/tests/cli/expected/" + name);
+    return nlohmann::json::parse(in);
+}
+
+}  // namespace
+
+TEST(CliOutput, JsonMatchesExpectedFiles)
+{
+    struct Case {
+        const char* args;
+        const char* image;
+        const char* expectedFile;
+    };
+    const Case cases[] = {
+        {"--json scan -s", "fat16_basic.img", "fat16_basic_scan.json"},
+        {"--json scan -s", "fat32_lost_parent.img", "fat32_lost_parent_scan.json"},
+        {"--json scan -s", "ntfs_basic.img", "ntfs_basic_scan.json"},
+        {"--json info -s", "fat32_basic.img", "fat32_basic_info.json"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expectedFile);
+        const std::string image = kfr::test::fixturePath(c.image);
+        const std::string before = kfr::test::fileDigest(image);
+        const CliRun r = runCli(std::string(c.args) + " '" + image + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        auto json = nlohmann::json::parse(r.out);
+        json.erase("source");
+        EXPECT_EQ(json, expected(c.expectedFile)) << json.dump(2);
+        EXPECT_EQ(kfr::test::fileDigest(image), before);
+    }
+}
+
+TEST(CliOutput, BadInputIsExplained)
+{
+    kfr::test::TempDir dir;
+    {
+        std::ofstream zeros(dir.file("zeros.img"), std::ios::binary);
+        zeros << std::string(64 * 512, '\0');
+    }
+    struct Case {
+        std::string args;
+        int exitCode;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"scan -s " + dir.file("missing.img"), 1, "No such file or directory"},
+        {"scan -s " + dir.file("zeros.img"), 1, "no FAT16, FAT32 or NTFS boot sector"},
+        {"info --fs FAT16 -s " + dir.file("zeros.img"), 2, "Unable to calculate partition parameters."},
+        {"scan --first 100 -s " + dir.file("zeros.img"), 1, "beyond the end of the source"},
+        {"scan --first 10 --last 5 -s " + dir.file("zeros.img"), 1, "before the first sector"},
+        {"scan", 106, "--source is required"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args);
+        const CliRun r = runCli(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+    }
+    // A blank FAT32 selection still scans: "Root" alone and the parameters message.
+    const CliRun blank = runCli("scan --fs FAT32 -s " + dir.file("zeros.img"));
+    EXPECT_EQ(blank.exitCode, 0) << blank.out;
+    EXPECT_NE(blank.out.find("Unable to calculate partition parameters."), std::string::npos);
+    EXPECT_NE(blank.out.find("Recovery is not possible in Basic Search Mode"), std::string::npos);
+}
