@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "storage/byte_size.h"
+#include "storage/disk_identity.h"
 
 namespace kfr::storage {
 
@@ -129,113 +130,11 @@ const char* notADisk(const std::string& name, const std::string& base)
     return nullptr;
 }
 
-std::vector<std::string> devicePathComponents(const SystemRoots& roots, const std::string& base)
-{
-    std::error_code ec;
-    fs::path real = fs::canonical(base, ec);
-    if (ec) real = base;
-    // Only the part below the devices folder tells the bus; the roots may lie anywhere.
-    fs::path devices = fs::canonical(fs::path(roots.sysfs) / "devices", ec);
-    std::vector<std::string> parts;
-    bool below = static_cast<bool>(ec);  // without a devices folder, take every component
-    auto d = devices.begin();
-    for (auto it = real.begin(); it != real.end(); ++it) {
-        if (!below) {
-            if (d != devices.end() && *it == *d) {
-                ++d;
-                if (d == devices.end()) below = true;
-                continue;
-            }
-            below = true;  // not below the devices folder: read the path as it is
-        }
-        parts.push_back(it->string());
-    }
-    return parts;
-}
-
-// The bus a disk hangs on, read from its place in the device tree (the most reliable source)
-// and else from udev's ID_BUS. NVMe is presented as SCSI, the way the platform's storage stack
-// presents NVMe disks to programs; buses the table does not know stay UNKNOWN (virtio, Xen,
-// network block devices, loop devices).
-BusType detectBusType(const SystemRoots& roots, const std::string& name, const std::string& base,
-                      const UdevProperties& udev)
-{
-    const auto parts = devicePathComponents(roots, base);
-    auto any = [&](auto pred) { return std::any_of(parts.begin(), parts.end(), pred); };
-    const bool sataByUdev = udev.count("ID_ATA_SATA") && udev.at("ID_ATA_SATA") == "1";
-    if (startsWith(name, "loop")) return BusType::Unknown;
-    if (any([](const std::string& p) { return startsWithThenDigit(p, "usb"); })) return BusType::Usb;
-    if (any([](const std::string& p) { return startsWithThenDigit(p, "fw"); })) return BusType::Ieee1394;
-    if (any([](const std::string& p) { return startsWithThenDigit(p, "ata"); }))
-        return sataByUdev ? BusType::Sata : BusType::Ata;
-    if (any([](const std::string& p) { return startsWith(p, "end_device-"); })) return BusType::Sas;
-    if (any([](const std::string& p) { return startsWithThenDigit(p, "session"); })) return BusType::IScsi;
-    if (any([](const std::string& p) { return startsWith(p, "rport-"); })) return BusType::Fibre;
-    if (startsWithThenDigit(name, "nvme") || any([](const std::string& p) { return p == "nvme"; }))
-        return BusType::Scsi;
-    if (startsWithThenDigit(name, "mmcblk") || any([](const std::string& p) { return startsWithThenDigit(p, "mmc"); }))
-        return readAttribute(base + "/device/type").value_or("") == "MMC" ? BusType::Mmc : BusType::Sd;
-    if (any([](const std::string& p) { return startsWithThenDigit(p, "target"); })) return BusType::Scsi;
-
-    const auto bus = udev.find("ID_BUS");
-    if (bus != udev.end()) {
-        if (bus->second == "usb") return BusType::Usb;
-        if (bus->second == "ata") return sataByUdev ? BusType::Sata : BusType::Ata;
-        if (bus->second == "scsi" || bus->second == "nvme") return BusType::Scsi;
-        if (bus->second == "ieee1394") return BusType::Ieee1394;
-    }
-    return BusType::Unknown;
-}
-
-std::string udevText(const UdevProperties& udev, const char* encodedKey, const char* plainKey)
-{
-    if (auto it = udev.find(encodedKey); it != udev.end()) {
-        const std::string text = decodeUdevText(it->second);
-        if (!text.empty()) return text;
-    }
-    if (auto it = udev.find(plainKey); it != udev.end()) {
-        std::string text = it->second;
-        std::replace(text.begin(), text.end(), '_', ' ');  // udev writes blanks as underscores here
-        return trimText(text);
-    }
-    return {};
-}
-
-std::string firstOf(std::initializer_list<std::string> candidates)
-{
-    for (const auto& c : candidates)
-        if (!c.empty()) return c;
-    return {};
-}
-
-struct Identity {
-    bool known = false;  // something named the device: the model can be built
-    std::string vendor, product, revision, serial;
-};
-
 // A disk found before its number is known, with the identity its record will be built from.
 struct Candidate {
     PhysicalDisk disk;
-    Identity id;
+    DiskIdentity id;
 };
-
-Identity identityOf(const std::string& base, const UdevProperties& udev)
-{
-    const std::string dev = base + "/device/";
-    Identity id;
-    id.vendor = firstOf({udevText(udev, "ID_VENDOR_ENC", "ID_VENDOR"), readAttribute(dev + "vendor").value_or("")});
-    // libata answers SCSI inquiries with the vendor "ATA" for every disk, and virtio and NVMe
-    // devices give a PCI vendor number ("0x1af4"); neither names a maker.
-    if (id.vendor == "ATA" || id.vendor.rfind("0x", 0) == 0) id.vendor.clear();
-    id.product = firstOf({udevText(udev, "ID_MODEL_ENC", "ID_MODEL"), readAttribute(dev + "model").value_or(""),
-                          readAttribute(dev + "name").value_or("")});
-    id.revision = firstOf({udevText(udev, "", "ID_REVISION"), readAttribute(dev + "rev").value_or(""),
-                           readAttribute(dev + "firmware_rev").value_or(""), readAttribute(dev + "fwrev").value_or("")});
-    id.serial = firstOf({udevText(udev, "", "ID_SERIAL_SHORT"), readAttribute(base + "/serial").value_or(""),
-                         readAttribute(dev + "serial").value_or("")});
-    id.known = !id.vendor.empty() || !id.product.empty();
-    return id;
-}
 
 std::string decimal(std::uint64_t value)
 {
@@ -243,7 +142,7 @@ std::string decimal(std::uint64_t value)
 }
 
 // Fills the record and the key from what was learned about the disk.
-void fillRecord(PhysicalDisk& disk, const Identity& id, const DiskListContext& ctx, const std::string& hostName)
+void fillRecord(PhysicalDisk& disk, const DiskIdentity& id, const DiskListContext& ctx, const std::string& hostName)
 {
     PhysicalDiskRecord& r = disk.record;
     const std::string bus = busTypeName(disk.busType);
@@ -321,14 +220,14 @@ std::optional<Candidate> blockDisk(const DiskListContext& ctx, const std::string
 
     const UdevProperties udev = readUdevProperties(ctx.roots, readAttribute(base + "/dev").value_or(""));
     disk.busType = detectBusType(ctx.roots, name, base, udev);
-    Identity id;
+    DiskIdentity id;
     if (startsWith(name, "loop")) {
         disk.backingFile = readAttribute(base + "/loop/backing_file").value_or("");
         // An attached image names itself by its file; it has no maker, revision or serial.
         id.product = fileName(disk.backingFile);
         id.known = true;
     } else {
-        id = identityOf(base, udev);
+        id = readDiskIdentity(base, udev);
     }
 
     // Only opened to learn whether it can be read and to ask for the geometry; never written.
@@ -373,7 +272,7 @@ Result<Candidate> imageDisk(const std::string& path)
     if (fd.get() < 0) disk.accessProblem = accessError(path, errno);
     settleSize(disk, std::nullopt);
     // An image names itself by its file; it has no maker, revision or serial.
-    Identity id;
+    DiskIdentity id;
     id.product = fileName(path);
     id.known = true;
     return Candidate{std::move(disk), std::move(id)};
