@@ -219,7 +219,7 @@ TEST(DiskList, GeometrySizeAndRecordForms)
     EXPECT_EQ(nvme->record.text(DiskField::kCylinders), "15200");
     EXPECT_EQ(nvme->record.text(DiskField::kTotalSectors), "1953504000");
 
-    // Every field outside the Part's list stays empty; the number fields stay 0.
+    // A disk fills no drive fields: texts 3 to 10 stay empty and the number fields stay 0.
     for (std::size_t f = 0; f < MediaRecord::kFieldCount; ++f) {
         if (MediaRecord::isNumberField(f)) {
             EXPECT_EQ(r.number(f), 0u) << f;
