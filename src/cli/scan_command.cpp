@@ -111,7 +111,7 @@ void printSummary(const BasicScanResult& res)
     if (res.unreadableSectors) std::cout << ", " << res.unreadableSectors << " unreadable sectors skipped";
     std::cout << ".\n";
     if (res.foundNothing)
-        std::cout << "Recovery is not possible in Basic Search Mode, use other search mode to recover your data.\n";
+        std::cout << kEmptyResultBasicText << "\n";
 }
 
 nlohmann::json listingJson(const FolderResults& r, ItemId id, const FolderListing& listing)

@@ -59,6 +59,24 @@ std::string todayDateText()
     return text;
 }
 
+bool expandFolder(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                  FolderResults& results, ItemId item, const std::atomic<bool>* stopRequested)
+{
+    FolderNode* node = results.nodeOf(item);
+    if (!node || node->self == kOrphanCluster || node->visited) return false;
+    if (params.isNtfs()) {
+        node->visited = true;  // NTFS folders carry their names from their own records
+        return false;
+    }
+    nameChildFolders(source, params, results, item, stopRequested);
+    return true;
+}
+
+bool shouldShowEmptyResultNotice(const FolderResults& results, bool fromRecoveryLog, bool shownSinceScan)
+{
+    return !fromRecoveryLog && !shownSinceScan && resultsAreEmpty(results);
+}
+
 FolderListing populateItemList(const ListingContext& ctx, FolderResults& results, ItemId item)
 {
     FolderListing out;

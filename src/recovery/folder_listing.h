@@ -50,6 +50,19 @@ struct FolderListing {
 // children from its own directory first and marks subfolders of a deleted folder deleted.
 FolderListing populateItemList(const ListingContext& context, FolderResults& results, ItemId item);
 
+// Expanding a folder in the tree: names its children from its own directory the first time only
+// (never for the top item or the orphan folder). Returns whether the directory was read.
+bool expandFolder(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                  FolderResults& results, ItemId item, const std::atomic<bool>* stopRequested = nullptr);
+
+// The notice that nothing was recovered is shown after a listing when the tree holds only "Root"
+// (or "Root" and an empty orphan folder), the results do not come from a recovery log, and the
+// notice has not been shown since the scan started.
+bool shouldShowEmptyResultNotice(const FolderResults& results, bool fromRecoveryLog, bool shownSinceScan);
+
+inline constexpr const char* kEmptyResultBasicText =
+    "Recovery is not possible in Basic Search Mode, use other search mode to recover your data.";
+
 // "%llu Folders, %llu Files".
 std::string countsText(std::uint64_t folders, std::uint64_t files);
 

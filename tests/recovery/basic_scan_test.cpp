@@ -297,3 +297,60 @@ TEST(BasicScan, UnknownFileSystemEndsWithRootAlone)
     EXPECT_TRUE(blank.paramsFailed);
     EXPECT_TRUE(blank.foundNothing);
 }
+
+TEST(FolderListing, ExpansionNamesOnceAndNoticeShowsOnlyForEmptyResults)
+{
+    const std::string path = test::fixturePath("fat16_basic.img");
+    Scanned s = scan(path, "FAT16");
+    auto& r = s.result.folders;
+    const ItemId docs = itemAt(r, "documents");
+    ASSERT_NE(docs, kNoItem);
+    // The scan already named every folder with children, so expanding reads nothing again.
+    EXPECT_FALSE(expandFolder(*s.source, s.result.params, r, docs));
+    EXPECT_FALSE(expandFolder(*s.source, s.result.params, r, r.orphanNode()->item));
+    r.nodeOf(docs)->visited = false;
+    EXPECT_TRUE(expandFolder(*s.source, s.result.params, r, docs));
+    EXPECT_FALSE(expandFolder(*s.source, s.result.params, r, docs));
+
+    EXPECT_FALSE(shouldShowEmptyResultNotice(r, false, false));
+    storage::MemorySectorSource blank(std::vector<std::uint8_t>(64 * 512, 0));
+    BasicScanContext ctx;
+    ctx.source = &blank;
+    ctx.selection = {"", 0, 63, "FAT16"};
+    const auto empty = runBasicScan(ctx);
+    EXPECT_TRUE(shouldShowEmptyResultNotice(empty.folders, false, false));
+    EXPECT_FALSE(shouldShowEmptyResultNotice(empty.folders, true, false));   // loaded from a log
+    EXPECT_FALSE(shouldShowEmptyResultNotice(empty.folders, false, true));   // once per scan
+}
+
+TEST(FolderListing, RowsOfTheRootAndOfADeletedFolder)
+{
+    Scanned s = scan(test::fixturePath("fat16_basic.img"), "FAT16");
+    auto& r = s.result.folders;
+    ListingContext ctx;
+    ctx.source = s.source.get();
+    ctx.params = &s.result.params;
+    ctx.todayText = "09-DEC-2026";
+    const FolderListing root = populateItemList(ctx, r, r.tree.firstTopLevel());
+    EXPECT_EQ(countsText(root.folders, root.files), "6 Folders, 12 Files");
+    const auto readme = std::find_if(root.rows.begin(), root.rows.end(), [](const ItemRow& x) { return x.columns[0] == "README.TXT"; });
+    ASSERT_NE(readme, root.rows.end());
+    EXPECT_EQ(readme->columns[1], "Text file");
+    EXPECT_EQ(readme->columns[2], "1234");
+    EXPECT_EQ(readme->columns[3], "01-JUN-2023");
+    EXPECT_EQ(readme->columns[4], "08:15:30");
+    EXPECT_EQ(readme->columns[8], "README.TXT");
+    const auto orphan = std::find_if(root.rows.begin(), root.rows.end(), [](const ItemRow& x) { return x.columns[0] == kOrphanName; });
+    ASSERT_NE(orphan, root.rows.end());
+    EXPECT_EQ(orphan->columns[1], "FOLDER");
+    EXPECT_EQ(orphan->columns[3], "09-DEC-2026");
+    EXPECT_EQ(orphan->columns[5], "268435455");
+
+    // Listing a deleted folder marks its subfolders deleted too.
+    const ItemId old = itemAt(r, "old projects");
+    ASSERT_NE(old, kNoItem);
+    for (ItemId c : r.tree.children(old)) r.nodeOf(c)->deleted = false;
+    const FolderListing oldRows = populateItemList(ctx, r, old);
+    for (ItemId c : r.tree.children(old)) EXPECT_TRUE(r.nodeOf(c)->deleted);
+    for (const auto& row : oldRows.rows) EXPECT_TRUE(row.deleted) << row.columns[0];
+}

@@ -1,0 +1,81 @@
+// Plants directories into a freshly formatted FAT32 image for the Basic Search benchmark: each
+// directory's first sector holds ".", ".." and entries naming up to 14 children, spread evenly
+// over the data area so the scan meets them all the way through.
+// Usage: make_dir_image IMAGE DIRECTORY_COUNT
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+#include "storage/sector_source.h"
+#include "volumes/boot_parameters.h"
+
+namespace {
+
+void put16(std::uint8_t* p, std::uint16_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void entry(std::uint8_t* e, const char* name11, std::uint32_t cluster)
+{
+    std::memcpy(e, name11, 11);
+    e[11] = 0x10;
+    put16(e + 20, static_cast<std::uint16_t>(cluster >> 16));
+    put16(e + 26, static_cast<std::uint16_t>(cluster));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s IMAGE DIRECTORY_COUNT\n", argv[0]);
+        return 2;
+    }
+    const std::uint64_t count = std::strtoull(argv[2], nullptr, 10);
+    auto src = kfr::storage::openSource(argv[1]);
+    if (!src) return 1;
+    auto p = kfr::volumes::readBootParameters(**src, {argv[1], 0, (*src)->sectorCount() - 1, "FAT32"});
+    if (!p) {
+        std::fprintf(stderr, "not a FAT32 image\n");
+        return 1;
+    }
+    const std::uint64_t clusters = ((*src)->sectorCount() - p->clusterSector(2)) / p->spc;
+    const std::uint64_t spacing = (clusters - 16) / (count + 1);
+    if (spacing < 1) {
+        std::fprintf(stderr, "image too small for %llu directories\n", static_cast<unsigned long long>(count));
+        return 1;
+    }
+    src.value().reset();  // close the read-only handle before writing
+    const int fd = ::open(argv[1], O_WRONLY);
+    if (fd < 0) return 1;
+    auto clusterOf = [&](std::uint64_t i) { return static_cast<std::uint32_t>(3 + i * spacing); };
+    constexpr std::uint64_t kFanOut = 14;
+    std::vector<std::uint8_t> sector(512);
+    char name[16];
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::fill(sector.begin(), sector.end(), 0);
+        const std::uint32_t self = clusterOf(i);
+        const std::uint32_t parent = i == 0 ? 0 : clusterOf((i - 1) / kFanOut);
+        entry(sector.data(), ".          ", self);
+        entry(sector.data() + 32, "..         ", parent);
+        for (std::uint64_t k = 0; k < kFanOut; ++k) {
+            const std::uint64_t child = i * kFanOut + 1 + k;
+            if (child >= count) break;
+            std::snprintf(name, sizeof name, "D%07lluDIR", static_cast<unsigned long long>(child));
+            entry(sector.data() + 64 + 32 * k, name, clusterOf(child));
+        }
+        const std::uint64_t offset = p->clusterSector(self) * 512;
+        if (::pwrite(fd, sector.data(), 512, static_cast<off_t>(offset)) != 512) return 1;
+    }
+    // The root names the first directory.
+    std::fill(sector.begin(), sector.end(), 0);
+    entry(sector.data(), "D0000000DIR", clusterOf(0));
+    if (::pwrite(fd, sector.data(), 512, static_cast<off_t>(p->clusterSector(p->rootStart) * 512)) != 512) return 1;
+    ::close(fd);
+    return 0;
+}
