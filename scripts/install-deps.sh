@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libblkid-dev
   xz-utils dosfstools mtools ntfs-3g sleuthkit fdisk
+  imagemagick ghostscript zip python3
 )
 
 missing=()

@@ -220,10 +220,13 @@ Result<CreatedFile> FolderSink::create(CarvePass pass, const std::string& key, c
     if (key.empty() || key.find('/') != std::string::npos || key == "." || key == ".." ||
         name.find('/') != std::string::npos)
         return Error{ErrorKind::InvalidArgument, 0, name, "unsafe carved file name"};
-    struct stat st {};
-    if (::stat(m_destination.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return Error{ErrorKind::WriteFailed, 0, m_destination, "the destination folder does not exist"};
     std::string folder = withSlash(m_destination) + kOutputRootFolder;
+    if (!m_madeFolders.count(folder)) {
+        // Only inside a destination that exists: the output root is never made along with it.
+        struct stat st {};
+        if (::stat(m_destination.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return Error{ErrorKind::WriteFailed, 0, m_destination, "the destination folder does not exist"};
+    }
     for (const std::string& part : {std::string(kSignatureSearchFolder), std::string(passFolderWord(pass)), key}) {
         if (auto made = ensureFolder(folder); !made) return made.error();
         folder += "/" + part;
