@@ -5,7 +5,12 @@
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 #include "test_support.h"
 
@@ -95,4 +100,46 @@ TEST(CliOutput, BadInputIsExplained)
     EXPECT_EQ(blank.exitCode, 0) << blank.out;
     EXPECT_NE(blank.out.find("Unable to calculate partition parameters."), std::string::npos);
     EXPECT_NE(blank.out.find("Recovery is not possible in Basic Search Mode"), std::string::npos);
+}
+
+TEST(CliOutput, InterruptStopsTheScanAndStillPrintsTheTree)
+{
+    // A FAT32 volume's first sectors in front of 64 GiB of empty space: a scan takes a while.
+    kfr::test::TempDir dir;
+    const std::string image = dir.file("big.img");
+    {
+        const auto head = kfr::test::readFileBytes(kfr::test::fixturePath("fat32_basic.img"));
+        std::ofstream out(image, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(head.data()), 2 * 1024 * 1024);
+    }
+    ASSERT_EQ(::truncate(image.c_str(), 64LL << 30), 0);
+
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    const std::string cli = KFR_CLI_PATH;
+    std::vector<std::string> args = {cli, "scan", "-s", image};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, cli.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    ::close(pipeFds[1]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ::kill(pid, SIGINT);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_TRUE(WIFEXITED(status)) << out;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+    EXPECT_NE(out.find("Scan stopped"), std::string::npos) << out;
+    EXPECT_EQ(out.rfind("Root", 0), 0u) << out;
 }
