@@ -230,7 +230,7 @@ kfr::cli::CommandRegistration reg{"60-carve", [](CLI::App& app, GlobalOptions& g
                     "keeping what was carved)")
         ->check(CLI::IsMember({"retry", "skip", "cancel"}));
     sub->add_flag("--list-types", opts->listTypes, "List the types the signature files know, then exit");
-    sub->footer("Exit status: 0 finished, 1 error, 130 stopped by Ctrl+C (carved files are kept).");
+    sub->footer("Exit status: 0 finished, 1 error, 130 stopped by Ctrl+C or by --media-error cancel (what was carved is kept).");
     sub->callback([&g, opts] { g.exitCode = runCarve(*opts, g); });
 }};
 
