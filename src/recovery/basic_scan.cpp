@@ -90,9 +90,10 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
             break;
         }
         report.update(blockSector);
-        // A clean buffer each time: a short read at the end of the medium must not leave the
-        // previous block's directories to be found twice.
-        std::fill(block.begin(), block.end(), 0);
+        // A short read at the end of the medium leaves the buffer's tail as it was: clear it
+        // there, so the previous block's directories are not found twice.
+        const std::uint64_t mediumEnd = source.sectorCount();
+        if (mediumEnd == 0 || blockSector + kBlockSectors > mediumEnd) std::fill(block.begin(), block.end(), 0);
         const bool blockRead = source.read(blockSector, kBlockSectors, block);
         for (std::uint32_t i = 0; i < clustersPerBlock; ++i, ++cluster) {
             const std::uint64_t sector = blockSector + static_cast<std::uint64_t>(i) * p.spc;

@@ -26,8 +26,11 @@ bool FatReader::entry(std::uint32_t cluster, std::uint32_t& value)
     // A FAT sector past the FAT's own size belongs to something else.
     if (fatSector > m_params.spf) return false;
     if (fatSector < m_cacheFirst || fatSector >= m_cacheFirst + m_cacheCount) {
+        // Most chains (folders, small files) fit in one FAT sector: read one first, and read
+        // ahead only once the chain has shown that it moves on.
+        const std::uint32_t want = m_misses++ == 0 ? 1 : kCacheSectors;
         const std::uint64_t available = static_cast<std::uint64_t>(m_params.spf) + 1 - fatSector;
-        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kCacheSectors, available));
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, available));
         m_cache.assign(static_cast<std::size_t>(count) * storage::kSectorSize, 0);
         if (!m_source.read(m_params.firstFat + fatSector, count, m_cache)) {
             // Retry the single sector so one bad sector does not blank its neighbours.

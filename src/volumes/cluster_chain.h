@@ -34,6 +34,7 @@ private:
     std::vector<std::uint8_t> m_cache;
     std::uint64_t m_cacheFirst = UINT64_MAX;  // FAT sector index of the cache's first sector
     std::uint32_t m_cacheCount = 0;
+    std::uint32_t m_misses = 0;
 };
 
 }  // namespace kfr::volumes
