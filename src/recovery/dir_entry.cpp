@@ -175,17 +175,19 @@ std::string finalName(const std::string& longName, const std::string& shortName)
     return name;
 }
 
-std::string formatFatDate(std::uint16_t date)
+std::string formatDayMonthYear(unsigned day, unsigned month, long long year)
 {
     static constexpr std::array<const char*, 12> kMonths = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
                                                             "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    const unsigned day = date & 0x1F;
-    const unsigned month = (date >> 5) & 0x0F;
-    const unsigned year = ((date >> 9) & 0x7F) + 1980;
-    char text[32];
-    std::snprintf(text, sizeof text, "%02u-%s-%04u", day, (month >= 1 && month <= 12) ? kMonths[month - 1] : "ERR",
+    char text[40];
+    std::snprintf(text, sizeof text, "%02u-%s-%04lld", day, (month >= 1 && month <= 12) ? kMonths[month - 1] : "ERR",
                   year);
     return text;
+}
+
+std::string formatFatDate(std::uint16_t date)
+{
+    return formatDayMonthYear(date & 0x1F, (date >> 5) & 0x0F, ((date >> 9) & 0x7F) + 1980);
 }
 
 std::string formatFatTime(std::uint16_t time)

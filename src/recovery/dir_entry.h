@@ -75,6 +75,8 @@ std::string finalName(const std::string& longName, const std::string& shortName)
 
 // "05-MAR-2009"; months outside 1..12 show as ERR.
 std::string formatFatDate(std::uint16_t date);
+// The same form from its parts (shared with NTFS time stamps and today's date).
+std::string formatDayMonthYear(unsigned day, unsigned month, long long year);
 // "23:59:58".
 std::string formatFatTime(std::uint16_t time);
 

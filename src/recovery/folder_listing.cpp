@@ -52,11 +52,9 @@ std::string todayDateText()
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    char text[32];
-    // %b depends on the locale; the list always shows English month abbreviations.
-    static const char* kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
-    std::snprintf(text, sizeof text, "%02d-%s-%d", local.tm_mday, kMonths[local.tm_mon], local.tm_year + 1900);
-    return text;
+    // Not strftime's %b: that follows the locale, and the list always shows JAN..DEC.
+    return formatDayMonthYear(static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_mon + 1),
+                              local.tm_year + 1900);
 }
 
 bool expandFolder(const storage::SectorSource& source, const volumes::VolumeParameters& params,

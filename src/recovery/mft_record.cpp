@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdio>
 
+#include "recovery/dir_entry.h"
 #include "recovery/text_encoding.h"
 
 namespace kfr::recovery {
@@ -131,13 +132,8 @@ CivilTime civilFromStamp(std::uint64_t stamp)
 
 std::string formatNtfsDate(std::uint64_t stamp)
 {
-    static constexpr std::array<const char*, 12> kMonths = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                                                            "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
     const CivilTime t = civilFromStamp(stamp);
-    char text[40];
-    std::snprintf(text, sizeof text, "%02u-%s-%04lld", t.day, (t.month >= 1 && t.month <= 12) ? kMonths[t.month - 1] : "ERR",
-                  t.year);
-    return text;
+    return formatDayMonthYear(t.day, t.month, t.year);
 }
 
 std::string formatNtfsTime(std::uint64_t stamp)

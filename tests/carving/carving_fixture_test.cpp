@@ -57,23 +57,10 @@ std::string fnv1a(const std::vector<std::uint8_t>& bytes, std::size_t length)
     return text;
 }
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-};
-
-CliRun runCli(const std::string& args)
+// The carve command's JSON goes to stdout; its progress and messages to stderr are left out.
+kfr::test::CommandOutput runCli(const std::string& args)
 {
-    CliRun run;
-    const std::string command = std::string(KFR_CLI_PATH) + " " + args + " 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) run.out.append(buf, n);
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    return kfr::test::runCli(args, false);
 }
 
 }  // namespace
@@ -129,7 +116,7 @@ TEST(CarveFixture, CommandLineSummaryAndTypeChoice)
     kfr::test::TempDir dir;
     const std::string common = "--source " + image + " --dest " + dir.path();
     auto run = runCli("--json carve " + common);
-    ASSERT_EQ(run.status, 0) << run.out;
+    ASSERT_EQ(run.exitCode, 0) << run.out;
     auto json = nlohmann::json::parse(run.out);
     EXPECT_EQ(json["ending"], "finished");
     EXPECT_EQ(json["lastSector"], 2047);
@@ -140,7 +127,7 @@ TEST(CarveFixture, CommandLineSummaryAndTypeChoice)
 
     // The second search into the same destination numbers on instead of overwriting.
     run = runCli("--json carve " + common + " --types png,.GIF --thorough");
-    ASSERT_EQ(run.status, 0) << run.out;
+    ASSERT_EQ(run.exitCode, 0) << run.out;
     json = nlohmann::json::parse(run.out);
     EXPECT_EQ(json["generalFound"], 2);
     EXPECT_EQ(json["thoroughRan"], false);  // neither type has Thorough records
@@ -149,16 +136,16 @@ TEST(CarveFixture, CommandLineSummaryAndTypeChoice)
     EXPECT_TRUE(std::filesystem::exists(pngs + "PNG00002.PNG"));
 
     run = runCli("carve " + common + " --thorough --types jpg,bmp");
-    ASSERT_EQ(run.status, 0) << run.out;
+    ASSERT_EQ(run.exitCode, 0) << run.out;
     EXPECT_NE(run.out.find("JPG"), std::string::npos);
     EXPECT_NE(run.out.find("Kestravon FAT Recovery >> Signature Search >> Omitted"), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(std::string(dir.path()) +
                                         "/Kestravon FAT Recovery/Signature Search/Omitted/JPG"));
 
-    EXPECT_NE(runCli("carve " + common + " --types nosuch").status, 0);
-    EXPECT_NE(runCli("carve " + common + " --first 10 --last 10").status, 0);
+    EXPECT_NE(runCli("carve " + common + " --types nosuch").exitCode, 0);
+    EXPECT_NE(runCli("carve " + common + " --first 10 --last 10").exitCode, 0);
     run = runCli("--json carve " + common + " --signatures " + dir.path());
-    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.exitCode, 0);
     EXPECT_NE(run.out.find("Couldn't open source file: No such file or directory"), std::string::npos) << run.out;
     EXPECT_EQ(kfr::test::fileDigest(image), before);
 }

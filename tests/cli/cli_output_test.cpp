@@ -16,24 +16,7 @@
 
 namespace {
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-};
-
-CliRun runCli(const std::string& args)
-{
-    CliRun r;
-    const std::string command = std::string(KFR_CLI_PATH) + " " + args + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
+using kfr::test::runCli;
 
 nlohmann::json expected(const std::string& name)
 {
@@ -60,7 +43,7 @@ TEST(CliOutput, JsonMatchesExpectedFiles)
         SCOPED_TRACE(c.expectedFile);
         const std::string image = kfr::test::fixturePath(c.image);
         const std::string before = kfr::test::fileDigest(image);
-        const CliRun r = runCli(std::string(c.args) + " '" + image + "'");
+        const auto r = runCli(std::string(c.args) + " '" + image + "'");
         ASSERT_EQ(r.exitCode, 0) << r.out;
         auto json = nlohmann::json::parse(r.out);
         json.erase("source");
@@ -91,12 +74,12 @@ TEST(CliOutput, BadInputIsExplained)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
-        const CliRun r = runCli(c.args);
+        const auto r = runCli(c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
         EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
     }
     // A blank FAT32 selection still scans: "Root" alone and the parameters message.
-    const CliRun blank = runCli("scan --fs FAT32 -s " + dir.file("zeros.img"));
+    const auto blank = runCli("scan --fs FAT32 -s " + dir.file("zeros.img"));
     EXPECT_EQ(blank.exitCode, 0) << blank.out;
     EXPECT_NE(blank.out.find("Unable to calculate partition parameters."), std::string::npos);
     EXPECT_NE(blank.out.find("Recovery is not possible in Basic Search Mode"), std::string::npos);

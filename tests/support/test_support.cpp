@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kfr::test {
@@ -43,6 +44,25 @@ std::string fileDigest(const std::string& path)
     std::snprintf(text, sizeof text, "%016llx:%llu", static_cast<unsigned long long>(hash),
                   static_cast<unsigned long long>(size));
     return text;
+}
+
+CommandOutput runCommand(const std::string& commandLine, bool mergeStderr)
+{
+    CommandOutput r;
+    const std::string command = commandLine + (mergeStderr ? " 2>&1" : " 2>/dev/null");
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+CommandOutput runCli(const std::string& args, bool mergeStderr)
+{
+    return runCommand(std::string(KFR_CLI_PATH) + " " + args, mergeStderr);
 }
 
 TempDir::TempDir()

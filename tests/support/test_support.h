@@ -21,6 +21,17 @@ std::string fileDigest(const std::string& path);
 // Reads all bytes of a file.
 std::vector<std::uint8_t> readFileBytes(const std::string& path);
 
+// Runs a shell command line and captures its standard output (and standard error when
+// mergeStderr); exitCode is -1 when it did not exit normally.
+struct CommandOutput {
+    int exitCode = -1;
+    std::string out;
+};
+CommandOutput runCommand(const std::string& commandLine, bool mergeStderr);
+
+// Runs kestravon-cli with the given arguments.
+CommandOutput runCli(const std::string& args, bool mergeStderr = true);
+
 // A fresh empty folder under the test temp area, removed by the caller's TempDir.
 class TempDir {
 public:
