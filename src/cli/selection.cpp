@@ -2,9 +2,11 @@
 #include "cli/selection.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 
 #include "volumes/boot_sector.h"
+#include "volumes/partition_table.h"
 
 namespace kfr::cli {
 
@@ -12,6 +14,9 @@ void addSelectionOptions(CLI::App& command, SelectionOptions& o)
 {
     command.add_option("-s,--source", o.source, "Disk, partition, volume device or image file to read (read-only)")
         ->required();
+    command.add_option("-p,--partition", o.partition,
+                       "Partition number of a disk or disk image, as `kestravon-cli disks` lists it (sets the range "
+                       "and the file system)");
     command.add_option("--first", o.first, "First sector of the volume (default 0)");
     command.add_option("--last", o.last, "Last sector of the volume (default: the source's last sector)")
         ->each([&o](const std::string&) { o.lastGiven = true; });
@@ -30,6 +35,24 @@ Result<OpenedSelection> openSelection(const SelectionOptions& o)
     sel.devicePath = o.source;
     sel.firstSector = o.first;
     sel.lastSector = o.lastGiven ? o.last : (count ? count - 1 : 0);
+    if (o.partition != 0) {
+        const auto partitions = volumes::listPartitions(*out.source, count);
+        const auto part = std::find_if(partitions.begin(), partitions.end(),
+                                       [&](const volumes::PartitionRecord& p) { return p.number == o.partition; });
+        if (part == partitions.end())
+            return Error{ErrorKind::NotFound, 0, o.source,
+                         "there is no partition " + std::to_string(o.partition) +
+                             " with a FAT16, FAT32 or NTFS file system (" + std::to_string(partitions.size()) +
+                             " listed; see kestravon-cli disks --image)"};
+        sel.firstSector = part->firstSector;
+        // Partition-table entries end one past their last sector; GUID entries name the last one.
+        const bool pastEnd = part->table != volumes::PartitionTableKind::Gpt;
+        sel.lastSector = pastEnd && part->endSector > part->firstSector ? part->endSector - 1 : part->endSector;
+        if (o.fileSystem == "auto") {
+            sel.partType = part->fileSystem;
+            return out;
+        }
+    }
     if (count && sel.firstSector >= count)
         return Error{ErrorKind::InvalidArgument, o.first, o.source,
                      "the first sector lies beyond the end of the source (" + std::to_string(count) + " sectors)"};

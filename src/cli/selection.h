@@ -22,9 +22,10 @@ struct SelectionOptions {
     std::uint64_t last = 0;   // 0: the source's last sector
     bool lastGiven = false;
     std::string fileSystem = "auto";
+    std::uint32_t partition = 0;  // 1.. picks a partition of a disk or disk image; 0: none
 };
 
-// Adds --source/-s, --first, --last and --fs to a command.
+// Adds --source/-s, --partition, --first, --last and --fs to a command.
 void addSelectionOptions(CLI::App& command, SelectionOptions& options);
 
 struct OpenedSelection {
@@ -33,7 +34,8 @@ struct OpenedSelection {
 };
 
 // Opens the source read-only and settles the range and the file system ("auto" reads the boot
-// sector; FAT32 is also recognised by its backup boot sector).
+// sector; FAT32 is also recognised by its backup boot sector). With a partition number the range
+// and file system come from the disk's partition table.
 Result<OpenedSelection> openSelection(const SelectionOptions& options);
 
 }  // namespace kfr::cli

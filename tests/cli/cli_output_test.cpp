@@ -71,6 +71,7 @@ TEST(CliOutput, BadInputIsExplained)
         {"scan --first 100 -s " + dir.file("zeros.img"), 1, "beyond the end of the source"},
         {"scan --first 10 --last 5 -s " + dir.file("zeros.img"), 1, "before the first sector"},
         {"scan", 106, "--source is required"},
+        {"scan -p 9 -s " + kfr::test::fixturePath("disk_mbr.img"), 1, "there is no partition 9"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -78,6 +79,13 @@ TEST(CliOutput, BadInputIsExplained)
         EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
         EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
     }
+    // A partition of a disk image is chosen by its number.
+    const auto part = runCli("--json info -p 1 -s " + kfr::test::fixturePath("disk_mbr.img"));
+    ASSERT_EQ(part.exitCode, 0) << part.out;
+    const auto info = nlohmann::json::parse(part.out);
+    EXPECT_EQ(info["parameters"]["PartType"], "FAT32");
+    EXPECT_EQ(info["firstSector"], 2048);
+
     // A blank FAT32 selection still scans: "Root" alone and the parameters message.
     const auto blank = runCli("scan --fs FAT32 -s " + dir.file("zeros.img"));
     EXPECT_EQ(blank.exitCode, 0) << blank.out;
