@@ -73,6 +73,19 @@ ItemId itemAt(const FolderResults& r, const std::string& lowerPath)
     return kNoItem;
 }
 
+// "01-JUN-2023" and "08:15:30" as fls prints them: "2023-06-01 08:15:30".
+std::string asFlsTime(const std::string& date, const std::string& time)
+{
+    static const char* kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN", "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+    int month = 0;
+    for (int i = 0; i < 12; ++i)
+        if (date.substr(3, 3) == kMonths[i]) month = i + 1;
+    char text[32];
+    std::snprintf(text, sizeof text, "%s-%02d-%s %s", date.substr(7, 4).c_str(), month, date.substr(0, 2).c_str(),
+                  time.c_str());
+    return text;
+}
+
 // Checks every entry fls reports against the scan's tree and listings.
 void expectSameAsFls(const std::string& image, Scanned& s)
 {
@@ -108,6 +121,7 @@ void expectSameAsFls(const std::string& image, Scanned& s)
         ASSERT_NE(row, rows.end()) << "file missing from its folder's listing";
         EXPECT_EQ(row->size, e.size);
         EXPECT_EQ(row->deleted, e.deleted);
+        if (row->kind == RowKind::FatFile) EXPECT_EQ(asFlsTime(row->columns[3], row->columns[4]), e.modified);
     }
 }
 

@@ -61,6 +61,7 @@ std::vector<FlsEntry> flsEntries(const std::string& image)
         e.inode = head.substr(space + 1, colon - space - 1);
         e.path = fields[1];
         e.size = std::stoull(fields[6]);
+        e.modified = fields[2].substr(0, 19);
         entries.push_back(e);
     }
     return entries;

@@ -13,6 +13,7 @@ struct FlsEntry {
     std::string path;   // "Documents/Work/todo.txt"
     std::string inode;  // "1416" or "75-128-2"
     std::uint64_t size = 0;
+    std::string modified;  // "2023-06-01 08:15:30" as fls prints it (FAT: the entry's own date and time)
 };
 
 // Every entry of `fls -r -p -l image`, without the tool's virtual entries ($MBR, $FAT1,
