@@ -16,7 +16,9 @@ Result<RunList> decodeRunList(Bytes record, std::size_t attrOffset)
     std::size_t p = attrOffset + readLe16(record, attrOffset + kRunListOffsetField);
     if (p >= size) return Error{ErrorKind::Implausible, 0, {}, "run list lies outside the record"};
 
-    std::int64_t previous = 0;
+    // Starts are summed modulo 2^64: a hostile list may step anywhere, and a start outside the
+    // volume simply fails to read later.
+    std::uint64_t previous = 0;
     bool first = true;
     while (p < size && record[p] != 0) {
         const std::uint8_t header = record[p];
@@ -33,11 +35,11 @@ Result<RunList> decodeRunList(Bytes record, std::size_t attrOffset)
             std::uint64_t raw = 0;
             for (std::size_t i = 0; i < offsetBytes; ++i)
                 raw |= static_cast<std::uint64_t>(record[p + 1 + lengthBytes + i]) << (8 * i);
-            std::int64_t step = static_cast<std::int64_t>(raw);
+            std::uint64_t step = raw;
             const bool negative = (raw >> (8 * offsetBytes - 1)) & 1;
-            if (!first && negative && offsetBytes < 8) step = static_cast<std::int64_t>(raw | (~0ULL << (8 * offsetBytes)));
+            if (!first && negative && offsetBytes < 8) step = raw | (~0ULL << (8 * offsetBytes));  // sign-extend
             previous = first ? step : previous + step;
-            run.startCluster = static_cast<std::uint64_t>(previous);
+            run.startCluster = previous;
             first = false;
         }
         runs.push_back(run);
