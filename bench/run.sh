@@ -4,7 +4,8 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 cd "$here/.."
-bash scripts/install-deps.sh
+# The benchmarks plant real files and compare with other carvers when those are installed.
+bash scripts/install-deps.sh imagemagick ghostscript zip python3 foremost testdisk
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKFR_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench -j "$(nproc)" >/dev/null
 export KFR_BENCH_BUILD="$PWD/build-bench"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, when any is missing.
+# Extra package names given as arguments are installed too (the benchmarks pass theirs).
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libblkid-dev
   xz-utils dosfstools mtools ntfs-3g sleuthkit fdisk
-  imagemagick ghostscript zip python3
+  "$@"
 )
 
 missing=()
