@@ -6,8 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
-bash scripts/install-deps.sh
-command -v clang++ >/dev/null || { echo "fuzzing needs clang (apt-get install clang)"; exit 1; }
+bash scripts/install-deps.sh clang
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKFR_BUILD_TESTS=OFF \
   -DKFR_BUILD_BENCH=OFF -DKFR_BUILD_FUZZ=ON \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fsanitize=fuzzer-no-link" >/dev/null
