@@ -1,0 +1,66 @@
+// The folder a save run writes into: whether it can be used, whether it lies on the medium being
+// recovered (saving there could overwrite the very data being recovered), and creating folders.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kfr::exporting {
+
+// Destination notice, shown before the destination is chosen.
+inline constexpr const char* kProductName = "Kestravon FAT Recovery";
+inline constexpr const char* kNoticeHeading =
+    "Please read this information carefully before selecting the Destination path to save the recovered data.";
+inline constexpr const char* kNoticePoint1 =
+    "1. Please select only different drive to save the recovered data. Saving data in same drive/volume (from "
+    "which you are trying to recover data) may cause overwriting and your data may be lost forever. ";
+inline constexpr const char* kNoticePoint2 =
+    "2. You should have sufficient admin user access privileges of your Computer to run Software on it. (Only "
+    "applicable, in case of such users who have multiple Windows user accounts in same Computer).";
+inline constexpr const char* kNoticePoint3 =
+    "3. You should have sufficient free disk space in Destination Drive that you select to save the recovered data. ";
+inline constexpr const char* kNoticeContinue = "Continue...";
+
+// Destination dialog.
+inline constexpr const char* kSaveAsCaption = "Save As";
+inline constexpr const char* kBrowseLabel = "Browse the Destination path where the recovered data will be saved :";
+inline constexpr const char* kInvalidDestinationText =
+    "Invalid destination path. Please provide a valid location path to save the recovered data.";
+inline constexpr const char* kSameDriveText =
+    "Please select only different drive to save the recovered data. Saving data in same drive/volume (from which "
+    "you are trying to recover data) may cause overwriting and your data may be lost forever.";
+
+enum class DestinationVerdict {
+    Usable,
+    NotUsable,       // missing, not a folder, not writable, or on a read-only file system
+    OnSourceVolume,  // writing there would write to the device (or the image) being recovered
+};
+
+// The dialog's message for a verdict ("" for Usable).
+const char* destinationMessage(DestinationVerdict verdict);
+
+// Judges a destination folder for a source (a block device or an image file).
+// A block-device source is refused when the destination's file system lives on that device, on
+// a partition of it, on the whole disk it is a partition of, or on a device stacked over any of
+// these (device mapper, RAID, loop). An image file is not a volume: any other folder, even on
+// the same file system, is fine, except a file system mounted from that very image (a loop
+// device backed by it). sysfsRoot is where the kernel's block-device tree is read ("/sys").
+DestinationVerdict checkDestination(const std::string& destination, const std::string& sourcePath,
+                                    const std::string& sysfsRoot = "/sys");
+
+// The block devices that hold the file system of device dev, dev itself first: what it is stacked
+// over (sysfs "slaves"), recursively, and the whole disk of every partition among them. Loop
+// devices add their backing files to backingFiles. Bounded: at most 64 devices are followed.
+struct DeviceStack {
+    std::vector<dev_t> devices;            // the file system's own devices and what they rest on
+    std::vector<dev_t> wholeDisks;         // the disks those partitions belong to
+    std::vector<std::string> backingFiles; // image files behind loop devices
+};
+DeviceStack deviceStack(dev_t dev, const std::string& sysfsRoot = "/sys");
+
+// Creates the folder and every missing folder above it. True when it exists as a folder at the end.
+bool makeDirectoryPath(const std::string& path);
+
+}  // namespace kfr::exporting

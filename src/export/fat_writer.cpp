@@ -1,0 +1,161 @@
+// FAT file writer and cluster-chain builder.
+#include "export/fat_writer.h"
+
+#include <algorithm>
+
+#include "storage/bytes.h"
+
+namespace kfr::exporting {
+
+namespace {
+
+constexpr std::uint32_t kFatCacheSectors = 64;
+// Any value from these on marks the end of a chain; formatters differ in which one they write
+// (0xFFFF and 0x0FFFFFFF are common, 0xFFF8 and 0x0FFFFFF8 occur too).
+constexpr std::uint32_t kFat16ChainEnd = 0xFFF8;
+constexpr std::uint32_t kFat32ChainEnd = 0x0FFFFFF8;
+// The top four bits of a FAT32 entry are reserved and not part of the cluster number.
+constexpr std::uint32_t kFat32EntryMask = 0x0FFFFFFF;
+
+bool stopRequestedFor(const SaveRunState* state)
+{
+    return state && (state->skipRequested || state->cancelRequested);
+}
+
+// FAT entries of one FAT copy, read a few dozen sectors at a time: chains mostly run forward.
+class FatCopy {
+public:
+    FatCopy(const storage::SectorSource& source, bool fat16, std::uint64_t start, std::uint64_t sectors)
+        : m_source(source), m_fat16(fat16), m_start(start), m_sectors(sectors)
+    {
+    }
+
+    // False past the copy's end or when its sector cannot be read.
+    bool entry(std::uint32_t cluster, std::uint32_t& value)
+    {
+        const std::uint32_t perSector = m_fat16 ? 256 : 128;
+        const std::uint64_t fatSector = cluster / perSector;
+        if (m_sectors && fatSector >= m_sectors) return false;
+        if (fatSector < m_first || fatSector >= m_first + m_count) {
+            std::uint32_t count = kFatCacheSectors;
+            if (m_sectors) count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, m_sectors - fatSector));
+            m_cache.assign(static_cast<std::size_t>(count) * storage::kSectorSize, 0);
+            if (!m_source.read(m_start + fatSector, count, m_cache)) {
+                count = 1;
+                m_cache.assign(storage::kSectorSize, 0);
+                if (!m_source.read(m_start + fatSector, 1, m_cache)) {
+                    m_count = 0;
+                    return false;
+                }
+            }
+            m_first = fatSector;
+            m_count = count;
+        }
+        const std::size_t at = static_cast<std::size_t>(fatSector - m_first) * storage::kSectorSize +
+                               static_cast<std::size_t>(cluster % perSector) * (m_fat16 ? 2 : 4);
+        value = m_fat16 ? readLe16(m_cache, at) : readLe32(m_cache, at);
+        return true;
+    }
+
+private:
+    const storage::SectorSource& m_source;
+    bool m_fat16;
+    std::uint64_t m_start;
+    std::uint64_t m_sectors;
+    std::vector<std::uint8_t> m_cache;
+    std::uint64_t m_first = 0;
+    std::uint64_t m_count = 0;
+};
+
+}  // namespace
+
+void ClusterChain::append(std::uint32_t cluster)
+{
+    if (!runs.empty() && runs.back().first + runs.back().count == cluster && runs.back().count < UINT32_MAX)
+        ++runs.back().count;
+    else
+        runs.push_back({cluster, 1});
+    ++clusterCount;
+}
+
+ClusterChain buildClusterChain(const storage::SectorSource& source, const std::string& partType, std::uint32_t first,
+                               std::uint64_t fatStart, std::uint64_t fatSectors, std::uint64_t wanted,
+                               const SaveRunState* state)
+{
+    ClusterChain chain;
+    const bool fat16 = partType == volumes::kFat16;
+    if (!fat16 && partType != volumes::kFat32) return chain;
+    chain.append(first);
+    if (wanted < 1 || fatStart == 0) return chain;
+    FatCopy fat(source, fat16, fatStart, fatSectors);
+    std::uint32_t c = first;
+    while (!stopRequestedFor(state)) {
+        std::uint32_t next = 0;
+        if (!fat.entry(c, next)) break;
+        if (!fat16) next &= kFat32EntryMask;
+        if (next == 0 || next >= (fat16 ? kFat16ChainEnd : kFat32ChainEnd)) break;
+        chain.append(next);
+        if (chain.clusterCount > wanted) break;
+        c = next;
+    }
+    return chain;
+}
+
+ClusterChain chainForFile(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                          std::uint32_t first, std::uint64_t wanted, const SaveRunState* state)
+{
+    ClusterChain chain = buildClusterChain(source, params.partType, first, params.firstFat, params.spf, wanted, state);
+    if (chain.clusterCount == wanted) return chain;
+    if (params.secondFat) {
+        chain = buildClusterChain(source, params.partType, first, params.secondFat, params.spf, wanted, state);
+        if (chain.clusterCount == wanted) return chain;
+    }
+    // A deleted file: its FAT entries were cleared, and its clusters were most likely allocated
+    // one after the other.
+    chain = {};
+    std::uint64_t left = wanted;
+    std::uint64_t next = first;
+    while (left > 0 && next <= UINT32_MAX) {
+        const std::uint64_t n = std::min<std::uint64_t>({left, UINT32_MAX, UINT32_MAX - next + 1});
+        chain.runs.push_back({static_cast<std::uint32_t>(next), static_cast<std::uint32_t>(n)});
+        chain.clusterCount += n;
+        left -= n;
+        next += n;
+    }
+    return chain;
+}
+
+FileOutcome writeFatFile(const WriterContext& ctx, const FatSaveRequest& request)
+{
+    const volumes::VolumeParameters& p = *ctx.params;
+    const bool fat = p.isFat16() || p.isFat32();
+    // Clusters 0 and 1 do not exist: their sectors are the FAT or root directory area.
+    const bool namesDataCluster =
+        fat && p.spc != 0 && request.firstCluster >= 2 && p.clusterSector(request.firstCluster) < volumeEndOf(ctx);
+    std::uint64_t size = request.size;
+    if (size == 0 && namesDataCluster) size = 4096;
+
+    FileSession file(ctx, request.targetPath, request.displayName, size, request.checkExisting);
+    if (file.ended()) return file.outcome();
+    if (!fat || p.spc == 0) {
+        file.finish(FileOutcome::NoData);
+        return file.outcome();
+    }
+
+    std::vector<SectorExtent> extents;
+    if (namesDataCluster && size > 0) {
+        const std::uint64_t clusterBytes = static_cast<std::uint64_t>(p.spc) * storage::kSectorSize;
+        const std::uint64_t wanted = (size + clusterBytes - 1) / clusterBytes;
+        const ClusterChain chain = chainForFile(*ctx.source, p, request.firstCluster, wanted, ctx.state);
+        for (const ClusterRun& run : chain.runs) {
+            if (run.first < 2) break;  // a chain into cluster 0 or 1 holds no more data
+            extents.push_back({p.clusterSector(run.first), static_cast<std::uint64_t>(run.count) * p.spc, false});
+        }
+    }
+    if (!file.create()) return file.outcome();
+    file.copy(extents);
+    file.finish();
+    return file.outcome();
+}
+
+}  // namespace kfr::exporting

@@ -1,0 +1,56 @@
+// Writing one file of a FAT16 or FAT32 volume: its cluster chain from the first FAT, else from
+// the second, else (a deleted file, whose FAT entries were cleared) the clusters that follow its
+// first cluster.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "export/file_writer.h"
+
+namespace kfr::exporting {
+
+struct FatSaveRequest {
+    std::string targetPath;    // full path of the file to write
+    std::string displayName;   // its file-name part, shown while it is written
+    std::uint64_t size = 0;    // from the directory entry
+    std::uint32_t firstCluster = 0;
+    bool checkExisting = true; // apply the collision rules when the target exists
+};
+
+// Consecutive clusters of a chain.
+struct ClusterRun {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+};
+
+// A chain as runs of consecutive clusters, with the number of clusters it holds.
+struct ClusterChain {
+    std::vector<ClusterRun> runs;
+    std::uint64_t clusterCount = 0;
+    void append(std::uint32_t cluster);
+};
+
+// Follows a chain through one FAT copy (fatStart: its first sector; fatSectors: its size), from
+// first, for a file of wanted clusters. Chains end at an entry of 0 or an end-of-chain mark:
+// 0xFFF8 to 0xFFFF on FAT16, 0x0FFFFFF8 to 0x0FFFFFFF on FAT32 (whose top four bits are
+// reserved and masked off). The walk also ends at a FAT sector outside the copy or one that
+// cannot be read, on a skip or cancel request, and once it holds more than wanted clusters: so
+// a looping chain is bounded and rejected by the caller's length test. An empty chain for a
+// partType other than "FAT16"/"FAT32"; the first cluster alone when wanted is 0 or fatStart is 0.
+ClusterChain buildClusterChain(const storage::SectorSource& source, const std::string& partType,
+                               std::uint32_t first, std::uint64_t fatStart, std::uint64_t fatSectors,
+                               std::uint64_t wanted, const SaveRunState* state = nullptr);
+
+// The clusters the FAT writer reads for a file: the chain from the first FAT when it holds
+// exactly wanted clusters, else from the second, else wanted consecutive clusters from first.
+ClusterChain chainForFile(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                          std::uint32_t first, std::uint64_t wanted, const SaveRunState* state = nullptr);
+
+// Writes one FAT file. A size of 0 is written as 4096 bytes from the first cluster on when the
+// entry names a data cluster, and as an empty file when it names none (cluster 0 or 1). Bytes
+// that lie past the end of the volume end the file early; unreadable chunks become zeros.
+FileOutcome writeFatFile(const WriterContext& context, const FatSaveRequest& request);
+
+}  // namespace kfr::exporting

@@ -1,0 +1,240 @@
+// Shared writer steps and the extent copy.
+#include "export/file_writer.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace kfr::exporting {
+
+namespace {
+
+// Sectors read per request: large reads keep the medium streaming; an unreadable batch is read
+// again chunk by chunk so that only the chunks that fail become zeros.
+constexpr std::uint64_t kBatchSectors = 2048;  // 1 MiB
+constexpr std::int64_t kReportIntervalMs = 100;
+
+std::int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+std::uint32_t chunkBytesFor(std::uint32_t sectorsPerCluster)
+{
+    return sectorsPerCluster >= 8 ? 4096 : 512;
+}
+
+std::uint64_t volumeEndOf(const WriterContext& ctx)
+{
+    std::uint64_t end = ctx.volumeEndSector ? ctx.volumeEndSector : UINT64_MAX;
+    if (ctx.source && ctx.source->sectorCount()) end = std::min(end, ctx.source->sectorCount());
+    return end;
+}
+
+FileSession::FileSession(const WriterContext& context, const std::string& targetPath, const std::string& displayName,
+                         std::uint64_t size, bool checkExisting)
+    : m_ctx(context), m_files(context.files ? *context.files : posixOutputFiles())
+{
+    SaveRunState& state = *m_ctx.state;
+    state.skipRequested = false;
+    m_info.targetPath = targetPath;
+    m_info.displayName = displayName;
+    m_info.size = size;
+    m_info.barStep = chunkBytesFor(m_ctx.params ? m_ctx.params->spc : 0);
+    m_info.totalFiles = state.totalFilesToSave;
+    SaveObserver* observer = state.openingMode ? nullptr : m_ctx.observer;
+
+    if (checkExisting && m_files.exists(targetPath)) {
+        CollisionState fallback;  // nobody to ask and no answers kept: the file is skipped
+        CollisionState& collisions = m_ctx.collisions ? *m_ctx.collisions : fallback;
+        const CollisionOutcome c =
+            collisionStep(targetPath, collisions, m_ctx.prompt, state, m_files, m_ctx.maxNameBytes);
+        if (!c.proceed) {
+            m_ended = true;
+            m_outcome = FileOutcome::Declined;
+            state.skipRequested = false;
+            if (observer) observer->onFileFinished(m_info, m_outcome, 0);
+            return;
+        }
+        m_info.targetPath = c.targetPath;
+        m_info.displayName = c.displayName;
+    }
+    m_info.fileNumber = ++state.filesWritten;
+    if (observer) {
+        observer->onFileStarted(m_info);
+        observer->onFileBytes(0, m_info.size);
+    }
+}
+
+FileSession::~FileSession()
+{
+    finish(m_out ? FileOutcome::Written : FileOutcome::NoData);
+}
+
+bool FileSession::create()
+{
+    if (m_ended) return false;
+    auto out = m_files.create(m_info.targetPath);
+    if (!out) {
+        const Error& e = out.error();
+        if (e.kind == ErrorKind::DiskFull) {
+            if (!m_ctx.state->openingMode) {
+                if (m_ctx.observer) m_ctx.observer->onDiskFull(kDiskFullText);
+                m_ctx.state->cancelRequested = true;
+            }
+            end(FileOutcome::DiskFull);
+        } else {
+            if (m_ctx.observer && !m_ctx.state->openingMode) m_ctx.observer->onProblem(e);
+            end(FileOutcome::NotCreated);
+        }
+        return false;
+    }
+    m_out = std::move(out).value();
+    return true;
+}
+
+bool FileSession::stopRequested()
+{
+    SaveRunState& state = *m_ctx.state;
+    if (state.cancelRequested) {
+        end(FileOutcome::Cancelled);
+        return true;
+    }
+    if (state.skipRequested) {
+        end(FileOutcome::Skipped);
+        return true;
+    }
+    return false;
+}
+
+bool FileSession::writeOut(const std::uint8_t* data, std::uint64_t length)
+{
+    const Status s = data ? m_out->write({data, static_cast<std::size_t>(length)}) : m_out->writeZeros(length);
+    if (s.ok()) {
+        m_written += length;
+        reportBytes(false);
+        return true;
+    }
+    if (s.error().kind == ErrorKind::DiskFull) {
+        if (!m_ctx.state->openingMode) {
+            if (m_ctx.observer) m_ctx.observer->onDiskFull(kDiskFullText);
+            m_ctx.state->cancelRequested = true;
+        }
+        end(FileOutcome::DiskFull);
+    } else {
+        if (m_ctx.observer && !m_ctx.state->openingMode) m_ctx.observer->onProblem(s.error());
+        end(FileOutcome::WriteFailed);
+    }
+    return false;
+}
+
+void FileSession::reportBytes(bool force)
+{
+    SaveObserver* observer = m_ctx.state->openingMode ? nullptr : m_ctx.observer;
+    if (!observer) return;
+    const std::uint64_t size = m_info.size;
+    const std::uint64_t percent =
+        size ? static_cast<std::uint64_t>(static_cast<long double>(std::min(m_written, size)) * 100 / size) : 100;
+    const std::int64_t now = nowMs();
+    if (force || percent != m_lastPercent || now - m_lastReportMs >= kReportIntervalMs) {
+        m_lastPercent = percent;
+        m_lastReportMs = now;
+        observer->onFileBytes(m_written, size);
+    }
+}
+
+void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t initializedSize)
+{
+    if (m_ended || !m_out) return;
+    const storage::SectorSource& source = *m_ctx.source;
+    const std::uint64_t chunkSectors = chunkBytesFor(m_ctx.params->spc) / storage::kSectorSize;
+    const std::uint64_t volumeEnd = volumeEndOf(m_ctx);
+    const std::uint64_t size = m_info.size;
+    std::vector<std::uint8_t> buffer;
+
+    for (const SectorExtent& extent : extents) {
+        std::uint64_t sector = extent.firstSector;
+        std::uint64_t left = extent.sectorCount;
+        while (left > 0) {
+            if (m_written >= size) return finish();
+            if (stopRequested()) return;
+            const std::uint64_t wanted = size - m_written;
+            if (extent.zeros) {
+                const std::uint64_t bytes = std::min<std::uint64_t>(
+                    wanted, left > UINT64_MAX / storage::kSectorSize ? UINT64_MAX : left * storage::kSectorSize);
+                if (!writeOut(nullptr, bytes)) return;
+                left -= (bytes + storage::kSectorSize - 1) / storage::kSectorSize;
+                continue;
+            }
+            // Data beyond the volume (or the medium) does not exist: the file ends here.
+            if (sector >= volumeEnd) return finish();
+            const std::uint64_t neededSectors = (wanted + storage::kSectorSize - 1) / storage::kSectorSize;
+            std::uint64_t count = std::min({left, kBatchSectors, volumeEnd - sector});
+            count = std::min(count, (neededSectors + chunkSectors - 1) / chunkSectors * chunkSectors);
+            const std::size_t bytes = static_cast<std::size_t>(count * storage::kSectorSize);
+            buffer.assign(bytes, 0);
+            if (!source.read(sector, static_cast<std::uint32_t>(count), buffer)) {
+                for (std::uint64_t c = 0; c < count; c += chunkSectors) {
+                    const std::uint64_t n = std::min(chunkSectors, count - c);
+                    auto piece = std::span<std::uint8_t>(buffer).subspan(static_cast<std::size_t>(c * storage::kSectorSize),
+                                                                        static_cast<std::size_t>(n * storage::kSectorSize));
+                    if (!source.read(sector + c, static_cast<std::uint32_t>(n), piece))
+                        std::fill(piece.begin(), piece.end(), 0);
+                }
+            }
+            std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, wanted));
+            // Past the valid data length the file reads as zeros.
+            if (initializedSize < m_written + take) {
+                const std::uint64_t keep = initializedSize > m_written ? initializedSize - m_written : 0;
+                std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(keep), buffer.begin() + static_cast<std::ptrdiff_t>(take), 0);
+            }
+            if (!writeOut(buffer.data(), take)) return;
+            sector += count;
+            left -= count;
+        }
+    }
+    finish();
+}
+
+void FileSession::writeBytes(std::span<const std::uint8_t> bytes)
+{
+    if (m_ended || !m_out) return;
+    if (stopRequested()) return;
+    writeOut(bytes.data(), bytes.size());
+}
+
+void FileSession::finish(FileOutcome outcome)
+{
+    if (!m_ended) end(outcome);
+}
+
+void FileSession::end(FileOutcome outcome)
+{
+    if (m_ended) return;
+    m_ended = true;
+    if (m_out) {
+        const Status closed = m_out->close();
+        m_out.reset();
+        if (!closed.ok() && outcome == FileOutcome::Written) {
+            if (closed.error().kind == ErrorKind::DiskFull) {
+                outcome = FileOutcome::DiskFull;
+                if (!m_ctx.state->openingMode) {
+                    if (m_ctx.observer) m_ctx.observer->onDiskFull(kDiskFullText);
+                    m_ctx.state->cancelRequested = true;
+                }
+            } else {
+                outcome = FileOutcome::WriteFailed;
+                if (m_ctx.observer && !m_ctx.state->openingMode) m_ctx.observer->onProblem(closed.error());
+            }
+        }
+    }
+    m_outcome = outcome;
+    if (outcome == FileOutcome::Skipped || outcome == FileOutcome::Cancelled) m_ctx.state->skipRequested = false;
+    reportBytes(true);
+    SaveObserver* observer = m_ctx.state->openingMode ? nullptr : m_ctx.observer;
+    if (observer) observer->onFileFinished(m_info, m_outcome, m_written);
+}
+
+}  // namespace kfr::exporting

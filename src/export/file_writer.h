@@ -1,0 +1,96 @@
+// The part of writing a recovered file that the FAT and NTFS writers share: the context of a
+// run, the steps before the first byte (skip flag, collision step, count, progress), the target
+// with its disk-full handling, and the copy of sector extents from the medium into the target.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "export/collision.h"
+#include "export/output_file.h"
+#include "export/safe_names.h"
+#include "export/save_state.h"
+#include "storage/sector_source.h"
+#include "volumes/volume_parameters.h"
+
+namespace kfr::exporting {
+
+// Everything a writer needs besides the file's own request. The medium is read through a source
+// held for the whole run (read-only); the writers never write to it.
+struct WriterContext {
+    const storage::SectorSource* source = nullptr;
+    const volumes::VolumeParameters* params = nullptr;
+    // First sector past the volume; clusters from here on hold no data of it. 0: the source's end.
+    std::uint64_t volumeEndSector = 0;
+    SaveRunState* state = nullptr;          // required
+    CollisionState* collisions = nullptr;   // needed when a request checks for an existing file
+    CollisionPrompt* prompt = nullptr;
+    SaveObserver* observer = nullptr;       // ignored in openingMode
+    OutputFiles* files = nullptr;           // nullptr: the real file system
+    std::size_t maxNameBytes = kDefaultNameMaxBytes;
+};
+
+// Bytes the writers move per chunk, the unit in which an unreadable part of the medium is
+// replaced by zeros: 4096 when a cluster holds 8 sectors or more, else 512.
+std::uint32_t chunkBytesFor(std::uint32_t sectorsPerCluster);
+
+// A stretch of the medium, in sectors, or a stretch of zeros (NTFS sparse runs).
+struct SectorExtent {
+    std::uint64_t firstSector = 0;
+    std::uint64_t sectorCount = 0;
+    bool zeros = false;
+};
+
+// One file from its first step to its end. Created by begin(); every later call is a no-op once
+// the file has ended.
+class FileSession {
+public:
+    // Clears skipRequested, runs the collision step when checkExisting is set and the target
+    // exists, counts the file (filesWritten) and shows it. ended() is true when the collision
+    // step abandoned it.
+    FileSession(const WriterContext& context, const std::string& targetPath, const std::string& displayName,
+                std::uint64_t size, bool checkExisting);
+    ~FileSession();
+    FileSession(const FileSession&) = delete;
+    FileSession& operator=(const FileSession&) = delete;
+
+    bool ended() const { return m_ended; }
+    FileOutcome outcome() const { return m_outcome; }
+    const SaveFileInfo& info() const { return m_info; }
+
+    // Creates (truncates) the target. A full destination shows kDiskFullText and sets
+    // cancelRequested (outside openingMode); any other failure skips the file. False when ended.
+    bool create();
+    // Copies the extents into the target until size bytes are written or the extents end.
+    // Bytes from initializedSize on are written as zeros (NTFS valid data length). A chunk that
+    // cannot be read is written as zeros, so later bytes keep their offsets.
+    void copy(const std::vector<SectorExtent>& extents, std::uint64_t initializedSize = UINT64_MAX);
+    // Writes bytes held in memory (NTFS resident data).
+    void writeBytes(std::span<const std::uint8_t> bytes);
+    // Ends the file: NoData when nothing was created, Written otherwise (unless it already ended).
+    void finish(FileOutcome outcome = FileOutcome::Written);
+
+private:
+    bool stopRequested();
+    // Appends length bytes from data, or zeros when data is null.
+    bool writeOut(const std::uint8_t* data, std::uint64_t length);
+    void reportBytes(bool force);
+    void end(FileOutcome outcome);
+
+    const WriterContext& m_ctx;
+    OutputFiles& m_files;
+    SaveFileInfo m_info;
+    std::unique_ptr<OutputFile> m_out;
+    std::uint64_t m_written = 0;
+    std::uint64_t m_lastPercent = UINT64_MAX;
+    std::int64_t m_lastReportMs = 0;
+    bool m_ended = false;
+    FileOutcome m_outcome = FileOutcome::Written;
+};
+
+// The first sector past the volume for this context.
+std::uint64_t volumeEndOf(const WriterContext& context);
+
+}  // namespace kfr::exporting

@@ -1,0 +1,52 @@
+// Where recovered bytes go: an interface over the destination file system, so that a full disk
+// or a refused name can be shown to the writers without a real full disk, and the POSIX one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "storage/result.h"
+
+namespace kfr::exporting {
+
+// One output file, written front to back.
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    // Appends bytes. A full destination gives ErrorKind::DiskFull, any other failure WriteFailed.
+    virtual Status write(std::span<const std::uint8_t> bytes) = 0;
+    // Appends byteCount zero bytes. Implementations may leave a hole instead of writing them.
+    virtual Status writeZeros(std::uint64_t byteCount) = 0;
+    // Makes the file as long as what was appended and closes it; later calls do nothing.
+    virtual Status close() = 0;
+};
+
+class OutputFiles {
+public:
+    virtual ~OutputFiles() = default;
+    // Creates path for writing, truncating a file already there. Never follows a symbolic link
+    // at path. A full destination gives ErrorKind::DiskFull; anything else OpenFailed.
+    virtual Result<std::unique_ptr<OutputFile>> create(const std::string& path) = 0;
+    // Whether anything (file, folder, link) has this name.
+    virtual bool exists(const std::string& path) const = 0;
+    // Removes a file (not a folder); false when there was none or it could not be removed.
+    virtual bool removeFile(const std::string& path) = 0;
+};
+
+// The destination file systems of the machine. Stateless; one instance serves every thread.
+class PosixOutputFiles final : public OutputFiles {
+public:
+    Result<std::unique_ptr<OutputFile>> create(const std::string& path) override;
+    bool exists(const std::string& path) const override;
+    bool removeFile(const std::string& path) override;
+};
+
+// The instance used when a writer is given none.
+OutputFiles& posixOutputFiles();
+
+// True for the errno values that mean "no room on the destination" (ENOSPC, EDQUOT).
+bool isNoSpaceError(int err);
+
+}  // namespace kfr::exporting

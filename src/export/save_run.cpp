@@ -1,0 +1,339 @@
+// Save runs: counting the selection, then writing it.
+#include "export/save_run.h"
+
+#include <algorithm>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "export/fat_writer.h"
+#include "export/ntfs_writer.h"
+#include "export/safe_names.h"
+#include "recovery/mft_record.h"
+
+namespace kfr::exporting {
+
+namespace {
+
+using recovery::CheckState;
+using recovery::ItemId;
+using recovery::kNoItem;
+using recovery::RowKind;
+
+constexpr std::size_t kMaxProblems = 100;
+constexpr std::size_t kMaxReplacedNames = 1000;
+
+// Forwards to the caller's observer and keeps the first problems for the report.
+class RunObserver final : public SaveObserver {
+public:
+    RunObserver(SaveObserver* inner, SaveRunReport& report) : m_inner(inner), m_report(report) {}
+    void onStage(const std::string& t) override { if (m_inner) m_inner->onStage(t); }
+    void onProgress(std::uint64_t p, std::uint64_t l, std::uint64_t h) override { if (m_inner) m_inner->onProgress(p, l, h); }
+    void onProblem(const Error& e) override
+    {
+        if (m_report.problems.size() < kMaxProblems) m_report.problems.push_back(e);
+        if (m_inner) m_inner->onProblem(e);
+    }
+    void onCounting(std::uint64_t f, std::uint64_t d) override { if (m_inner) m_inner->onCounting(f, d); }
+    void onSummary(const std::string& line) override { if (m_inner) m_inner->onSummary(line); }
+    void onFileStarted(const SaveFileInfo& f) override { if (m_inner) m_inner->onFileStarted(f); }
+    void onFileBytes(std::uint64_t w, std::uint64_t s) override { if (m_inner) m_inner->onFileBytes(w, s); }
+    void onFileFinished(const SaveFileInfo& f, FileOutcome o, std::uint64_t b) override
+    {
+        if (m_inner) m_inner->onFileFinished(f, o, b);
+    }
+    void onFolderFinished(std::uint64_t d, std::uint64_t t) override { if (m_inner) m_inner->onFolderFinished(d, t); }
+    void onNameReplaced(const std::string& a, const std::string& b) override { if (m_inner) m_inner->onNameReplaced(a, b); }
+    void onDiskFull(const std::string& m) override { if (m_inner) m_inner->onDiskFull(m); }
+
+private:
+    SaveObserver* m_inner;
+    SaveRunReport& m_report;
+};
+
+// Builds the plan while remembering which names had to change.
+class Planner {
+public:
+    Planner(const SaveRunContext& ctx, SavePlan& plan)
+        : m_ctx(ctx), m_plan(plan), m_tree(ctx.results->tree), m_maxName(nameMaxBytes(ctx.destination))
+    {
+        if (ctx.mftFiles)
+            for (std::size_t i = 0; i < ctx.mftFiles->size(); ++i)
+                m_byParent[(*ctx.mftFiles)[i].parentRecord].push_back(i);
+    }
+
+    std::string usableName(const std::string& original)
+    {
+        SafeName safe = safeName(original, m_maxName);
+        if (safe.changed) {
+            if (m_plan.replacedNames.size() < kMaxReplacedNames) m_plan.replacedNames.emplace_back(original, safe.name);
+            if (m_ctx.observer) m_ctx.observer->onNameReplaced(original, safe.name);
+        }
+        return safe.name;
+    }
+
+    const std::string& relativePath(ItemId item)
+    {
+        if (auto it = m_paths.find(item); it != m_paths.end()) return it->second;
+        // Walk up to the top item, then name the folders downwards; the tree has no cycles, but
+        // the walk is bounded by its size all the same.
+        std::vector<ItemId> chain;
+        for (ItemId cur = item; m_tree.valid(cur) && m_tree.item(cur).parent != kNoItem && chain.size() <= m_tree.itemCount();
+             cur = m_tree.item(cur).parent)
+            chain.push_back(cur);
+        std::string path;
+        for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+            if (auto known = m_paths.find(*it); known != m_paths.end()) {
+                path = known->second;
+                continue;
+            }
+            path = path.empty() ? usableName(m_tree.item(*it).name) : path + "/" + usableName(m_tree.item(*it).name);
+            m_paths[*it] = path;
+        }
+        return m_paths[item] = path;
+    }
+
+    std::size_t folderIndex(ItemId item, bool ticked)
+    {
+        if (auto it = m_folderIndex.find(item); it != m_folderIndex.end()) return it->second;
+        PlannedFolder f;
+        f.item = item;
+        f.relativePath = relativePath(item);
+        f.ticked = ticked;
+        m_plan.folders.push_back(f);
+        if (ticked) ++m_plan.folderCount;
+        return m_folderIndex[item] = m_plan.folders.size() - 1;
+    }
+
+    bool addFile(std::size_t folder, const recovery::ItemRow& row)
+    {
+        if (row.kind == RowKind::Folder) return false;
+        if (m_ctx.deletedOnly && !row.deleted) return false;
+        const auto key = std::make_tuple(m_plan.folders[folder].item, static_cast<int>(row.kind), row.firstCluster,
+                                         row.recordSector, row.size, row.columns[0]);
+        if (!m_seen.insert(key).second) return false;
+        PlannedFile f;
+        f.folder = folder;
+        f.name = usableName(row.columns[0]);
+        f.kind = row.kind;
+        f.size = row.size;
+        f.firstCluster = row.firstCluster;
+        f.recordSector = row.recordSector;
+        f.deleted = row.deleted;
+        m_plan.files.push_back(std::move(f));
+        return true;
+    }
+
+    // Lists a folder the way the item list does and plans its files.
+    void listFolder(ItemId item, std::size_t folder)
+    {
+        recovery::ListingContext lctx;
+        lctx.source = m_ctx.source;
+        lctx.params = m_ctx.params;
+        lctx.stopRequested = &m_ctx.state->cancelRequested;
+        lctx.todayText = m_today;
+        // Hand the listing only the file records of this folder: listing every folder against
+        // the whole table would make saving a large volume quadratic.
+        recovery::MftFileTable subset;
+        if (m_ctx.mftFiles) {
+            const bool top = m_tree.item(item).parent == kNoItem;
+            const recovery::FolderNode* node = m_ctx.results->nodeOf(item);
+            const std::uint32_t self = top ? recovery::kRootRecord : (node ? node->self : 0);
+            if (auto it = m_byParent.find(self); it != m_byParent.end())
+                for (std::size_t i : it->second) subset.push_back((*m_ctx.mftFiles)[i]);
+            lctx.mftFiles = &subset;
+        }
+        const recovery::FolderListing listing = recovery::populateItemList(lctx, *m_ctx.results, item);
+        for (const auto& row : listing.rows) addFile(folder, row);
+    }
+
+private:
+    const SaveRunContext& m_ctx;
+    SavePlan& m_plan;
+    const recovery::ResultTree& m_tree;
+    std::size_t m_maxName;
+    std::string m_today = recovery::todayDateText();
+    std::unordered_map<ItemId, std::string> m_paths;
+    std::unordered_map<ItemId, std::size_t> m_folderIndex;
+    std::unordered_map<std::uint64_t, std::vector<std::size_t>> m_byParent;
+    std::set<std::tuple<ItemId, int, std::uint32_t, std::uint64_t, std::uint64_t, std::string>> m_seen;
+};
+
+// Items of the subtree under item, item first, parents before children.
+std::vector<ItemId> subtree(const recovery::ResultTree& tree, ItemId item)
+{
+    std::vector<ItemId> out;
+    if (!tree.valid(item)) return out;
+    std::vector<ItemId> stack{item};
+    while (!stack.empty() && out.size() <= tree.itemCount()) {
+        const ItemId cur = stack.back();
+        stack.pop_back();
+        out.push_back(cur);
+        const auto& kids = tree.children(cur);
+        for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+    }
+    return out;
+}
+
+bool anythingChosen(const SaveRunContext& ctx)
+{
+    if (!ctx.selectedRows.empty()) return true;
+    const auto& tree = ctx.results->tree;
+    // The top item's state tells: a tick anywhere below makes it checked or partly checked.
+    for (ItemId top : tree.topLevel())
+        if (tree.item(top).check != CheckState::Unchecked) return true;
+    return false;
+}
+
+}  // namespace
+
+const char* saveEndName(SaveEnd end)
+{
+    switch (end) {
+    case SaveEnd::Finished: return "finished";
+    case SaveEnd::Stopped: return "stopped";
+    case SaveEnd::DiskFull: return "disk-full";
+    case SaveEnd::Refused: return "refused";
+    case SaveEnd::Nothing: return "nothing-selected";
+    }
+    return "finished";
+}
+
+SavePlan countSelection(const SaveRunContext& ctx)
+{
+    SavePlan plan;
+    Planner planner(ctx, plan);
+    const auto& tree = ctx.results->tree;
+    std::vector<ItemId> whole;
+    std::unordered_set<ItemId> wholeSet;
+    for (ItemId id : tree.preOrder())
+        if (tree.item(id).check == CheckState::Checked && wholeSet.insert(id).second) whole.push_back(id);
+    for (const auto& sel : ctx.selectedRows)
+        if (sel.row.kind == RowKind::Folder)
+            for (ItemId id : subtree(tree, sel.row.folderItem))
+                if (wholeSet.insert(id).second) whole.push_back(id);
+
+    for (ItemId id : whole) {
+        if (ctx.state->cancelRequested) {
+            plan.stopped = true;
+            return plan;
+        }
+        const std::size_t folder = planner.folderIndex(id, tree.item(id).parent != kNoItem);
+        planner.listFolder(id, folder);
+        if (ctx.observer) ctx.observer->onCounting(plan.files.size(), plan.folderCount);
+    }
+
+    // Selected file rows of folders that are not saved whole, grouped by folder.
+    const std::size_t firstSelected = plan.files.size();
+    for (const auto& sel : ctx.selectedRows) {
+        if (sel.row.kind == RowKind::Folder || wholeSet.count(sel.folder) || !tree.valid(sel.folder)) continue;
+        planner.addFile(planner.folderIndex(sel.folder, false), sel.row);
+    }
+    std::stable_sort(plan.files.begin() + static_cast<std::ptrdiff_t>(firstSelected), plan.files.end(),
+                     [](const PlannedFile& a, const PlannedFile& b) { return a.folder < b.folder; });
+    if (ctx.observer) ctx.observer->onCounting(plan.files.size(), plan.folderCount);
+    if (ctx.state->cancelRequested) plan.stopped = true;
+    return plan;
+}
+
+SaveRunReport runSave(const SaveRunContext& context)
+{
+    SaveRunReport report;
+    RunObserver observer(context.observer, report);
+    SaveRunContext ctx = context;
+    ctx.observer = &observer;
+    SaveRunState& state = *ctx.state;
+
+    const DestinationVerdict verdict = checkDestination(ctx.destination, ctx.source ? ctx.source->path() : "");
+    if (verdict != DestinationVerdict::Usable) {
+        report.end = SaveEnd::Refused;
+        report.error = Error{ErrorKind::InvalidArgument, 0, ctx.destination, destinationMessage(verdict)};
+        return report;
+    }
+    if (!anythingChosen(ctx)) {
+        report.end = SaveEnd::Nothing;
+        return report;
+    }
+
+    state.cancelRequested = false;
+    state.skipRequested = false;
+    state.filesWritten = 0;
+    state.totalFilesToSave = 0;
+    CollisionState& collisions = *ctx.collisions;
+    collisions.collisionAnswer = ctx.startAnswer;
+
+    observer.onStage(kCountingText);
+    SavePlan plan = countSelection(ctx);
+    report.filesTotal = plan.files.size();
+    report.foldersTotal = plan.folderCount;
+    report.replacedNames = plan.replacedNames;
+    if (plan.stopped) {
+        report.end = SaveEnd::Stopped;
+        return report;
+    }
+    state.totalFilesToSave = plan.files.size();
+    state.skipRequested = false;
+    observer.onStage(kSavingCaption);
+    observer.onSummary(selectedSummaryText(plan.files.size(), plan.folderCount));
+
+    WriterContext wctx;
+    wctx.source = ctx.source;
+    wctx.params = ctx.params;
+    wctx.volumeEndSector = ctx.volumeEndSector;
+    wctx.state = &state;
+    wctx.collisions = &collisions;
+    wctx.prompt = ctx.prompt;
+    wctx.observer = &observer;
+    wctx.files = ctx.files;
+    wctx.maxNameBytes = nameMaxBytes(ctx.destination);
+    const bool fat = ctx.params->isFat16() || ctx.params->isFat32();
+    const bool ntfs = ctx.params->isNtfs();
+
+    std::size_t next = 0;
+    for (std::size_t folder = 0; folder < plan.folders.size() && report.end == SaveEnd::Finished; ++folder) {
+        const PlannedFolder& f = plan.folders[folder];
+        const std::string dir = f.relativePath.empty() ? ctx.destination : ctx.destination + "/" + f.relativePath;
+        bool dirReady = false;
+        auto prepare = [&] {
+            if (dirReady) return;
+            dirReady = true;
+            if (!makeDirectoryPath(dir))
+                observer.onProblem(Error{ErrorKind::WriteFailed, 0, dir, "the folder cannot be created"});
+        };
+        if (f.ticked && !ctx.deletedOnly) prepare();
+        for (; next < plan.files.size() && plan.files[next].folder == folder; ++next) {
+            if (state.cancelRequested) break;
+            const PlannedFile& file = plan.files[next];
+            prepare();
+            const std::string target = dir + "/" + file.name;
+            FileOutcome outcome = FileOutcome::NoData;
+            if (fat) {
+                outcome = writeFatFile(wctx, {target, file.name, file.size, file.firstCluster, true});
+            } else if (ntfs) {
+                outcome = writeNtfsFile(wctx, {target, file.name, file.size, file.recordSector, true});
+            }
+            switch (outcome) {
+            case FileOutcome::Written: ++report.filesWritten; break;
+            case FileOutcome::Skipped:
+            case FileOutcome::Cancelled: ++report.filesSkipped; break;
+            case FileOutcome::Declined: ++report.filesDeclined; break;
+            case FileOutcome::DiskFull: report.end = SaveEnd::DiskFull; break;
+            default: ++report.filesFailed; break;
+            }
+            if (report.end != SaveEnd::Finished) break;
+        }
+        if (state.cancelRequested) {
+            if (report.end == SaveEnd::Finished) report.end = SaveEnd::Stopped;
+            break;
+        }
+        if (f.ticked) {
+            ++report.foldersDone;
+            observer.onFolderFinished(report.foldersDone, plan.folderCount);
+        }
+    }
+    observer.onSummary(savedSummaryText(report.filesWritten, report.foldersDone));
+    return report;
+}
+
+}  // namespace kfr::exporting

@@ -1,0 +1,104 @@
+// A save run: the ticked folders of the results tree and the selected rows of the item list are
+// counted first, then written under the destination with the folder structure of the results
+// tree reproduced (Root's own files land in the destination itself; Documents/Work in
+// <destination>/Documents/Work).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "export/collision.h"
+#include "export/destination.h"
+#include "export/output_file.h"
+#include "export/save_state.h"
+#include "recovery/basic_scan.h"
+#include "recovery/folder_listing.h"
+
+namespace kfr::exporting {
+
+// A row of the item list that was selected when "Save" was chosen. A folder row stands for the
+// whole folder, as if it were ticked.
+struct SelectedRow {
+    recovery::ItemId folder = recovery::kNoItem;  // the folder whose listing holds the row
+    recovery::ItemRow row;
+};
+
+struct SaveRunContext {
+    const storage::SectorSource* source = nullptr;  // read-only, held for the run
+    const volumes::VolumeParameters* params = nullptr;
+    const recovery::MftFileTable* mftFiles = nullptr;  // NTFS
+    recovery::FolderResults* results = nullptr;     // listing a folder names its subfolders
+    std::uint64_t volumeEndSector = 0;              // first sector past the volume; 0: the source's end
+    std::string destination;
+    std::vector<SelectedRow> selectedRows;
+    bool deletedOnly = false;                       // only files marked deleted
+    SaveRunState* state = nullptr;                  // required
+    CollisionState* collisions = nullptr;           // required
+    // The answer a run starts with: Overwrite (0) asks at the first collision; OverwriteAll,
+    // SkipAll and RenameAll answer every collision of the run without asking.
+    CollisionAnswer startAnswer = CollisionAnswer::Overwrite;
+    CollisionPrompt* prompt = nullptr;
+    SaveObserver* observer = nullptr;
+    OutputFiles* files = nullptr;                   // nullptr: the real file system
+};
+
+// One file the run will offer to a writer.
+struct PlannedFile {
+    std::size_t folder = 0;  // index into SavePlan::folders
+    std::string name;        // safe for the destination
+    recovery::RowKind kind = recovery::RowKind::FatFile;
+    std::uint64_t size = 0;
+    std::uint32_t firstCluster = 0;
+    std::uint64_t recordSector = 0;
+    bool deleted = false;
+};
+
+struct PlannedFolder {
+    recovery::ItemId item = recovery::kNoItem;
+    std::string relativePath;  // "" for the top item, "Documents/Work" below it
+    bool ticked = false;       // saved as a whole: counts for "Total Folders"
+};
+
+struct SavePlan {
+    std::vector<PlannedFolder> folders;
+    std::vector<PlannedFile> files;
+    std::uint64_t folderCount = 0;  // ticked folders below the top item
+    bool stopped = false;           // cancelRequested during counting
+    std::vector<std::pair<std::string, std::string>> replacedNames;  // (original, used instead)
+};
+
+// The counting step: lists every ticked folder (and the folders of selected rows) and collects
+// their files, reporting the counts as they grow. Stops early when cancelRequested is set.
+SavePlan countSelection(const SaveRunContext& context);
+
+enum class SaveEnd {
+    Finished,
+    Stopped,    // cancelRequested (Stop, Cancel in the Replace dialog, Ctrl+C)
+    DiskFull,   // the destination filled up: kDiskFullText
+    Refused,    // the destination cannot be used (message in `error`)
+    Nothing,    // nothing ticked or selected: kNothingSelectedText
+};
+
+struct SaveRunReport {
+    SaveEnd end = SaveEnd::Finished;
+    Error error;                      // for Refused
+    std::uint64_t filesTotal = 0;
+    std::uint64_t foldersTotal = 0;
+    std::uint64_t filesWritten = 0;   // complete
+    std::uint64_t filesSkipped = 0;   // Skip or Stop while being written (what was written stays)
+    std::uint64_t filesDeclined = 0;  // abandoned by the collision step
+    std::uint64_t filesFailed = 0;    // not created, no data on the medium, write failure
+    std::uint64_t foldersDone = 0;
+    std::vector<std::pair<std::string, std::string>> replacedNames;  // (original, used instead)
+    std::vector<Error> problems;      // the first problems met (bounded)
+};
+
+const char* saveEndName(SaveEnd end);
+
+// Runs a whole save: checks the destination, counts, writes every planned file with the collision
+// rules on, and reports the summary lines. Blocking; the caller picks the thread.
+SaveRunReport runSave(const SaveRunContext& context);
+
+}  // namespace kfr::exporting

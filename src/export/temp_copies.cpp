@@ -1,0 +1,158 @@
+// Temporary copies for opening recovered files.
+#include "export/temp_copies.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "export/destination.h"
+#include "export/fat_writer.h"
+#include "export/ntfs_writer.h"
+#include "export/safe_names.h"
+#include "storage/byte_size.h"
+
+namespace kfr::exporting {
+
+namespace {
+
+constexpr std::size_t kMaxExtensionBytes = 64;
+
+bool endsWith(const std::string& text, const char* tail)
+{
+    const std::size_t n = std::strlen(tail);
+    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+}
+
+}  // namespace
+
+Result<std::string> temporaryFolder(const std::string& base)
+{
+    std::string root = base;
+    if (root.empty()) {
+        const char* env = std::getenv("TMPDIR");
+        root = env && *env ? env : "/tmp";
+    }
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    const std::string folder = root + "/kestravon-fat-recovery-" + std::to_string(::geteuid());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return Error{ErrorKind::WriteFailed, 0, folder, std::strerror(errno)};
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) != 0) return Error{ErrorKind::WriteFailed, 0, folder, std::strerror(errno)};
+    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return Error{ErrorKind::PermissionDenied, 0, folder, "exists but is not a private folder of this user"};
+    if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
+        return Error{ErrorKind::PermissionDenied, 0, folder, std::strerror(errno)};
+    return folder;
+}
+
+std::string temporaryCopyName(std::uint32_t counter, const std::string& itemName)
+{
+    std::string name = "MRC" + std::to_string(counter);
+    const auto dot = itemName.rfind('.');
+    if (dot == std::string::npos) return name;
+    std::string extension = storage::trimText(itemName.substr(dot + 1));
+    if (extension.empty()) return name;
+    extension = safeName(extension, kMaxExtensionBytes).name;
+    return name + "." + extension;
+}
+
+std::string TemporaryCopies::nextPath(const std::string& itemName)
+{
+    std::lock_guard lock(m_mutex);
+    return m_folder + "/" + temporaryCopyName(m_counter++, itemName);
+}
+
+void TemporaryCopies::remember(const std::string& path)
+{
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    std::lock_guard lock(m_mutex);
+    m_copies.push_back({path, st.st_dev, st.st_ino, st.st_ctim});
+}
+
+std::size_t TemporaryCopies::count() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_copies.size();
+}
+
+std::size_t TemporaryCopies::removeAll()
+{
+    std::lock_guard lock(m_mutex);
+    std::size_t removed = 0;
+    for (const auto& copy : m_copies) {
+        struct stat st {};
+        // Only the very file written here: a file put under that name since is not ours.
+        if (::lstat(copy.path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != copy.device ||
+            st.st_ino != copy.inode || st.st_ctim.tv_sec != copy.changed.tv_sec ||
+            st.st_ctim.tv_nsec != copy.changed.tv_nsec)
+            continue;
+        if (::unlink(copy.path.c_str()) == 0) ++removed;
+    }
+    m_copies.clear();
+    return removed;
+}
+
+std::size_t removeTemporaryCopies(TemporaryCopies& copies)
+{
+    return copies.removeAll();
+}
+
+std::vector<std::string> openingLines(const recovery::ItemRow& row)
+{
+    return {row.columns[0], std::string(kOpeningFilePrefix) + storage::sizeText(row.size), kPleaseWaitText};
+}
+
+OpenResult openThroughCopy(const WriterContext& ctx, const recovery::ItemRow& row, TemporaryCopies& copies,
+                           const Opener& opener)
+{
+    OpenResult result;
+    const std::string type = storage::trimText(row.columns[1]);
+    if (type.empty()) return result;
+    if (endsWith(type, "Folder") || endsWith(type, "FOLDER")) {
+        result.action = OpenAction::ListFolder;
+        result.folderItem = row.folderItem;
+        return result;
+    }
+    if (!endsWith(type, "file") && !endsWith(type, "FILE") && !endsWith(type, "File")) return result;
+    SaveRunState& state = *ctx.state;
+    state.cancelRequested = false;
+    if (!ctx.params || ctx.params->spc == 0) return result;
+
+    const std::string& name = row.columns[0];
+    const std::string path = copies.nextPath(name);
+    result.copyPath = path;
+    makeDirectoryPath(copies.folder());
+    OutputFiles& files = ctx.files ? *ctx.files : posixOutputFiles();
+
+    state.openingMode = true;
+    // A copy left by an earlier run under this name goes first.
+    if (files.exists(path)) files.removeFile(path);
+    const auto& p = *ctx.params;
+    if (p.isFat16() || p.isFat32()) {
+        writeFatFile(ctx, {path, name, row.size, row.firstCluster, false});
+    } else if (p.isNtfs()) {
+        writeNtfsFile(ctx, {path, name, row.size, row.recordSector, false});
+    }
+    state.openingMode = false;
+
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        result.action = OpenAction::Failed;
+        result.error = Error{ErrorKind::NotFound, 0, path, kDoesNotExistText};
+        return result;
+    }
+    copies.remember(path);
+    const Status opened = opener ? opener(path) : okStatus();
+    if (!opened) {
+        result.action = OpenAction::Failed;
+        result.error = opened.error();
+        return result;
+    }
+    result.action = OpenAction::Opened;
+    return result;
+}
+
+}  // namespace kfr::exporting

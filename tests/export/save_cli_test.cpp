@@ -1,0 +1,125 @@
+// kestravon-cli save and open, run as a user would run them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <sys/wait.h>
+
+#include "export/destination.h"
+#include "export/save_state.h"
+#include "export_test_util.h"
+
+using namespace kfr;
+
+namespace {
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+};
+
+std::string quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Runs the program with stdin from /dev/null (no terminal), stdout captured.
+CliRun cli(const std::string& args)
+{
+    CliRun r;
+    FILE* pipe = ::popen((quote(KFR_CLI_PATH) + " " + args + " </dev/null 2>/dev/null").c_str(), "r");
+    if (!pipe) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+    const int status = ::pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+nlohmann::json json(const CliRun& r)
+{
+    return nlohmann::json::parse(r.out, nullptr, false);
+}
+
+}  // namespace
+
+TEST(SaveCommand, SavesFoldersAndFilesAndAnswersCollisionsAsTold)
+{
+    const std::string image = test::fixturePath("fat32_basic.img");
+    const std::string before = test::fileDigest(image);
+    test::TempDir out;
+    const std::string base = "--json save -s " + quote(image) + " -d " + quote(out.path());
+
+    const CliRun first = cli(base + " --folder 'Old Projects' --file Documents/Work/todo.txt");
+    ASSERT_EQ(first.status, 0) << first.out;
+    const auto j = json(first);
+    EXPECT_EQ(j["end"], "finished");
+    EXPECT_EQ(j["filesTotal"], 4);
+    EXPECT_EQ(j["filesWritten"], 4);
+    EXPECT_EQ(j["foldersTotal"], 2);
+    EXPECT_EQ(j["summary"], exporting::savedSummaryText(4, 2));
+    const auto files = test::filesUnder(out.path());
+    EXPECT_EQ(files.size(), 4u);
+    const std::string draft = out.file("Old Projects/Archive/_RAFT1.TXT");
+    EXPECT_EQ(test::fileText(draft), test::fileText(std::string(KFR_FIXTURE_SOURCE_DIR) +
+                                                    "/originals/fat32_basic/Old Projects/Archive/draft1.txt"));
+
+    struct Case {
+        const char* mode;
+        int written, declined;
+        std::size_t filesAfter;
+    };
+    for (const Case c : {Case{"skip", 0, 4, 4}, Case{"rename", 4, 0, 8}, Case{"overwrite", 4, 0, 8}}) {
+        SCOPED_TRACE(c.mode);
+        const auto again = json(cli(base + " --folder 'Old Projects' --file Documents/Work/todo.txt --on-collision " + c.mode));
+        EXPECT_EQ(again["filesWritten"], c.written);
+        EXPECT_EQ(again["filesDeclined"], c.declined);
+        EXPECT_EQ(test::filesUnder(out.path()).size(), c.filesAfter);
+    }
+    EXPECT_TRUE(test::filesUnder(out.path()).count("old projects/archive/_raft1_dd_0.txt"));
+    EXPECT_EQ(test::fileDigest(image), before);
+}
+
+TEST(SaveCommand, RefusesWhatItCannotDo)
+{
+    const std::string image = test::fixturePath("fat16_basic.img");
+    test::TempDir out;
+    struct Case {
+        const char* name;
+        std::string args;
+        std::string message;  // part of the error text
+    };
+    const std::vector<Case> cases{
+        {"missing destination", "-d " + quote(out.file("missing")) + " --all", exporting::kInvalidDestinationText},
+        {"nothing chosen", "-d " + quote(out.path()), "No item has been selected."},
+        {"asking without a terminal", "-d " + quote(out.path()) + " --all --on-collision ask", "needs a terminal"},
+        {"unknown folder", "-d " + quote(out.path()) + " --folder Nowhere", "no recovered folder"},
+        {"unknown file", "-d " + quote(out.path()) + " --file Documents/none.txt", "no file of this name"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliRun r = cli("--json save -s " + quote(image) + " " + c.args);
+        EXPECT_NE(r.status, 0);
+        const auto j = json(r);
+        ASSERT_TRUE(j.contains("error")) << r.out;
+        EXPECT_NE(j["error"]["message"].get<std::string>().find(c.message), std::string::npos) << r.out;
+    }
+    EXPECT_TRUE(test::filesUnder(out.path()).empty());
+}
+
+TEST(SaveCommand, OpenWritesATemporaryCopy)
+{
+    const std::string image = test::fixturePath("ntfs_basic.img");
+    test::TempDir tmp;
+    const CliRun r = cli("--json open --no-open -s " + quote(image) + " --file small.txt");
+    ASSERT_EQ(r.status, 0) << r.out;
+    const auto j = json(r);
+    const std::string copy = j["copy"];
+    EXPECT_EQ(std::filesystem::path(copy).filename(), "MRC0.txt");
+    EXPECT_EQ(test::fileText(copy).substr(0, 9), "small.txt");
+    EXPECT_EQ(std::filesystem::file_size(copy), 300u);
+    std::filesystem::remove(copy);
+}

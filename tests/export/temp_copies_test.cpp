@@ -1,0 +1,155 @@
+// Opening recovered files through temporary copies: their names, their bytes, the folder they
+// go to, and removing only the copies this program made.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+#include "export/temp_copies.h"
+#include "export_test_util.h"
+#include "sleuthkit_oracle.h"
+
+using namespace kfr;
+using namespace kfr::exporting;
+using namespace kfr::recovery;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Opened {
+    std::vector<std::string> paths;
+    Opener opener()
+    {
+        return [this](const std::string& path) {
+            paths.push_back(path);
+            return okStatus();
+        };
+    }
+};
+
+// Fails to create every file, as a destination that refuses the name would.
+struct RefusingFiles : OutputFiles {
+    Result<std::unique_ptr<OutputFile>> create(const std::string& path) override
+    {
+        return Error{ErrorKind::OpenFailed, 0, path, "Permission denied"};
+    }
+    bool exists(const std::string& path) const override { return posixOutputFiles().exists(path); }
+    bool removeFile(const std::string& path) override { return posixOutputFiles().removeFile(path); }
+};
+
+}  // namespace
+
+TEST(TemporaryCopies, NamesFollowTheOpenCounterAndTheExtension)
+{
+    struct Case {
+        std::uint32_t counter;
+        std::string name;
+        std::string expected;
+    };
+    for (const auto& c : std::vector<Case>{{0, "Holiday.JPG", "MRC0.JPG"},
+                                           {0, "README", "MRC0"},
+                                           {3, "archive.tar.gz", "MRC3.gz"},
+                                           {1, "photo", "MRC1"},
+                                           {2, "trailing.", "MRC2"},
+                                           {4, "blanks. txt ", "MRC4.txt"},
+                                           {5, ".profile", "MRC5.profile"},
+                                           {6, "x.a/../../b", "MRC6._b"}}) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(temporaryCopyName(c.counter, c.name), c.expected);
+    }
+}
+
+TEST(TemporaryCopies, OpenWritesTheFileAndHandsItOver)
+{
+    const std::string image = test::fixturePath("fat16_basic.img");
+    const std::string before = test::fileDigest(image);
+    auto s = test::scanImage("fat16_basic.img", "FAT16");
+    test::TempDir tmp;
+    auto folder = temporaryFolder(tmp.path());
+    ASSERT_TRUE(folder);
+    TemporaryCopies copies(*folder);
+    SaveRunState state;
+    WriterContext ctx;
+    ctx.source = s->source.get();
+    ctx.params = &s->result.params;
+    ctx.state = &state;
+    Opened opened;
+
+    const ItemRow holiday = test::fileRow(*s, "", "Holiday Photos List.txt");
+    const ItemRow photo = test::fileRow(*s, "Pictures/Camera", "IMG_0001.JPG");
+    const OpenResult first = openThroughCopy(ctx, holiday, copies, opened.opener());
+    const OpenResult second = openThroughCopy(ctx, photo, copies, opened.opener());
+    EXPECT_EQ(first.action, OpenAction::Opened);
+    EXPECT_EQ(first.copyPath, *folder + "/MRC0.txt");
+    EXPECT_EQ(second.copyPath, *folder + "/MRC1.JPG");
+    EXPECT_EQ(opened.paths, (std::vector<std::string>{first.copyPath, second.copyPath}));
+    EXPECT_EQ(test::readFileBytes(first.copyPath), test::icatBytes(image, "8"));
+    EXPECT_EQ(test::readFileBytes(second.copyPath), test::icatBytes(image, "1733"));
+    EXPECT_EQ(state.filesWritten, 2u);
+    EXPECT_FALSE(state.openingMode);
+    EXPECT_EQ(openingLines(holiday),
+              (std::vector<std::string>{"Holiday Photos List.txt", "Opening File : 3.03 KB", kPleaseWaitText}));
+
+    // A folder row lists the folder instead; a row without a type does nothing.
+    const auto root = test::listFolder(*s, s->result.folders.tree.firstTopLevel());
+    const auto folderRow = std::find_if(root.rows.begin(), root.rows.end(),
+                                        [](const ItemRow& r) { return r.kind == RowKind::Folder; });
+    ASSERT_NE(folderRow, root.rows.end());
+    const OpenResult listed = openThroughCopy(ctx, *folderRow, copies, opened.opener());
+    EXPECT_EQ(listed.action, OpenAction::ListFolder);
+    EXPECT_EQ(listed.folderItem, folderRow->folderItem);
+    ItemRow untyped = holiday;
+    untyped.columns[1] = "  ";
+    EXPECT_EQ(openThroughCopy(ctx, untyped, copies, opened.opener()).action, OpenAction::Nothing);
+    EXPECT_EQ(opened.paths.size(), 2u);
+
+    // A copy that could not be written is reported and not handed over.
+    RefusingFiles refusing;
+    ctx.files = &refusing;
+    const OpenResult failed = openThroughCopy(ctx, holiday, copies, opened.opener());
+    EXPECT_EQ(failed.action, OpenAction::Failed);
+    EXPECT_EQ(failed.error.detail, kDoesNotExistText);
+    EXPECT_EQ(opened.paths.size(), 2u);
+    EXPECT_EQ(test::fileDigest(image), before);
+}
+
+TEST(TemporaryCopies, OnlyTheCopiesThisProgramMadeAreRemoved)
+{
+    auto s = test::scanImage("fat16_basic.img", "FAT16");
+    test::TempDir tmp;
+    auto folder = temporaryFolder(tmp.path());
+    ASSERT_TRUE(folder);
+    struct stat st {};
+    ASSERT_EQ(::lstat(folder->c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    TemporaryCopies copies(*folder);
+    SaveRunState state;
+    WriterContext ctx;
+    ctx.source = s->source.get();
+    ctx.params = &s->result.params;
+    ctx.state = &state;
+    // A copy left by an earlier run under the first name is replaced.
+    test::writeText(*folder + "/MRC0.jpg", "left over");
+    const OpenResult jpg = openThroughCopy(ctx, test::fileRow(*s, "", "写真.jpg"), copies, nullptr);
+    ASSERT_EQ(jpg.copyPath, *folder + "/MRC0.jpg");
+    EXPECT_EQ(fs::file_size(jpg.copyPath), 6000u);
+    const OpenResult txt = openThroughCopy(ctx, test::fileRow(*s, "", "NOTES.TXT"), copies, nullptr);
+    fs::create_directory(*folder + "/MRC2");
+    test::writeText(*folder + "/MRC9.txt", "another program's file");
+    // Our second copy was replaced by another program's file of the same name: it stays.
+    fs::rename(txt.copyPath, *folder + "/moved away");
+    test::writeText(txt.copyPath, "not ours any more");
+
+    EXPECT_EQ(removeTemporaryCopies(copies), 1u);
+    EXPECT_FALSE(fs::exists(jpg.copyPath));
+    EXPECT_TRUE(fs::exists(txt.copyPath));
+    EXPECT_TRUE(fs::is_directory(*folder + "/MRC2"));
+    EXPECT_TRUE(fs::exists(*folder + "/MRC9.txt"));
+
+    // A link planted where the private folder goes is refused.
+    test::TempDir other;
+    fs::create_directories(tmp.file("planted-base"));
+    fs::create_directory_symlink(other.path(), tmp.file("planted-base/kestravon-fat-recovery-" + std::to_string(::geteuid())));
+    EXPECT_FALSE(temporaryFolder(tmp.file("planted-base")));
+}
