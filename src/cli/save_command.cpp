@@ -69,14 +69,14 @@ public:
     }
     void onSummary(const std::string& line) override
     {
-        if (!m_enabled) return;
+        // The closing summary is printed with the report.
+        if (!m_enabled || line.rfind("( Total selected", 0) != 0) return;
         clearLine();
         std::fprintf(stderr, "%s\n", line.c_str());
     }
     void onFileStarted(const SaveFileInfo& file) override
     {
         m_file = file;
-        onFileBytes(0, file.size);
     }
     void onFileBytes(std::uint64_t written, std::uint64_t size) override
     {

@@ -102,13 +102,16 @@ ClusterChain buildClusterChain(const storage::SectorSource& source, const std::s
 }
 
 ClusterChain chainForFile(const storage::SectorSource& source, const volumes::VolumeParameters& params,
-                          std::uint32_t first, std::uint64_t wanted, const SaveRunState* state)
+                          std::uint32_t first, std::uint64_t wanted, const SaveRunState* state, bool followFat)
 {
-    ClusterChain chain = buildClusterChain(source, params.partType, first, params.firstFat, params.spf, wanted, state);
-    if (chain.clusterCount == wanted) return chain;
-    if (params.secondFat) {
-        chain = buildClusterChain(source, params.partType, first, params.secondFat, params.spf, wanted, state);
+    ClusterChain chain;
+    if (followFat) {
+        chain = buildClusterChain(source, params.partType, first, params.firstFat, params.spf, wanted, state);
         if (chain.clusterCount == wanted) return chain;
+        if (params.secondFat) {
+            chain = buildClusterChain(source, params.partType, first, params.secondFat, params.spf, wanted, state);
+            if (chain.clusterCount == wanted) return chain;
+        }
     }
     // A deleted file: its FAT entries were cleared, and its clusters were most likely allocated
     // one after the other.
@@ -132,7 +135,8 @@ FileOutcome writeFatFile(const WriterContext& ctx, const FatSaveRequest& request
     // Clusters 0 and 1 do not exist: their sectors are the FAT or root directory area.
     const bool namesDataCluster =
         fat && p.spc != 0 && request.firstCluster >= 2 && p.clusterSector(request.firstCluster) < volumeEndOf(ctx);
-    std::uint64_t size = request.size;
+    // A FAT directory entry holds a 32-bit size; anything larger did not come from one.
+    std::uint64_t size = std::min<std::uint64_t>(request.size, UINT32_MAX);
     if (size == 0 && namesDataCluster) size = 4096;
 
     FileSession file(ctx, request.targetPath, request.displayName, size, request.checkExisting);
@@ -146,7 +150,14 @@ FileOutcome writeFatFile(const WriterContext& ctx, const FatSaveRequest& request
     if (namesDataCluster && size > 0) {
         const std::uint64_t clusterBytes = static_cast<std::uint64_t>(p.spc) * storage::kSectorSize;
         const std::uint64_t wanted = (size + clusterBytes - 1) / clusterBytes;
-        const ClusterChain chain = chainForFile(*ctx.source, p, request.firstCluster, wanted, ctx.state);
+        const std::uint64_t end = volumeEndOf(ctx);
+        const std::uint64_t volumeClusters = end > p.cluster0Start ? (end - p.cluster0Start) / p.spc : 0;
+        // A chain never visits a cluster twice, so one longer than the volume cannot be valid:
+        // following it would only loop. The clusters after the first are read instead (and the
+        // copy ends at the volume's end).
+        const ClusterChain chain = wanted <= volumeClusters
+                                       ? chainForFile(*ctx.source, p, request.firstCluster, wanted, ctx.state)
+                                       : chainForFile(*ctx.source, p, request.firstCluster, wanted, ctx.state, false);
         for (const ClusterRun& run : chain.runs) {
             if (run.first < 2) break;  // a chain into cluster 0 or 1 holds no more data
             extents.push_back({p.clusterSector(run.first), static_cast<std::uint64_t>(run.count) * p.spc, false});

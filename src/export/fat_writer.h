@@ -44,13 +44,16 @@ ClusterChain buildClusterChain(const storage::SectorSource& source, const std::s
                                std::uint64_t wanted, const SaveRunState* state = nullptr);
 
 // The clusters the FAT writer reads for a file: the chain from the first FAT when it holds
-// exactly wanted clusters, else from the second, else wanted consecutive clusters from first.
+// exactly wanted clusters, else from the second, else wanted consecutive clusters from first
+// (at once when followFat is false).
 ClusterChain chainForFile(const storage::SectorSource& source, const volumes::VolumeParameters& params,
-                          std::uint32_t first, std::uint64_t wanted, const SaveRunState* state = nullptr);
+                          std::uint32_t first, std::uint64_t wanted, const SaveRunState* state = nullptr,
+                          bool followFat = true);
 
 // Writes one FAT file. A size of 0 is written as 4096 bytes from the first cluster on when the
-// entry names a data cluster, and as an empty file when it names none (cluster 0 or 1). Bytes
-// that lie past the end of the volume end the file early; unreadable chunks become zeros.
+// entry names a data cluster, and as an empty file when it names none (cluster 0 or 1). Sizes
+// are 32-bit on FAT: a larger request is cut to 4 GiB - 1. Bytes that lie past the end of the
+// volume end the file early; unreadable chunks become zeros.
 FileOutcome writeFatFile(const WriterContext& context, const FatSaveRequest& request);
 
 }  // namespace kfr::exporting

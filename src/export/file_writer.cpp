@@ -64,6 +64,7 @@ FileSession::FileSession(const WriterContext& context, const std::string& target
     m_info.fileNumber = ++state.filesWritten;
     if (observer) {
         observer->onFileStarted(m_info);
+        m_lastReportedBytes = 0;
         observer->onFileBytes(0, m_info.size);
     }
 }
@@ -138,9 +139,11 @@ void FileSession::reportBytes(bool force)
     const std::uint64_t percent =
         size ? static_cast<std::uint64_t>(static_cast<long double>(std::min(m_written, size)) * 100 / size) : 100;
     const std::int64_t now = nowMs();
+    if (force && m_written == m_lastReportedBytes) return;
     if (force || percent != m_lastPercent || now - m_lastReportMs >= kReportIntervalMs) {
         m_lastPercent = percent;
         m_lastReportMs = now;
+        m_lastReportedBytes = m_written;
         observer->onFileBytes(m_written, size);
     }
 }

@@ -85,6 +85,7 @@ private:
     std::unique_ptr<OutputFile> m_out;
     std::uint64_t m_written = 0;
     std::uint64_t m_lastPercent = UINT64_MAX;
+    std::uint64_t m_lastReportedBytes = UINT64_MAX;
     std::int64_t m_lastReportMs = 0;
     bool m_ended = false;
     FileOutcome m_outcome = FileOutcome::Written;

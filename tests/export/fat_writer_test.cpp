@@ -108,6 +108,12 @@ TEST(FatWriter, ReadsTheChainThenTheSecondFatThenConsecutiveClusters)
         {"size 0 without a cluster: empty", "FAT16", 4, {}, {}, 0, 0, {}},
         {"clusters past the volume end the file", "FAT16", 4, {}, {}, 63, 5 * 2048, {63, 64, 65}},
         {"cluster 0 or 1 holds no data", "FAT32", 1, {}, {}, 1, 700, {}},
+        {"a size beyond the volume over a looping chain ends at the volume's end", "FAT16", 4, {{2, 3}, {3, 2}},
+         {{2, 3}, {3, 2}}, 2, 1ULL << 40, [] {
+             std::vector<std::uint32_t> all;
+             for (std::uint32_t c = 2; c < 66; ++c) all.push_back(c);
+             return all;
+         }()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
