@@ -164,16 +164,17 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
             if (m_written >= size) return finish();
             if (stopRequested()) return;
             const std::uint64_t wanted = size - m_written;
+            const std::uint64_t neededSectors = wanted / storage::kSectorSize + (wanted % storage::kSectorSize != 0);
             if (extent.zeros) {
-                const std::uint64_t bytes = std::min<std::uint64_t>(
-                    wanted, left > UINT64_MAX / storage::kSectorSize ? UINT64_MAX : left * storage::kSectorSize);
+                const std::uint64_t sectors = std::min(left, neededSectors);
+                const std::uint64_t bytes =
+                    sectors > UINT64_MAX / storage::kSectorSize ? wanted : std::min(wanted, sectors * storage::kSectorSize);
                 if (!writeOut(nullptr, bytes)) return;
-                left -= (bytes + storage::kSectorSize - 1) / storage::kSectorSize;
+                left -= sectors;
                 continue;
             }
             // Data beyond the volume (or the medium) does not exist: the file ends here.
             if (sector >= volumeEnd) return finish();
-            const std::uint64_t neededSectors = (wanted + storage::kSectorSize - 1) / storage::kSectorSize;
             std::uint64_t count = std::min({left, kBatchSectors, volumeEnd - sector});
             count = std::min(count, (neededSectors + chunkSectors - 1) / chunkSectors * chunkSectors);
             const std::size_t bytes = static_cast<std::size_t>(count * storage::kSectorSize);

@@ -290,22 +290,28 @@ SaveRunReport runSave(const SaveRunContext& context)
     const bool fat = ctx.params->isFat16() || ctx.params->isFat32();
     const bool ntfs = ctx.params->isNtfs();
 
+    // Every folder first: a file that carries the name of a folder beside it (a deleted file and
+    // a live folder may share one) then meets the folder in the collision step, instead of
+    // taking the name and leaving the folder's files nowhere to go.
+    auto dirOf = [&](const PlannedFolder& f) {
+        return f.relativePath.empty() ? ctx.destination : ctx.destination + "/" + f.relativePath;
+    };
+    std::vector<bool> hasFiles(plan.folders.size(), false);
+    for (const PlannedFile& file : plan.files) hasFiles[file.folder] = true;
+    for (std::size_t folder = 0; folder < plan.folders.size(); ++folder) {
+        const PlannedFolder& f = plan.folders[folder];
+        if (!hasFiles[folder] && !(f.ticked && !ctx.deletedOnly)) continue;
+        if (!makeDirectoryPath(dirOf(f)))
+            observer.onProblem(Error{ErrorKind::WriteFailed, 0, dirOf(f), "the folder cannot be created"});
+    }
+
     std::size_t next = 0;
     for (std::size_t folder = 0; folder < plan.folders.size() && report.end == SaveEnd::Finished; ++folder) {
         const PlannedFolder& f = plan.folders[folder];
-        const std::string dir = f.relativePath.empty() ? ctx.destination : ctx.destination + "/" + f.relativePath;
-        bool dirReady = false;
-        auto prepare = [&] {
-            if (dirReady) return;
-            dirReady = true;
-            if (!makeDirectoryPath(dir))
-                observer.onProblem(Error{ErrorKind::WriteFailed, 0, dir, "the folder cannot be created"});
-        };
-        if (f.ticked && !ctx.deletedOnly) prepare();
+        const std::string dir = dirOf(f);
         for (; next < plan.files.size() && plan.files[next].folder == folder; ++next) {
             if (state.cancelRequested) break;
             const PlannedFile& file = plan.files[next];
-            prepare();
             const std::string target = dir + "/" + file.name;
             FileOutcome outcome = FileOutcome::NoData;
             if (fat) {

@@ -131,12 +131,15 @@ OpenResult openThroughCopy(const WriterContext& ctx, const recovery::ItemRow& ro
     // A copy left by an earlier run under this name goes first.
     if (files.exists(path)) files.removeFile(path);
     const auto& p = *ctx.params;
+    FileOutcome outcome = FileOutcome::NoData;
     if (p.isFat16() || p.isFat32()) {
-        writeFatFile(ctx, {path, name, row.size, row.firstCluster, false});
+        outcome = writeFatFile(ctx, {path, name, row.size, row.firstCluster, false});
     } else if (p.isNtfs()) {
-        writeNtfsFile(ctx, {path, name, row.size, row.recordSector, false});
+        outcome = writeNtfsFile(ctx, {path, name, row.size, row.recordSector, false});
     }
     state.openingMode = false;
+    // A copy cut short by a full or failing disk is not the file: it must not be opened as one.
+    if (outcome == FileOutcome::DiskFull || outcome == FileOutcome::WriteFailed) files.removeFile(path);
 
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -88,7 +88,7 @@ std::vector<std::string> openingLines(const recovery::ItemRow& row);
 // Opens a row of the item list: a folder row asks for the folder to be listed; a file row is
 // written (openingMode, no collision rules) to copies.nextPath() and passed to opener. The
 // writer context's observer is not used. A copy left under the same name by an earlier run is
-// removed first.
+// removed first; a copy cut short by a full or failing disk is removed and reported as missing.
 OpenResult openThroughCopy(const WriterContext& context, const recovery::ItemRow& row, TemporaryCopies& copies,
                            const Opener& opener);
 

@@ -27,11 +27,26 @@ struct Opened {
     }
 };
 
-// Fails to create every file, as a destination that refuses the name would.
+// Refuses to create files (as a destination that refuses the name would), or creates them and
+// fills up after the first bytes.
 struct RefusingFiles : OutputFiles {
+    bool fillUp = false;
+    struct Full : OutputFile {
+        std::unique_ptr<OutputFile> inner;
+        Status write(std::span<const std::uint8_t> b) override
+        {
+            (void)inner->write(b.first(std::min<std::size_t>(b.size(), 100)));
+            return Error{ErrorKind::DiskFull, 0, "", "No space left on device"};
+        }
+        Status writeZeros(std::uint64_t) override { return Error{ErrorKind::DiskFull, 0, "", "No space left on device"}; }
+        Status close() override { return inner->close(); }
+    };
     Result<std::unique_ptr<OutputFile>> create(const std::string& path) override
     {
-        return Error{ErrorKind::OpenFailed, 0, path, "Permission denied"};
+        if (!fillUp) return Error{ErrorKind::OpenFailed, 0, path, "Permission denied"};
+        auto f = std::make_unique<Full>();
+        f->inner = std::move(posixOutputFiles().create(path)).value();
+        return std::unique_ptr<OutputFile>(std::move(f));
     }
     bool exists(const std::string& path) const override { return posixOutputFiles().exists(path); }
     bool removeFile(const std::string& path) override { return posixOutputFiles().removeFile(path); }
@@ -103,13 +118,20 @@ TEST(TemporaryCopies, OpenWritesTheFileAndHandsItOver)
     EXPECT_EQ(openThroughCopy(ctx, untyped, copies, opened.opener()).action, OpenAction::Nothing);
     EXPECT_EQ(opened.paths.size(), 2u);
 
-    // A copy that could not be written is reported and not handed over.
-    RefusingFiles refusing;
-    ctx.files = &refusing;
-    const OpenResult failed = openThroughCopy(ctx, holiday, copies, opened.opener());
-    EXPECT_EQ(failed.action, OpenAction::Failed);
-    EXPECT_EQ(failed.error.detail, kDoesNotExistText);
-    EXPECT_EQ(opened.paths.size(), 2u);
+    // A copy that could not be written, or only in part, is reported and not handed over; no
+    // disk-full message is given and the run state is not cancelled for a copy.
+    for (const bool fillUp : {false, true}) {
+        SCOPED_TRACE(fillUp ? "destination fills up" : "destination refuses the file");
+        RefusingFiles refusing;
+        refusing.fillUp = fillUp;
+        ctx.files = &refusing;
+        const OpenResult failed = openThroughCopy(ctx, holiday, copies, opened.opener());
+        EXPECT_EQ(failed.action, OpenAction::Failed);
+        EXPECT_EQ(failed.error.detail, kDoesNotExistText);
+        EXPECT_FALSE(fs::exists(failed.copyPath));
+        EXPECT_EQ(opened.paths.size(), 2u);
+        EXPECT_FALSE(state.cancelRequested);
+    }
     EXPECT_EQ(test::fileDigest(image), before);
 }
 
