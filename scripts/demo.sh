@@ -28,6 +28,7 @@ echo "== Every recovered folder with its files"
 if "$cli" --help | grep -qE "^ +save( |$)"; then
   echo
   echo "== Saving everything recovered into $work/recovered"
+  mkdir -p "$work/recovered"
   "$cli" save --source "$image" --all --dest "$work/recovered" --on-collision rename
   echo
   echo "Recovered files:"
