@@ -1,19 +1,9 @@
 // Collision rules and "_dd_" renaming.
 #include "export/collision.h"
 
+#include "export/safe_names.h"
+
 namespace kfr::exporting {
-
-namespace {
-
-std::size_t characterBoundary(const std::string& text, std::size_t limit)
-{
-    if (limit >= text.size()) return text.size();
-    std::size_t cut = limit;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    return cut;
-}
-
-}  // namespace
 
 bool isStandingAnswer(CollisionAnswer answer)
 {

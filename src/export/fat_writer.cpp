@@ -4,12 +4,12 @@
 #include <algorithm>
 
 #include "storage/bytes.h"
+#include "volumes/cluster_chain.h"
 
 namespace kfr::exporting {
 
 namespace {
 
-constexpr std::uint32_t kFatCacheSectors = 64;
 // Any value from these on marks the end of a chain; formatters differ in which one they write
 // (0xFFFF and 0x0FFFFFFF are common, 0xFFF8 and 0x0FFFFFF8 occur too).
 constexpr std::uint32_t kFat16ChainEnd = 0xFFF8;
@@ -21,51 +21,6 @@ bool stopRequestedFor(const SaveRunState* state)
 {
     return state && (state->skipRequested || state->cancelRequested);
 }
-
-// FAT entries of one FAT copy, read a few dozen sectors at a time: chains mostly run forward.
-class FatCopy {
-public:
-    FatCopy(const storage::SectorSource& source, bool fat16, std::uint64_t start, std::uint64_t sectors)
-        : m_source(source), m_fat16(fat16), m_start(start), m_sectors(sectors)
-    {
-    }
-
-    // False past the copy's end or when its sector cannot be read.
-    bool entry(std::uint32_t cluster, std::uint32_t& value)
-    {
-        const std::uint32_t perSector = m_fat16 ? 256 : 128;
-        const std::uint64_t fatSector = cluster / perSector;
-        if (m_sectors && fatSector >= m_sectors) return false;
-        if (fatSector < m_first || fatSector >= m_first + m_count) {
-            std::uint32_t count = kFatCacheSectors;
-            if (m_sectors) count = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, m_sectors - fatSector));
-            m_cache.assign(static_cast<std::size_t>(count) * storage::kSectorSize, 0);
-            if (!m_source.read(m_start + fatSector, count, m_cache)) {
-                count = 1;
-                m_cache.assign(storage::kSectorSize, 0);
-                if (!m_source.read(m_start + fatSector, 1, m_cache)) {
-                    m_count = 0;
-                    return false;
-                }
-            }
-            m_first = fatSector;
-            m_count = count;
-        }
-        const std::size_t at = static_cast<std::size_t>(fatSector - m_first) * storage::kSectorSize +
-                               static_cast<std::size_t>(cluster % perSector) * (m_fat16 ? 2 : 4);
-        value = m_fat16 ? readLe16(m_cache, at) : readLe32(m_cache, at);
-        return true;
-    }
-
-private:
-    const storage::SectorSource& m_source;
-    bool m_fat16;
-    std::uint64_t m_start;
-    std::uint64_t m_sectors;
-    std::vector<std::uint8_t> m_cache;
-    std::uint64_t m_first = 0;
-    std::uint64_t m_count = 0;
-};
 
 }  // namespace
 
@@ -87,7 +42,7 @@ ClusterChain buildClusterChain(const storage::SectorSource& source, const std::s
     if (!fat16 && partType != volumes::kFat32) return chain;
     chain.append(first);
     if (wanted < 1 || fatStart == 0) return chain;
-    FatCopy fat(source, fat16, fatStart, fatSectors);
+    volumes::FatReader fat(source, fat16, fatStart, fatSectors);
     std::uint32_t c = first;
     while (!stopRequestedFor(state)) {
         std::uint32_t next = 0;

@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::size_t kKeptExtensionBytes = 16;
 
-// Largest cut <= limit that does not split a UTF-8 sequence.
+}  // namespace
+
 std::size_t characterBoundary(const std::string& text, std::size_t limit)
 {
     if (limit >= text.size()) return text.size();
@@ -17,8 +18,6 @@ std::size_t characterBoundary(const std::string& text, std::size_t limit)
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
     return cut;
 }
-
-}  // namespace
 
 std::string shortenName(const std::string& name, std::size_t maxBytes)
 {

@@ -25,6 +25,9 @@ SafeName safeName(const std::string& name, std::size_t maxBytes = kDefaultNameMa
 // to 16 bytes is kept) at a UTF-8 character boundary.
 std::string shortenName(const std::string& name, std::size_t maxBytes);
 
+// Largest cut <= limit that does not split a UTF-8 sequence of text.
+std::size_t characterBoundary(const std::string& text, std::size_t limit);
+
 // The text after the last "/" (the whole text when there is none).
 std::string fileNamePart(const std::string& path);
 

@@ -12,32 +12,29 @@ namespace {
 constexpr std::uint32_t kCacheSectors = 64;
 }  // namespace
 
-FatReader::FatReader(const storage::SectorSource& source, const VolumeParameters& params)
-    : m_source(source), m_params(params)
+FatReader::FatReader(const storage::SectorSource& source, bool fat16, std::uint64_t fatStart, std::uint64_t fatSectors)
+    : m_source(source), m_fat16(fat16), m_start(fatStart), m_sectors(fatSectors)
 {
 }
 
 bool FatReader::entry(std::uint32_t cluster, std::uint32_t& value)
 {
-    if (m_params.firstFat == 0) return false;
-    const bool fat16 = m_params.isFat16();
-    const std::uint32_t perSector = fat16 ? 256 : 128;
+    if (m_start == 0) return false;
+    const std::uint32_t perSector = m_fat16 ? 256 : 128;
     const std::uint64_t fatSector = cluster / perSector;
-    // A FAT sector past the FAT's own size belongs to something else.
-    if (fatSector > m_params.spf) return false;
+    if (fatSector >= m_sectors) return false;
     if (fatSector < m_cacheFirst || fatSector >= m_cacheFirst + m_cacheCount) {
         // Most chains (folders, small files) fit in one FAT sector: read one first, and read
         // ahead only once the chain has shown that it moves on.
         const std::uint32_t want = m_misses++ == 0 ? 1 : kCacheSectors;
-        const std::uint64_t available = static_cast<std::uint64_t>(m_params.spf) + 1 - fatSector;
-        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, available));
+        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, m_sectors - fatSector));
         m_cache.assign(static_cast<std::size_t>(count) * storage::kSectorSize, 0);
-        if (!m_source.read(m_params.firstFat + fatSector, count, m_cache)) {
+        if (!m_source.read(m_start + fatSector, count, m_cache)) {
             // Retry the single sector so one bad sector does not blank its neighbours.
             m_cache.assign(storage::kSectorSize, 0);
             m_cacheFirst = UINT64_MAX;
             m_cacheCount = 0;
-            if (!m_source.read(m_params.firstFat + fatSector, 1, m_cache)) return false;
+            if (!m_source.read(m_start + fatSector, 1, m_cache)) return false;
             m_cacheFirst = fatSector;
             m_cacheCount = 1;
         } else {
@@ -46,8 +43,8 @@ bool FatReader::entry(std::uint32_t cluster, std::uint32_t& value)
         }
     }
     const std::size_t index = static_cast<std::size_t>(fatSector - m_cacheFirst) * storage::kSectorSize +
-                              static_cast<std::size_t>(cluster % perSector) * (fat16 ? 2 : 4);
-    value = fat16 ? readLe16(m_cache, index) : readLe32(m_cache, index);
+                              static_cast<std::size_t>(cluster % perSector) * (m_fat16 ? 2 : 4);
+    value = m_fat16 ? readLe16(m_cache, index) : readLe32(m_cache, index);
     return true;
 }
 
@@ -55,8 +52,10 @@ ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeP
                               std::uint32_t firstCluster, const std::atomic<bool>* stopRequested)
 {
     ClusterChain chain{firstCluster};
-    FatReader fat(source, params);
     const bool fat16 = params.isFat16();
+    // A FAT sector whose offset exceeds the FAT's size belongs to something else; offset SPF
+    // itself is still read, as the walk always has.
+    FatReader fat(source, fat16, params.firstFat, static_cast<std::uint64_t>(params.spf) + 1);
     const std::uint32_t highest = fat16 ? 0xFFFE : 0x0FFFFFFE;
     std::unordered_set<std::uint32_t> seen{firstCluster};
     std::uint32_t c = firstCluster;

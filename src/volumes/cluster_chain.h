@@ -21,16 +21,21 @@ using ClusterChain = std::vector<std::uint32_t>;
 ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeParameters& params,
                               std::uint32_t firstCluster, const std::atomic<bool>* stopRequested = nullptr);
 
-// Reads FAT entries with a small cache of FAT sectors, for callers that look up many entries.
+// Reads the entries of one FAT copy with a small cache of its sectors, for callers that look up
+// many entries (chain walks, file writers).
 class FatReader {
 public:
-    FatReader(const storage::SectorSource& source, const VolumeParameters& params);
-    // The FAT entry of cluster c, or nullopt when it lies past the FAT or cannot be read.
+    // The copy starting at fatStart and holding fatSectors sectors; entries past it read as absent.
+    FatReader(const storage::SectorSource& source, bool fat16, std::uint64_t fatStart, std::uint64_t fatSectors);
+    // The FAT entry of cluster c (all 32 bits on FAT32); false when it lies past the copy, the copy
+    // is unknown (start 0) or its sector cannot be read.
     bool entry(std::uint32_t cluster, std::uint32_t& value);
 
 private:
     const storage::SectorSource& m_source;
-    const VolumeParameters& m_params;
+    bool m_fat16;
+    std::uint64_t m_start;
+    std::uint64_t m_sectors;
     std::vector<std::uint8_t> m_cache;
     std::uint64_t m_cacheFirst = UINT64_MAX;  // FAT sector index of the cache's first sector
     std::uint32_t m_cacheCount = 0;

@@ -13,33 +13,16 @@ using namespace kfr;
 
 namespace {
 
-struct CliRun {
-    int status = -1;
-    std::string out;
-};
-
-std::string quote(const std::string& s)
-{
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using test::shellQuote;
+const auto quote = shellQuote;
 
 // Runs the program with stdin from /dev/null (no terminal), stdout captured.
-CliRun cli(const std::string& args)
+test::CommandOutput cli(const std::string& args)
 {
-    CliRun r;
-    FILE* pipe = ::popen((quote(KFR_CLI_PATH) + " " + args + " </dev/null 2>/dev/null").c_str(), "r");
-    if (!pipe) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-    const int status = ::pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return test::runCli(args + " </dev/null", false);
 }
 
-nlohmann::json json(const CliRun& r)
+nlohmann::json json(const test::CommandOutput& r)
 {
     return nlohmann::json::parse(r.out, nullptr, false);
 }
@@ -53,8 +36,8 @@ TEST(SaveCommand, SavesFoldersAndFilesAndAnswersCollisionsAsTold)
     test::TempDir out;
     const std::string base = "--json save -s " + quote(image) + " -d " + quote(out.path());
 
-    const CliRun first = cli(base + " --folder 'Old Projects' --file Documents/Work/todo.txt");
-    ASSERT_EQ(first.status, 0) << first.out;
+    const auto first = cli(base + " --folder 'Old Projects' --file Documents/Work/todo.txt");
+    ASSERT_EQ(first.exitCode, 0) << first.out;
     const auto j = json(first);
     EXPECT_EQ(j["end"], "finished");
     EXPECT_EQ(j["filesTotal"], 4);
@@ -101,8 +84,8 @@ TEST(SaveCommand, RefusesWhatItCannotDo)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const CliRun r = cli("--json save -s " + quote(image) + " " + c.args);
-        EXPECT_NE(r.status, 0);
+        const auto r = cli("--json save -s " + quote(image) + " " + c.args);
+        EXPECT_NE(r.exitCode, 0);
         const auto j = json(r);
         ASSERT_TRUE(j.contains("error")) << r.out;
         EXPECT_NE(j["error"]["message"].get<std::string>().find(c.message), std::string::npos) << r.out;
@@ -114,8 +97,8 @@ TEST(SaveCommand, OpenWritesATemporaryCopy)
 {
     const std::string image = test::fixturePath("ntfs_basic.img");
     test::TempDir tmp;
-    const CliRun r = cli("--json open --no-open -s " + quote(image) + " --file small.txt");
-    ASSERT_EQ(r.status, 0) << r.out;
+    const auto r = cli("--json open --no-open -s " + quote(image) + " --file small.txt");
+    ASSERT_EQ(r.exitCode, 0) << r.out;
     const auto j = json(r);
     const std::string copy = j["copy"];
     EXPECT_EQ(std::filesystem::path(copy).filename(), "MRC0.txt");

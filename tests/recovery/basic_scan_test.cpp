@@ -121,7 +121,9 @@ void expectSameAsFls(const std::string& image, Scanned& s)
         ASSERT_NE(row, rows.end()) << "file missing from its folder's listing";
         EXPECT_EQ(row->size, e.size);
         EXPECT_EQ(row->deleted, e.deleted);
-        if (row->kind == RowKind::FatFile) EXPECT_EQ(asFlsTime(row->columns[3], row->columns[4]), e.modified);
+        if (row->kind == RowKind::FatFile) {
+            EXPECT_EQ(asFlsTime(row->columns[3], row->columns[4]), e.modified);
+        }
     }
 }
 

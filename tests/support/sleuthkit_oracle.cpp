@@ -1,6 +1,8 @@
 // fls/icat runner for oracle comparisons.
 #include "sleuthkit_oracle.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,13 +11,6 @@
 namespace kfr::test {
 
 namespace {
-
-std::string shellQuote(const std::string& s)
-{
-    std::string out = "'";
-    for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
 
 std::vector<std::uint8_t> runCapture(const std::string& command)
 {

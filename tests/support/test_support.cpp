@@ -46,6 +46,13 @@ std::string fileDigest(const std::string& path)
     return text;
 }
 
+std::string shellQuote(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
 CommandOutput runCommand(const std::string& commandLine, bool mergeStderr)
 {
     CommandOutput r;
@@ -62,7 +69,7 @@ CommandOutput runCommand(const std::string& commandLine, bool mergeStderr)
 
 CommandOutput runCli(const std::string& args, bool mergeStderr)
 {
-    return runCommand(std::string(KFR_CLI_PATH) + " " + args, mergeStderr);
+    return runCommand(shellQuote(KFR_CLI_PATH) + " " + args, mergeStderr);
 }
 
 TempDir::TempDir()

@@ -21,6 +21,9 @@ std::string fileDigest(const std::string& path);
 // Reads all bytes of a file.
 std::vector<std::uint8_t> readFileBytes(const std::string& path);
 
+// Quotes text for a shell command line.
+std::string shellQuote(const std::string& text);
+
 // Runs a shell command line and captures its standard output (and standard error when
 // mergeStderr); exitCode is -1 when it did not exit normally.
 struct CommandOutput {
