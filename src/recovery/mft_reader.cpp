@@ -15,7 +15,7 @@ constexpr std::size_t kNonResidentRealSize = 48;
 }  // namespace
 
 MftReader::MftReader(const storage::SectorSource& source, const volumes::VolumeParameters& params)
-    : m_source(source), m_params(params)
+    : m_source(source)
 {
     if (params.mftSector == 0 || params.spc == 0) return;
     MftRecordBytes rootDir{}, record0{};

@@ -54,7 +54,6 @@ public:
 
 private:
     const storage::SectorSource& m_source;
-    const volumes::VolumeParameters& m_params;
     std::vector<SectorRun> m_runs;
 };
 
