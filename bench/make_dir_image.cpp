@@ -56,7 +56,7 @@ int main(int argc, char** argv)
     auto clusterOf = [&](std::uint64_t i) { return static_cast<std::uint32_t>(3 + i * spacing); };
     constexpr std::uint64_t kFanOut = 14;
     std::vector<std::uint8_t> sector(512);
-    char name[16];
+    char name[32];  // 11 bytes used: D, seven digits, DIR
     for (std::uint64_t i = 0; i < count; ++i) {
         std::fill(sector.begin(), sector.end(), 0);
         const std::uint32_t self = clusterOf(i);

@@ -145,8 +145,7 @@ void buildFatTree(const BasicScanContext& ctx, const volumes::VolumeParameters& 
                   ProgressReporter& report)
 {
     FolderResults& r = result.folders;
-    DirNamer fallbackNamer;
-    DirNamer& namer = ctx.namer ? *ctx.namer : fallbackNamer;
+    DirNamer& namer = *ctx.namer;
 
     report.stage(kSearchingLostDirectoriesText);
     r.table.sortBySelf();
@@ -247,8 +246,12 @@ void nameChildFolders(const storage::SectorSource& source, const volumes::Volume
     });
 }
 
-BasicScanResult runBasicScan(const BasicScanContext& ctx)
+BasicScanResult runBasicScan(const BasicScanContext& given)
 {
+    // Callers without a session-long counter get one for this scan.
+    DirNamer scanNamer;
+    BasicScanContext ctx = given;
+    if (!ctx.namer) ctx.namer = &scanNamer;
     BasicScanResult result;
     ProgressReporter report(ctx.observer);
     const auto& sel = ctx.selection;

@@ -37,7 +37,7 @@ struct BasicScanContext {
     volumes::VolumeSelection selection;
     std::atomic<bool>* stopRequested = nullptr;     // cooperative: checked per block or record
     ScanObserver* observer = nullptr;
-    DirNamer* namer = nullptr;                      // the session's "DIR_%d" counter
+    DirNamer* namer = nullptr;                      // the session's "DIR_%d" counter (a scan's own when null)
     std::uint16_t orphanTimeWord = 0;               // the orphan folder's time (now, as a FAT time)
 };
 
@@ -65,7 +65,7 @@ BasicScanResult runBasicScan(const BasicScanContext& context);
 void nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
                       FolderResults& results, ItemId folder, const std::atomic<bool>* stopRequested = nullptr);
 
-// The NTFS half of the scan (used by runBasicScan for NTFS selections).
+// The NTFS half of the scan (used by runBasicScan for NTFS selections; context.namer must be set).
 void runNtfsRecordScan(const BasicScanContext& context, BasicScanResult& result);
 
 // Whether results hold nothing but "Root" and possibly an orphan folder.

@@ -23,8 +23,7 @@ void placeLeftoverDirectories(BasicScanContext const& ctx, BasicScanResult& resu
                               ProgressReporter& report)
 {
     FolderResults& r = result.folders;
-    DirNamer fallbackNamer;
-    DirNamer& namer = ctx.namer ? *ctx.namer : fallbackNamer;
+    DirNamer& namer = *ctx.namer;
     report.stage(kSearchingLostDirectoriesText);
     r.table.sortBySelf();
     // A parent placed during the scan counts as found too: records are read in number order and a

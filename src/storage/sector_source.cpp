@@ -80,6 +80,13 @@ bool FileSectorSource::read(std::uint64_t sector, std::uint32_t count, std::span
     return done > 0;
 }
 
+std::optional<SectorBytes> readOneSector(const SectorSource& source, std::uint64_t sector)
+{
+    SectorBytes bytes{};
+    if (!source.read(sector, 1, bytes)) return std::nullopt;
+    return bytes;
+}
+
 bool readSectors(const std::string& path, std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer)
 {
     auto src = FileSectorSource::open(path);

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -58,6 +60,11 @@ private:
     std::uint64_t m_byteSize = 0;
     std::uint64_t m_sectorCount = 0;
 };
+
+using SectorBytes = std::array<std::uint8_t, kSectorSize>;
+
+// One sector from a source, or nothing when it cannot be read.
+std::optional<SectorBytes> readOneSector(const SectorSource& source, std::uint64_t sector);
 
 // One-shot read: opens path, reads, closes. Returns false (and says nothing) when the path cannot
 // be opened or the read fails. A count of 0 succeeds when the path opens.

@@ -11,7 +11,8 @@ namespace kfr::volumes {
 namespace {
 
 using storage::SectorSource;
-using Sector = std::array<std::uint8_t, storage::kSectorSize>;
+using storage::readOneSector;
+using Sector = storage::SectorBytes;
 
 // BIOS parameter block offsets shared by FAT16 and FAT32.
 constexpr std::size_t kSpcOffset = 13;
@@ -33,13 +34,6 @@ constexpr std::size_t kNtfsMirrorClusterOffset = 56;
 constexpr std::size_t kNtfsRecordSizeOffset = 64;
 constexpr std::size_t kNtfsIndexSizeOffset = 68;
 
-std::optional<Sector> readOne(const SectorSource& source, std::uint64_t sector)
-{
-    Sector s{};
-    if (!source.read(sector, 1, s)) return std::nullopt;
-    return s;
-}
-
 Error rejected(std::uint64_t sector, const std::string& detail)
 {
     return Error{ErrorKind::Implausible, sector, {}, detail};
@@ -54,7 +48,7 @@ std::uint32_t totalSectorsOf(Bytes boot)
 Result<VolumeParameters> readFat16(const SectorSource& source, const VolumeSelection& sel)
 {
     const std::uint64_t first = sel.firstSector;
-    const auto boot = readOne(source, first);
+    const auto boot = readOneSector(source, first);
     if (!boot) return Error{ErrorKind::ReadFailed, first, source.path(), "boot sector unreadable"};
     const FatBootVerdict verdict = judgeFatBootSector(*boot, false);
     if (verdict != FatBootVerdict::Plausible) return rejected(first, fatBootVerdictText(verdict));
@@ -65,7 +59,7 @@ Result<VolumeParameters> readFat16(const SectorSource& source, const VolumeSelec
     const std::uint32_t spf = readLe16(*boot, kSpf16Offset);
 
     // Two FATs are assumed; the second one must start with the media byte.
-    const auto secondFat = readOne(source, first + reserved + spf);
+    const auto secondFat = readOneSector(source, first + reserved + spf);
     if (!secondFat || (*secondFat)[0] != kMediaFixedDisk)
         return rejected(first + reserved + spf, "second FAT does not start with the media byte 0xF8");
 
@@ -88,10 +82,10 @@ Result<VolumeParameters> readFat16(const SectorSource& source, const VolumeSelec
 Result<VolumeParameters> readFat32(const SectorSource& source, const VolumeSelection& sel)
 {
     const std::uint64_t first = sel.firstSector;
-    auto boot = readOne(source, first);
+    auto boot = readOneSector(source, first);
     bool usingBackup = false;
     if (!boot || !hasBootMarker(*boot)) {
-        boot = readOne(source, first + kFat32BackupBoot);
+        boot = readOneSector(source, first + kFat32BackupBoot);
         usingBackup = true;
         if (!boot || !hasBootMarker(*boot)) return rejected(first, "no valid boot sector or backup boot sector");
     }
@@ -104,7 +98,7 @@ Result<VolumeParameters> readFat32(const SectorSource& source, const VolumeSelec
             const std::uint32_t reserved = readLe16(*boot, kReservedOffset);
             const std::uint32_t spc = readU8(*boot, kSpcOffset);
             const std::uint32_t spf = readLe32(*boot, kSpf32Offset);
-            const auto secondFat = readOne(source, first + reserved + spf);
+            const auto secondFat = readOneSector(source, first + reserved + spf);
             if (secondFat && (*secondFat)[0] == kMediaFixedDisk) {
                 VolumeParameters p;
                 p.partType = kFat32;
@@ -123,7 +117,7 @@ Result<VolumeParameters> readFat32(const SectorSource& source, const VolumeSelec
             }
         }
         if (usingBackup) break;
-        boot = readOne(source, first + kFat32BackupBoot);
+        boot = readOneSector(source, first + kFat32BackupBoot);
         usingBackup = true;
         if (!boot || !hasBootMarker(*boot)) break;
     }
@@ -156,7 +150,7 @@ bool ntfsFromCopy(Bytes boot, std::uint64_t first, VolumeParameters& p)
 
 bool startsWithFile(const SectorSource& source, std::uint64_t sector)
 {
-    const auto s = readOne(source, sector);
+    const auto s = readOneSector(source, sector);
     return s && bytesEqual(*s, 0, "FILE");
 }
 
@@ -164,8 +158,8 @@ Result<VolumeParameters> readNtfs(const SectorSource& source, const VolumeSelect
 {
     const std::uint64_t first = sel.firstSector;
     const std::uint64_t last = sel.lastSector;
-    const auto primary = readOne(source, first);
-    const auto backup = last > first ? readOne(source, last) : std::nullopt;
+    const auto primary = readOneSector(source, first);
+    const auto backup = last > first ? readOneSector(source, last) : std::nullopt;
 
     VolumeParameters p;
     const Sector* used = nullptr;

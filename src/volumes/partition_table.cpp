@@ -11,7 +11,7 @@ namespace kfr::volumes {
 namespace {
 
 using storage::SectorSource;
-using Sector = std::array<std::uint8_t, storage::kSectorSize>;
+using Sector = storage::SectorBytes;
 
 // Partition entries of a master or extended boot record.
 constexpr std::size_t kEntryTableOffset = 446;
@@ -58,11 +58,9 @@ bool isExtendedType(std::uint8_t type)
 // A sector read into a cleared buffer: what cannot be read stays zeros and carries no signature.
 Sector readCleared(const SectorSource& source, std::uint64_t sector, bool* ok = nullptr)
 {
-    Sector buffer{};
-    const bool done = source.read(sector, 1, buffer);
-    if (!done) buffer.fill(0);
-    if (ok) *ok = done;
-    return buffer;
+    const auto read = storage::readOneSector(source, sector);
+    if (ok) *ok = read.has_value();
+    return read.value_or(Sector{});
 }
 
 std::string nameByMbrType(std::uint8_t type, bool logical)

@@ -31,6 +31,20 @@ struct Scanned {
     BasicScanResult result;
 };
 
+// Basic Search over the whole of a source.
+BasicScanResult scanSource(const storage::SectorSource& source, const std::string& type,
+                           std::atomic<bool>* stop = nullptr, ScanObserver* observer = nullptr)
+{
+    static DirNamer namer;
+    BasicScanContext ctx;
+    ctx.source = &source;
+    ctx.selection = {source.path(), 0, source.sectorCount() ? source.sectorCount() - 1 : 0, type};
+    ctx.stopRequested = stop;
+    ctx.observer = observer;
+    ctx.namer = &namer;
+    return runBasicScan(ctx);
+}
+
 Scanned scan(const std::string& image, const std::string& type, std::atomic<bool>* stop = nullptr,
              ScanObserver* observer = nullptr)
 {
@@ -38,14 +52,7 @@ Scanned scan(const std::string& image, const std::string& type, std::atomic<bool
     EXPECT_TRUE(src);
     Scanned s;
     s.source = std::move(src).value();
-    static DirNamer namer;
-    BasicScanContext ctx;
-    ctx.source = s.source.get();
-    ctx.selection = {image, 0, s.source->sectorCount() - 1, type};
-    ctx.stopRequested = stop;
-    ctx.observer = observer;
-    ctx.namer = &namer;
-    s.result = runBasicScan(ctx);
+    s.result = scanSource(*s.source, type, stop, observer);
     return s;
 }
 
@@ -181,12 +188,7 @@ TEST(BasicScan, DestroyedBootSectorIsInferredAndScanned)
     auto bytes = test::readFileBytes(test::fixturePath("fat16_basic.img"));
     std::fill_n(bytes.begin(), 512, 0);
     storage::MemorySectorSource mem(bytes);
-    DirNamer namer;
-    BasicScanContext ctx;
-    ctx.source = &mem;
-    ctx.selection = {"", 0, mem.sectorCount() - 1, "FAT16"};
-    ctx.namer = &namer;
-    const auto result = runBasicScan(ctx);
+    const auto result = scanSource(mem, "FAT16");
     EXPECT_FALSE(result.paramsFromBootSector);
     EXPECT_FALSE(result.paramsFailed);
     EXPECT_EQ(result.params.cluster0Start, 92u);
@@ -211,21 +213,11 @@ TEST(BasicScan, StopKeepsTheFoldersFoundSoFar)
     d[26] = 8000 & 0xFF;
     d[27] = 8000 >> 8;
     d[58] = d[59] = 0;
-    auto run = [&](std::atomic<bool>* stop, ScanObserver* observer) {
-        DirNamer namer;
-        BasicScanContext ctx;
-        ctx.source = &mem;
-        ctx.selection = {"", 0, mem.sectorCount() - 1, "FAT16"};
-        ctx.stopRequested = stop;
-        ctx.observer = observer;
-        ctx.namer = &namer;
-        return runBasicScan(ctx);
-    };
     std::atomic<bool> stop{false};
     StopAfterFirstBlock observer;
     observer.stop = &stop;
-    const auto whole = run(nullptr, nullptr);
-    const auto part = run(&stop, &observer);
+    const auto whole = scanSource(mem, "FAT16");
+    const auto part = scanSource(mem, "FAT16", &stop, &observer);
     EXPECT_EQ(whole.end, ScanEnd::Finished);
     EXPECT_EQ(part.end, ScanEnd::Stopped);
     EXPECT_GT(part.directoriesFound, 0u);
@@ -242,14 +234,8 @@ TEST(BasicScan, UnreadableSectorHidesOnlyItself)
     test::FaultySectorSource faulty(**file);
     // A sector in the block that holds the first folders, not itself a folder's first sector.
     faulty.failSector(92 + 4 * 3 + 1);
-    DirNamer namer;
-    BasicScanContext ctx;
-    ctx.source = &faulty;
-    ctx.selection = {path, 0, faulty.sectorCount() - 1, "FAT16"};
-    ctx.namer = &namer;
     test::RecordingObserver observer;
-    ctx.observer = &observer;
-    const auto result = runBasicScan(ctx);
+    const auto result = scanSource(faulty, "FAT16", nullptr, &observer);
     Scanned clean = scan(path, "FAT16");
     EXPECT_EQ(result.directoriesFound, clean.result.directoriesFound);
 }
@@ -259,11 +245,6 @@ TEST(BasicScan, HostileDirectoriesEndInTheOrphanFolder)
     // A FAT16 volume: boot sector, FATs, root; then directories whose ".." entries lie.
     auto bytes = test::readFileBytes(test::fixturePath("fat16_basic.img"));
     storage::MemorySectorSource mem(bytes);
-    DirNamer namer;
-    BasicScanContext ctx;
-    ctx.source = &mem;
-    ctx.selection = {"", 0, mem.sectorCount() - 1, "FAT16"};
-    ctx.namer = &namer;
     auto putDir = [&](std::uint32_t cluster, std::uint32_t parent) {
         const std::size_t at = (92 + cluster * 4ULL) * 512;
         std::fill_n(mem.bytes().begin() + static_cast<std::ptrdiff_t>(at), 512, 0);
@@ -287,7 +268,7 @@ TEST(BasicScan, HostileDirectoriesEndInTheOrphanFolder)
     std::mt19937 rng(7);
     for (std::size_t i = (92 + 7000 * 4ULL) * 512; i < (92 + 7900 * 4ULL) * 512; ++i)
         mem.bytes()[i] = static_cast<std::uint8_t>(rng());
-    const auto result = runBasicScan(ctx);
+    const auto result = scanSource(mem, "FAT16");
     ASSERT_EQ(result.end, ScanEnd::Finished);
     const auto& r = result.folders;
     const FolderNode* orphan = r.orphanNode();
@@ -301,15 +282,11 @@ TEST(BasicScan, HostileDirectoriesEndInTheOrphanFolder)
 TEST(BasicScan, UnknownFileSystemEndsWithRootAlone)
 {
     storage::MemorySectorSource mem(std::vector<std::uint8_t>(64 * 512, 0));
-    BasicScanContext ctx;
-    ctx.source = &mem;
-    ctx.selection = {"", 0, 63, "Unknown"};
-    const auto result = runBasicScan(ctx);
+    const auto result = scanSource(mem, "Unknown");
     EXPECT_TRUE(result.foundNothing);
     EXPECT_EQ(result.folders.tree.itemCount(), 1u);
 
-    ctx.selection.partType = "FAT32";  // nothing to infer from a blank medium
-    const auto blank = runBasicScan(ctx);
+    const auto blank = scanSource(mem, "FAT32");  // nothing to infer from a blank medium
     EXPECT_TRUE(blank.paramsFailed);
     EXPECT_TRUE(blank.foundNothing);
 }
@@ -330,10 +307,7 @@ TEST(FolderListing, ExpansionNamesOnceAndNoticeShowsOnlyForEmptyResults)
 
     EXPECT_FALSE(shouldShowEmptyResultNotice(r, false, false));
     storage::MemorySectorSource blank(std::vector<std::uint8_t>(64 * 512, 0));
-    BasicScanContext ctx;
-    ctx.source = &blank;
-    ctx.selection = {"", 0, 63, "FAT16"};
-    const auto empty = runBasicScan(ctx);
+    const auto empty = scanSource(blank, "FAT16");
     EXPECT_TRUE(shouldShowEmptyResultNotice(empty.folders, false, false));
     EXPECT_FALSE(shouldShowEmptyResultNotice(empty.folders, true, false));   // loaded from a log
     EXPECT_FALSE(shouldShowEmptyResultNotice(empty.folders, false, true));   // once per scan

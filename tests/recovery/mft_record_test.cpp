@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "le_bytes.h"
 #include "recovery/mft_reader.h"
 #include "recovery/mft_record.h"
 #include "recovery/run_list.h"
@@ -32,21 +33,8 @@ struct RecordBuilder {
         put16(20, 56);
         put16(22, 0x01);  // in use, file
     }
-    void put16(std::size_t o, std::uint16_t v)
-    {
-        b[o] = static_cast<std::uint8_t>(v);
-        b[o + 1] = static_cast<std::uint8_t>(v >> 8);
-    }
-    void put32(std::size_t o, std::uint32_t v)
-    {
-        put16(o, static_cast<std::uint16_t>(v));
-        put16(o + 2, static_cast<std::uint16_t>(v >> 16));
-    }
-    void put64(std::size_t o, std::uint64_t v)
-    {
-        put32(o, static_cast<std::uint32_t>(v));
-        put32(o + 4, static_cast<std::uint32_t>(v >> 32));
-    }
+    void put16(std::size_t o, std::uint16_t v) { test::putLe16(b.data() + o, v); }
+    void put32(std::size_t o, std::uint32_t v) { test::putLe32(b.data() + o, v); }
     // A resident attribute with the given value; returns its offset.
     std::size_t resident(std::uint32_t type, const std::vector<std::uint8_t>& value)
     {

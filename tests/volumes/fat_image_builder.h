@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "le_bytes.h"
+
 namespace kfr::test {
 
 class FatImageBuilder {
@@ -14,16 +16,8 @@ public:
 
     std::uint8_t* sector(std::uint64_t s) { return bytes.data() + s * 512; }
 
-    void put16(std::uint64_t byteOffset, std::uint16_t v)
-    {
-        bytes[byteOffset] = static_cast<std::uint8_t>(v);
-        bytes[byteOffset + 1] = static_cast<std::uint8_t>(v >> 8);
-    }
-    void put32(std::uint64_t byteOffset, std::uint32_t v)
-    {
-        put16(byteOffset, static_cast<std::uint16_t>(v));
-        put16(byteOffset + 2, static_cast<std::uint16_t>(v >> 16));
-    }
+    void put16(std::uint64_t byteOffset, std::uint16_t v) { putLe16(bytes.data() + byteOffset, v); }
+    void put32(std::uint64_t byteOffset, std::uint32_t v) { putLe32(bytes.data() + byteOffset, v); }
 
     // A FAT16 boot sector at sector first.
     void fat16Boot(std::uint64_t first, std::uint8_t spc, std::uint16_t reserved, std::uint16_t rootEntries,

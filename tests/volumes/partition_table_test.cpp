@@ -11,6 +11,7 @@
 
 #include "storage/disk_list.h"
 #include "storage/sector_source.h"
+#include "le_bytes.h"
 #include "test_support.h"
 #include "volumes/partition_table.h"
 
@@ -58,13 +59,12 @@ private:
 
 void put32(Sector& s, std::size_t off, std::uint32_t v)
 {
-    for (int i = 0; i < 4; ++i) s[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    test::putLe32(s.data() + off, v);
 }
 
 void put64(Sector& s, std::size_t off, std::uint64_t v)
 {
-    put32(s, off, static_cast<std::uint32_t>(v));
-    put32(s, off + 4, static_cast<std::uint32_t>(v >> 32));
+    test::putLe64(s.data() + off, v);
 }
 
 void putText(Sector& s, std::size_t off, const char* text)
