@@ -58,9 +58,7 @@ public:
     Planner(const SaveRunContext& ctx, SavePlan& plan)
         : m_ctx(ctx), m_plan(plan), m_tree(ctx.results->tree), m_maxName(nameMaxBytes(ctx.destination))
     {
-        if (ctx.mftFiles)
-            for (std::size_t i = 0; i < ctx.mftFiles->size(); ++i)
-                m_byParent[(*ctx.mftFiles)[i].parentRecord].push_back(i);
+        if (ctx.mftFiles) m_mftIndex = recovery::indexMftFilesByParent(*ctx.mftFiles);
     }
 
     std::string usableName(const std::string& original)
@@ -133,17 +131,10 @@ public:
         lctx.params = m_ctx.params;
         lctx.stopRequested = &m_ctx.state->cancelRequested;
         lctx.todayText = m_today;
-        // Hand the listing only the file records of this folder: listing every folder against
-        // the whole table would make saving a large volume quadratic.
-        recovery::MftFileTable subset;
-        if (m_ctx.mftFiles) {
-            const bool top = m_tree.item(item).parent == kNoItem;
-            const recovery::FolderNode* node = m_ctx.results->nodeOf(item);
-            const std::uint32_t self = top ? recovery::kRootRecord : (node ? node->self : 0);
-            if (auto it = m_byParent.find(self); it != m_byParent.end())
-                for (std::size_t i : it->second) subset.push_back((*m_ctx.mftFiles)[i]);
-            lctx.mftFiles = &subset;
-        }
+        // Listing every folder against the whole table would make saving a large volume
+        // quadratic: the listing looks rows up through the index instead.
+        lctx.mftFiles = m_ctx.mftFiles;
+        lctx.mftIndex = &m_mftIndex;
         const recovery::FolderListing listing = recovery::populateItemList(lctx, *m_ctx.results, item);
         for (const auto& row : listing.rows) addFile(folder, row);
     }
@@ -156,7 +147,7 @@ private:
     std::string m_today = recovery::todayDateText();
     std::unordered_map<ItemId, std::string> m_paths;
     std::unordered_map<ItemId, std::size_t> m_folderIndex;
-    std::unordered_map<std::uint64_t, std::vector<std::size_t>> m_byParent;
+    recovery::MftFileIndex m_mftIndex;
     std::set<std::tuple<ItemId, int, std::uint32_t, std::uint64_t, std::uint64_t, std::string>> m_seen;
 };
 

@@ -75,6 +75,13 @@ bool shouldShowEmptyResultNotice(const FolderResults& results, bool fromRecovery
     return !fromRecoveryLog && !shownSinceScan && resultsAreEmpty(results);
 }
 
+MftFileIndex indexMftFilesByParent(const MftFileTable& files)
+{
+    MftFileIndex index;
+    for (std::size_t i = 0; i < files.size(); ++i) index[files[i].parentRecord].push_back(i);
+    return index;
+}
+
 FolderListing populateItemList(const ListingContext& ctx, FolderResults& results, ItemId item)
 {
     FolderListing out;
@@ -121,9 +128,16 @@ FolderListing populateItemList(const ListingContext& ctx, FolderResults& results
 
     if (!ctx.mftFiles) return out;
     const MftReader reader(*ctx.source, p);
-    for (const auto& f : *ctx.mftFiles) {
+    std::vector<std::size_t> rowsOfFolder;
+    if (ctx.mftIndex) {
+        if (const auto it = ctx.mftIndex->find(self); it != ctx.mftIndex->end()) rowsOfFolder = it->second;
+    } else {
+        for (std::size_t i = 0; i < ctx.mftFiles->size(); ++i)
+            if ((*ctx.mftFiles)[i].parentRecord == self) rowsOfFolder.push_back(i);
+    }
+    for (std::size_t i : rowsOfFolder) {
         if (stopped(ctx)) break;
-        if (f.parentRecord != self) continue;
+        const MftFileRow& f = (*ctx.mftFiles)[i];
         const auto info = reader.describeFile(f.recordSector);
         ItemRow row;
         row.kind = RowKind::NtfsFile;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "recovery/basic_scan.h"
@@ -32,10 +33,16 @@ struct ItemRow {
     ItemId folderItem = kNoItem;      // folder rows
 };
 
+// Rows of an MftFileTable by parent record, in table order: lets callers that list many folders
+// (a save run) avoid walking the whole table for each one.
+using MftFileIndex = std::unordered_map<std::uint32_t, std::vector<std::size_t>>;
+MftFileIndex indexMftFilesByParent(const MftFileTable& files);
+
 struct ListingContext {
     const storage::SectorSource* source = nullptr;
     const volumes::VolumeParameters* params = nullptr;
     const MftFileTable* mftFiles = nullptr;       // NTFS scans
+    const MftFileIndex* mftIndex = nullptr;       // optional index of mftFiles
     const std::atomic<bool>* stopRequested = nullptr;
     std::string todayText;                        // "09-DEC-2026": the orphan folder's date
 };
