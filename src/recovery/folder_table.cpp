@@ -115,12 +115,4 @@ bool FolderTable::containsSelf(std::uint32_t value) const
     });
 }
 
-std::vector<FolderRecord> FolderTable::liveRows() const
-{
-    std::vector<FolderRecord> out;
-    for (std::size_t i = 0; i < m_rows.size(); ++i)
-        if (!m_removed[i]) out.push_back(m_rows[i]);
-    return out;
-}
-
 }  // namespace kfr::recovery

@@ -70,7 +70,6 @@ public:
     // Whether a live or removed row of a table sorted by self has self == value.
     bool containsSelf(std::uint32_t value) const;
 
-    std::vector<FolderRecord> liveRows() const;
 
 private:
     void compact();
