@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include "recovery/basic_scan.h"
+#include "texts/work_texts.h"
 #include "storage/sector_source.h"
 #include "volumes/boot_sector.h"
 
@@ -13,10 +14,15 @@ namespace {
 // Prints how long each stage of the scan took (on stderr), to see where time goes.
 class StageClock : public kfr::ScanObserver {
 public:
-    void onStage(const std::string& text) override
+    void onStage(kfr::WorkStage stage) override
     {
         lap();
-        m_stage = text;
+        m_stage = kfr::texts::stageText(stage);
+    }
+    void onStatus(kfr::StatusLine line, std::uint64_t value) override
+    {
+        lap();
+        m_stage = kfr::texts::statusText(line, value);
     }
     void lap()
     {

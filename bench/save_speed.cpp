@@ -30,7 +30,8 @@ int main(int argc, char** argv)
     scan.namer = &namer;
     auto result = recovery::runBasicScan(scan);
     auto& tree = result.folders.tree;
-    tree.toggleCheck(tree.firstTopLevel());
+    recovery::TreeChecks checks;
+    checks.toggleCheck(tree, tree.firstTopLevel());
 
     exporting::SaveRunState state;
     exporting::CollisionState collisions;
@@ -38,6 +39,7 @@ int main(int argc, char** argv)
     ctx.source = source->get();
     ctx.params = &result.params;
     ctx.results = &result.folders;
+    ctx.checks = &checks;
     ctx.destination = argv[2];
     ctx.state = &state;
     ctx.collisions = &collisions;

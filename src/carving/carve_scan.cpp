@@ -9,6 +9,9 @@ namespace kfr::carving {
 
 namespace {
 
+// Why the media prompt is asked; front ends show their own words for it.
+constexpr const char* kDeviceUnavailable = "the storage device is not available";
+
 // A name is taken when an earlier search wrote into the same destination; the numbering moves
 // past taken names, but not forever.
 constexpr int kMaxNameTries = 1000000;
@@ -52,23 +55,23 @@ public:
     {
     }
 
-    CarveOutcome run(std::string_view kind)
+    CarveOutcome run()
     {
         CarveOutcome outcome;
-        m_reporter.stage(passTitle(m_pass, kind));
+        m_reporter.stage(m_pass == CarvePass::General ? WorkStage::GeneralPass : WorkStage::ThoroughPass);
         if (m_ctx.signatures.table.empty()) return outcome;
         m_index = buildIndex(m_ctx.signatures);
         m_reporter.begin(m_ctx.startSector, m_ctx.endSector);
 
         bool stopped = false;
         if (!openDevice()) {
-            const Error e{ErrorKind::OpenFailed, m_ctx.startSector, m_ctx.devicePath, kMediaRemovedText};
+            const Error e{ErrorKind::OpenFailed, m_ctx.startSector, m_ctx.devicePath, kDeviceUnavailable};
             if (ask(e) == MediaAction::CancelSearching) stopped = true;
         }
 
         std::uint64_t current = m_ctx.startSector;
         while (!stopped && !m_failure) {
-            if (m_ctx.stopRequested.load(std::memory_order_relaxed) || !m_ctx.scanRunning.load(std::memory_order_relaxed)) {
+            if (m_ctx.stopRequested && m_ctx.stopRequested->load(std::memory_order_relaxed)) {
                 stopped = true;
                 break;
             }
@@ -96,7 +99,6 @@ public:
         finishAll();
         m_device.reset();
 
-        if (stopped) m_ctx.stopRequested.store(true);
         if (m_failure) {
             outcome.ending = CarveEnding::Failed;
             outcome.error = m_failure;
@@ -145,7 +147,7 @@ private:
     Fetch fetch(std::uint64_t current, std::uint32_t& valid)
     {
         if (!m_device) {
-            const Error e{ErrorKind::OpenFailed, current, m_ctx.devicePath, kMediaRemovedText};
+            const Error e{ErrorKind::OpenFailed, current, m_ctx.devicePath, kDeviceUnavailable};
             switch (ask(e)) {
             case MediaAction::CancelSearching: return Fetch::Cancelled;
             case MediaAction::Closed: return Fetch::Missing;
@@ -318,16 +320,17 @@ private:
 
 }  // namespace
 
-std::string passTitle(CarvePass pass, std::string_view kind)
+SearchCheck checkSignatureSearch(const CarveContext& ctx)
 {
-    const std::string k(kind);
-    if (pass == CarvePass::General) return "(Searching files based on:  General " + k + " Recovery Procedure)";
-    return "(Searching files based on:  Thorough " + k + " Scanning Algorithm)";
+    if (ctx.endSector <= ctx.startSector) return SearchCheck::EndNotAfterStart;
+    if (ctx.extensions.tickedKeys().empty()) return SearchCheck::NothingTicked;
+    return SearchCheck::Ready;
 }
 
 Status prepareSignatureSearch(CarveContext& ctx)
 {
-    if (ctx.endSector <= ctx.startSector) return Error{ErrorKind::InvalidArgument, 0, {}, kEndSectorMessage};
+    if (checkSignatureSearch(ctx) == SearchCheck::EndNotAfterStart)
+        return Error{ErrorKind::InvalidArgument, 0, {}, "the end sector is not beyond the start sector"};
     for (const auto& row : ctx.extensions.rows) {
         if (!row.ticked || ctx.results.fileTypes.find(row.key)) continue;
         FileTypeRow fresh;
@@ -335,17 +338,15 @@ Status prepareSignatureSearch(CarveContext& ctx)
         fresh.folderName = row.key;
         ctx.results.fileTypes.rows.push_back(std::move(fresh));
     }
-    if (ctx.extensions.tickedKeys().empty())
-        return Error{ErrorKind::InvalidArgument, 0, {}, kSelectExtensionMessage};
+    if (checkSignatureSearch(ctx) == SearchCheck::NothingTicked)
+        return Error{ErrorKind::InvalidArgument, 0, {}, "no file type is ticked"};
     ctx.signatures.clear();
     if (auto loaded = loadSignatureFile(ctx.generalFile, ctx.extensions, ctx.signatures); !loaded)
         return loaded.error();
-    ctx.scanRunning.store(true);
-    ctx.stopRequested.store(false);
     return okStatus();
 }
 
-CarveOutcome carveRange(CarveContext& ctx, CarvePass pass, std::string_view kind)
+CarveOutcome carveRange(CarveContext& ctx, CarvePass pass)
 {
     std::unique_ptr<FolderSink> folder;
     CarvedFileSink* sink = ctx.sink;
@@ -354,7 +355,7 @@ CarveOutcome carveRange(CarveContext& ctx, CarvePass pass, std::string_view kind
         sink = folder.get();
     }
     PassRunner runner(ctx, pass, *sink);
-    return runner.run(kind);
+    return runner.run();
 }
 
 CarveOutcome runSignatureSearch(CarveContext& ctx)
@@ -362,12 +363,12 @@ CarveOutcome runSignatureSearch(CarveContext& ctx)
     CarveOutcome outcome;
     if (ctx.endSector <= ctx.startSector) {
         outcome.ending = CarveEnding::Failed;
-        outcome.error = Error{ErrorKind::InvalidArgument, 0, {}, kEndSectorMessage};
+        outcome.error = Error{ErrorKind::InvalidArgument, 0, {}, "the end sector is not beyond the start sector"};
         return outcome;
     }
     outcome = carveRange(ctx, CarvePass::General);
     ctx.signatures.clear();
-    if (outcome.ending == CarveEnding::Finished && !ctx.stopRequested.load() && ctx.thorough) {
+    if (outcome.ending == CarveEnding::Finished && ctx.thorough) {
         if (auto loaded = loadSignatureFile(ctx.thoroughFile, ctx.extensions, ctx.signatures); !loaded) {
             outcome.ending = CarveEnding::Failed;
             outcome.error = loaded.error();
@@ -383,7 +384,6 @@ CarveOutcome runSignatureSearch(CarveContext& ctx)
             outcome.thoroughRan = true;
         }
     }
-    ctx.stopRequested.store(false);
     return outcome;
 }
 

@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "carving/carved_output.h"
@@ -24,18 +23,6 @@ inline constexpr std::uint32_t kBlockSectors = 512;
 inline constexpr std::uint32_t kBlockBytes = kBlockSectors * storage::kSectorSize;  // 262,144
 // A failed read this close to the end of the range (in sectors) is not worth asking about.
 inline constexpr std::uint64_t kQuietFailureSectors = 262144;
-
-inline constexpr const char* kEndSectorMessage =
-    "The value of \xE2\x80\x98" "End Sector\xE2\x80\x99 cannot be less than or equal to the \xE2\x80\x98" "Start "
-    "Sector\xE2\x80\x99 of the Drive.";
-inline constexpr const char* kSelectExtensionMessage =
-    "Please select at least one Extension type to continue recovery process?";
-
-// The media prompt: the device could not be opened or a block could not be read.
-inline constexpr const char* kMediaRemovedText = "The selected storage device is no longer available.";
-inline constexpr const char* kCancelSearchingButton = "Cancel Searching";
-inline constexpr const char* kRetryButton = "Retry and Continue...";
-inline constexpr const char* kApplyUntilDoneBox = "Apply this action until the searching completes";
 
 enum class MediaAction {
     CancelSearching,   // stop the search; pending files are finished
@@ -95,9 +82,8 @@ struct CarveContext {
     CarveObserver* observer = nullptr;
     MediaPrompt* mediaPrompt = nullptr;  // null: go on without the block (as "Closed")
 
-    // Set by the front end to end the scan at its next block; Stop sets both.
-    std::atomic<bool> stopRequested{false};
-    std::atomic<bool> scanRunning{false};
+    // Owned by the front end, which sets it to end the search at its next block; only read here.
+    const std::atomic<bool>* stopRequested = nullptr;
 
     // State of the running search.
     SignatureTables signatures;
@@ -114,20 +100,25 @@ struct CarveOutcome {
     bool thoroughRan = false;
 };
 
-// "(Searching files based on:  General Signature Recovery Procedure)" or the Thorough text.
-std::string passTitle(CarvePass pass, std::string_view kind = "Signature");
+// What keeps a search from starting.
+enum class SearchCheck {
+    Ready,
+    EndNotAfterStart,  // the end sector is not beyond the start sector
+    NothingTicked,     // no file type is ticked
+};
+SearchCheck checkSignatureSearch(const CarveContext& ctx);
 
-// Starting a search: the per-type rows from the ticked types, the General records loaded, the
-// flags set for a run. Fails with kEndSectorMessage, kSelectExtensionMessage or the signature
+// Starting a search: the per-type rows from the ticked types and the General records loaded.
+// Fails (InvalidArgument) when checkSignatureSearch does not say Ready, or with the signature
 // file's open error.
 Status prepareSignatureSearch(CarveContext& ctx);
 
-// The worker: the General pass, then (unless stopped, and when the Thorough records are not
-// empty) the Thorough pass. Clears stopRequested when done.
+// The worker: the General pass, then (unless it stopped, and when the Thorough records are not
+// empty) the Thorough pass.
 CarveOutcome runSignatureSearch(CarveContext& ctx);
 
 // One pass over the range with the records in ctx.signatures.
-CarveOutcome carveRange(CarveContext& ctx, CarvePass pass, std::string_view kind = "Signature");
+CarveOutcome carveRange(CarveContext& ctx, CarvePass pass);
 
 // Going back from the scanning step: every table, list and counter emptied.
 void resetSignatureSearch(CarveContext& ctx);

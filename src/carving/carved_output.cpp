@@ -91,15 +91,6 @@ std::string passFolder(const std::string& destination, CarvePass pass)
            "/";
 }
 
-std::string closingText(std::string_view kind)
-{
-    const std::string k(kind);
-    return "The results of Primary Scanning are saved in folder: Kestravon FAT Recovery >> " + k +
-           " Search >> General, in selected location by user and (if selected) Thorough Scanning results are saved "
-           "in folder: Kestravon FAT Recovery >> " +
-           k + " Search >> Omitted, in the same path.";
-}
-
 FileTypeRow* FileTypesTable::find(std::string_view key)
 {
     for (auto& row : rows)

@@ -27,15 +27,9 @@ const char* passFolderWord(CarvePass pass);
 inline constexpr const char* kOutputRootFolder = "Kestravon FAT Recovery";
 inline constexpr const char* kSignatureSearchFolder = "Signature Search";
 inline constexpr std::size_t kResultListLimit = 2000;
-inline constexpr const char* kClearingTitle = "Clearing recovered file window...";
-inline constexpr const char* kClearingNote =
-    "To maintain the speed of recovery, recovered file window is cleared after every 2000 files.";
 
 // destination + "/Kestravon FAT Recovery/Signature Search/General/" (or ".../Omitted/").
 std::string passFolder(const std::string& destination, CarvePass pass);
-
-// The instruction line that tells the user where the results are; kind is "Signature".
-std::string closingText(std::string_view kind = "Signature");
 
 // One row of the per-type summary. Counters are numbers here; the screen shows them as text.
 struct FileTypeRow {
@@ -88,8 +82,8 @@ struct CarvedResults {
 class CarveObserver : public ScanObserver {
 public:
     virtual void onCarved(const CarvedResult& /*result*/) {}
-    // The result list was just emptied (kClearingTitle / kClearingNote); the file that caused
-    // it follows as the first item of the new list.
+    // The result list was just emptied (every 2,000 files); the file that caused it follows as
+    // the first item of the new list.
     virtual void onResultsCleared() {}
 };
 

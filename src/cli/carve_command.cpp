@@ -11,6 +11,8 @@
 #include "carving/carve_scan.h"
 #include "cli/cli_support.h"
 #include "cli/command_registry.h"
+#include "session/carve_session.h"
+#include "texts/work_texts.h"
 
 namespace kfr::cli {
 
@@ -49,7 +51,7 @@ private:
 class CarveProgress final : public CarveObserver {
 public:
     explicit CarveProgress(bool enabled) : m_terminal(enabled) {}
-    void onStage(const std::string& text) override { m_terminal.onStage(text); }
+    void onStage(WorkStage stage) override { m_terminal.onStage(stage); }
     void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override
     {
         m_terminal.onProgress(position, low, high);
@@ -112,48 +114,37 @@ void listTypes(const ExtensionList& list, bool json)
 
 int runCarve(const CarveOptions& o, const GlobalOptions& g)
 {
-    const std::string folder = o.signatureFolder.empty() ? programFolder() : o.signatureFolder;
-    // Without both signature files there is nothing to search for.
-    if (auto check = checkSignatureFiles(folder); !check) {
-        if (g.json) return reportError(check.error(), true);
-        std::cerr << "kestravon-cli: " << check.error().detail << " (" << check.error().path << ")\n";
+    auto extensions = session::loadExtensionList(o.signatureFolder);
+    if (!extensions) {
+        const Error& e = extensions.error();
+        if (g.json || e.kind != ErrorKind::OpenFailed) return reportError(e, g.json);
+        std::cerr << "kestravon-cli: " << e.detail << " (" << e.path << ")\n";
         return 1;
     }
-    auto ctx = std::make_unique<CarveContext>();
-    ctx->generalFile = signatureFilePath(folder, kGeneralSignatureFile);
-    ctx->thoroughFile = signatureFilePath(folder, kThoroughSignatureFile);
-    if (auto filled = fillExtensionList(ctx->extensions, ctx->generalFile, ctx->thoroughFile); !filled)
-        return reportError(filled.error(), g.json);
     if (o.listTypes) {
-        listTypes(ctx->extensions, g.json);
+        listTypes(*extensions, g.json);
         return 0;
     }
     if (o.source.empty() || o.destination.empty())
         return reportError(usageError("carve needs --source and --dest (or --list-types)"), g.json);
-    if (auto chosen = applyTypeChoice(ctx->extensions, o.types); !chosen) return reportError(chosen.error(), g.json);
+    if (auto chosen = applyTypeChoice(*extensions, o.types); !chosen) return reportError(chosen.error(), g.json);
 
-    auto source = storage::openSource(o.source);
-    if (!source) return reportError(source.error(), g.json);
-    const std::uint64_t sectors = (*source)->sectorCount();
-    source.value().reset();  // each pass opens the medium itself and holds it while it runs
-    if (!o.last && sectors == 0)
-        return reportError(usageError("The size of " + o.source + " is unknown; give --last."), g.json);
-    ctx->devicePath = o.source;
-    ctx->startSector = o.first.value_or(0);
-    ctx->endSector = o.last.value_or(sectors ? sectors - 1 : 0);
-    ctx->thorough = o.thorough;
-
-    struct stat st {};
-    if (::stat(o.destination.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return reportError(Error{ErrorKind::NotFound, 0, o.destination, "the destination folder does not exist"},
-                           g.json);
-    ctx->destination = o.destination;
-
-    if (auto prepared = prepareSignatureSearch(*ctx); !prepared) {
-        if (g.json) return reportError(prepared.error(), true);
-        std::cerr << "kestravon-cli: " << prepared.error().detail << "\n";
+    session::CarveSetup setup;
+    setup.sourcePath = o.source;
+    setup.firstSector = o.first;
+    setup.lastSector = o.last;
+    setup.destination = o.destination;
+    setup.signatureFolder = o.signatureFolder;
+    setup.thorough = o.thorough;
+    session::CarvePreparation prepared = session::prepareCarve(setup, std::move(extensions).value());
+    if (prepared.check != SearchCheck::Ready) {
+        const Error refusal{ErrorKind::InvalidArgument, 0, {}, texts::searchCheckMessage(prepared.check)};
+        if (g.json) return reportError(refusal, true);
+        std::cerr << "kestravon-cli: " << refusal.detail << "\n";
         return 1;
     }
+    if (prepared.error) return reportError(*prepared.error, g.json);
+    auto& ctx = prepared.context;
     if (!g.json) {
         std::cout << "Signature Search of " << o.source << ", sectors " << ctx->startSector << " to " << ctx->endSector
                   << (ctx->thorough ? ", General and Thorough passes" : ", General pass") << "\n";
@@ -161,12 +152,11 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
 
     FixedMediaAnswer prompt(o.mediaError);
     CarveProgress progress(!g.noProgress && !g.json);
-    ctx->observer = &progress;
-    ctx->mediaPrompt = &prompt;
+    std::atomic<bool> stop{false};
     CarveOutcome outcome;
     {
-        InterruptToStop interrupt(ctx->stopRequested);
-        outcome = runSignatureSearch(*ctx);
+        InterruptToStop interrupt(stop);
+        outcome = session::runCarve(*ctx, &stop, &progress, &prompt);
     }
     progress.clearLine();
 
@@ -198,7 +188,7 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
         std::printf("  %-8s %s\n", "Type", "Files");
         for (const auto& row : results.fileTypes.rows)
             if (row.filesFound) std::printf("  %-8s %llu\n", row.fileTypes.c_str(), static_cast<unsigned long long>(row.filesFound));
-        if (results.generalTotal + results.thoroughTotal) std::cout << closingText() << "\n";
+        if (results.generalTotal + results.thoroughTotal) std::cout << texts::closingText() << "\n";
         std::cout << "Output folder: " << outputFolder << "\n";
         if (outcome.error) std::cerr << "kestravon-cli: " << describeError(*outcome.error) << "\n";
     }

@@ -6,6 +6,8 @@
 #include <iostream>
 #include <unistd.h>
 
+#include "texts/work_texts.h"
+
 namespace kfr::cli {
 
 namespace {
@@ -42,12 +44,22 @@ void TerminalProgress::clearLine()
     }
 }
 
-void TerminalProgress::onStage(const std::string& text)
+void TerminalProgress::showLine(const std::string& text)
 {
     m_stage = text;
     if (!m_enabled) return;
     clearLine();
     std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void TerminalProgress::onStage(WorkStage stage)
+{
+    showLine(texts::stageText(stage));
+}
+
+void TerminalProgress::onStatus(StatusLine line, std::uint64_t value)
+{
+    showLine(texts::statusText(line, value));
 }
 
 void TerminalProgress::onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high)

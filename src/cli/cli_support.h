@@ -17,7 +17,10 @@ class TerminalProgress : public ScanObserver {
 public:
     explicit TerminalProgress(bool enabled);
     ~TerminalProgress() override;
-    void onStage(const std::string& text) override;
+    void onStage(WorkStage stage) override;
+    void onStatus(StatusLine line, std::uint64_t value) override;
+    // Prints a line of its own above the progress line.
+    void showLine(const std::string& text);
     void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override;
     void onProblem(const Error& problem) override;
     std::uint64_t problemCount() const { return m_problems; }

@@ -110,7 +110,7 @@ int runDisks(const ListingOptions& o, const GlobalOptions& g)
                          {"readable", !d.accessProblem},
                          {"geometryFromKernel", d.geometry.fromKernel},
                          {"record", recordJson(d.record)},
-                         {"properties", rowsJson(storage::showDiskProperties(d.record).rows)},
+                         {"properties", rowsJson(storage::showDiskProperties(d).rows)},
                          {"partitions", parts}};
             if (entry.readProblem) item["problem"] = describeError(*entry.readProblem);
             disks.push_back(std::move(item));
@@ -128,7 +128,7 @@ int runDisks(const ListingOptions& o, const GlobalOptions& g)
         for (const auto& entry : branch.disks) {
             const auto& d = entry.disk;
             std::cout << "  " << d.record.text(storage::DiskField::kItemText) << "\n";
-            printRows(storage::showDiskProperties(d.record).rows, "      ");
+            printRows(storage::showDiskProperties(d).rows, "      ");
             if (entry.readProblem) std::cout << "      " << describeError(*entry.readProblem) << "\n";
             for (std::size_t i = 0; i < entry.partitions.size(); ++i) {
                 const auto& p = entry.partitions[i];

@@ -18,6 +18,8 @@
 #include "export/temp_copies.h"
 #include "recovery/folder_listing.h"
 #include "storage/byte_size.h"
+#include "texts/messages.h"
+#include "texts/work_texts.h"
 
 namespace kfr::cli {
 
@@ -25,6 +27,8 @@ namespace {
 
 using namespace kfr::recovery;
 using namespace kfr::exporting;
+using namespace kfr::texts;
+using session::findFolder;
 
 struct SaveOptions {
     SelectionOptions selection;
@@ -56,23 +60,23 @@ public:
         m_lineShown = false;
     }
 
-    void onStage(const std::string& text) override
+    void onStage(WorkStage stage) override
     {
         if (!m_enabled) return;
         clearLine();
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, "%s\n", stageText(stage).c_str());
     }
     void onCounting(std::uint64_t files, std::uint64_t folders) override
     {
         show(std::string(kTotalFilesLabel) + " " + std::to_string(files) + "   " + kTotalFoldersLabel + " " +
              std::to_string(folders));
     }
-    void onSummary(const std::string& line) override
+    void onSelectedTotals(std::uint64_t files, std::uint64_t folders) override
     {
         // The closing summary is printed with the report.
-        if (!m_enabled || line.rfind("( Total selected", 0) != 0) return;
+        if (!m_enabled) return;
         clearLine();
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", selectedSummaryText(files, folders).c_str());
     }
     void onFileStarted(const SaveFileInfo& file) override
     {
@@ -83,10 +87,10 @@ public:
         show(std::string(kFilesRecoveredLabel) + " " + countText(m_file.fileNumber, m_file.totalFiles) + "   " +
              m_file.displayName + "   " + byteCountText(written, size));
     }
-    void onDiskFull(const std::string& message) override
+    void onDiskFull() override
     {
         clearLine();
-        std::fprintf(stderr, "%s\n", message.c_str());
+        std::fprintf(stderr, "%s\n", kDiskFullText);
     }
 
 private:
@@ -166,16 +170,6 @@ CollisionAnswer startAnswerFor(const std::string& mode)
     return CollisionAnswer::Overwrite;  // ask
 }
 
-ListingContext listingContextOf(ScanRun& run)
-{
-    ListingContext ctx;
-    ctx.source = run.opened.source.get();
-    ctx.params = &run.result.params;
-    ctx.mftFiles = &run.result.mftFiles;
-    ctx.todayText = todayDateText();
-    return ctx;
-}
-
 // The file rows named by a path "Folder/Sub/name.ext" ("name.ext" for a file of Root), with the
 // folder that lists them. Every row of that name counts: a live file and a deleted one may share it.
 Result<std::vector<SelectedRow>> findFileRows(ScanRun& run, const std::string& path)
@@ -183,27 +177,21 @@ Result<std::vector<SelectedRow>> findFileRows(ScanRun& run, const std::string& p
     const auto slash = path.rfind('/');
     const std::string folderPath = slash == std::string::npos ? "/" : path.substr(0, slash);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    auto& results = run.result.folders;
+    const auto& results = run.results->scan.folders;
     const ItemId folder = findFolder(results, folderPath.empty() ? "/" : folderPath);
     if (folder == kNoItem) return Error{ErrorKind::NotFound, 0, path, "no recovered folder has this path"};
-    const FolderListing listing = populateItemList(listingContextOf(run), results, folder);
+    auto listing = run.session.listFolder(*run.results, folder);
+    if (!listing) return listing.error();
+    run.session.applyChanges(run.results.get(), listing->changes);
     std::vector<SelectedRow> rows;
-    for (const auto& row : listing.rows)
-        if (row.kind != RowKind::Folder && row.columns[0] == name) rows.push_back({folder, row});
+    for (const auto& row : listing->rows)
+        if (row.kind != RowKind::Folder && row.name == name) rows.push_back({folder, row});
     // FAT keeps 8.3 names in upper case; "todo.txt" finds "TODO.TXT" when nothing matches exactly.
     if (rows.empty())
-        for (const auto& row : listing.rows)
-            if (row.kind != RowKind::Folder && lowerText(row.columns[0]) == lowerText(name)) rows.push_back({folder, row});
+        for (const auto& row : listing->rows)
+            if (row.kind != RowKind::Folder && lowerText(row.name) == lowerText(name)) rows.push_back({folder, row});
     if (rows.empty()) return Error{ErrorKind::NotFound, 0, path, "the folder lists no file of this name"};
     return rows;
-}
-
-// Ticks a folder and everything below it, whatever its box showed before.
-void tick(ResultTree& tree, ItemId item)
-{
-    if (tree.item(item).check == CheckState::Checked) return;
-    if (tree.item(item).check == CheckState::Partial) tree.toggleCheck(item);  // clears the subtree first
-    tree.toggleCheck(item);
 }
 
 nlohmann::json reportJson(const SaveOptions& o, const SaveRunReport& r)
@@ -263,47 +251,47 @@ int runSaveCommand(const SaveOptions& o, const GlobalOptions& g)
     auto scanned = runScan(o.selection, g);
     if (!scanned) return reportError(scanned.error(), g.json);
     ScanRun& run = **scanned;
-    auto& results = run.result.folders;
-    if (run.result.end == ScanEnd::Failed || run.result.paramsFailed)
+    const auto& scan = run.results->scan;
+    const auto& results = scan.folders;
+    if (scan.end == ScanEnd::Failed || scan.paramsFailed)
         return reportError(Error{ErrorKind::Implausible, 0, o.selection.source, kUnableToCalculateText}, g.json);
 
-    SaveRunContext ctx;
-    if (o.all && !results.tree.empty()) tick(results.tree, results.tree.firstTopLevel());
+    session::SaveRequest request;
+    if (o.all && !results.tree.empty()) request.checks.tick(results.tree, results.tree.firstTopLevel());
     for (const auto& path : o.folders) {
         const ItemId id = findFolder(results, path);
         if (id == kNoItem) return reportError(Error{ErrorKind::NotFound, 0, path, "no recovered folder has this path"}, g.json);
-        tick(results.tree, id);
+        request.checks.tick(results.tree, id);
     }
     for (const auto& path : o.files) {
         auto rows = findFileRows(run, path);
         if (!rows) return reportError(rows.error(), g.json);
-        ctx.selectedRows.insert(ctx.selectedRows.end(), rows->begin(), rows->end());
+        request.selectedRows.insert(request.selectedRows.end(), rows->begin(), rows->end());
     }
 
     SaveRunState state;
     CollisionState collisions;
     TerminalSaveProgress progress(!g.noProgress && !g.json);
     TerminalCollisionPrompt prompt(progress);
-    ctx.source = run.opened.source.get();
-    ctx.params = &run.result.params;
-    ctx.mftFiles = &run.result.mftFiles;
-    ctx.results = &results;
-    ctx.volumeEndSector = run.opened.selection.lastSector + 1;
-    ctx.destination = o.destination;
-    ctx.deletedOnly = o.deletedOnly;
-    ctx.state = &state;
-    ctx.collisions = &collisions;
-    ctx.startAnswer = startAnswerFor(o.onCollision);
-    ctx.prompt = ask ? &prompt : nullptr;
-    ctx.observer = &progress;
+    request.destination = o.destination;
+    request.deletedOnly = o.deletedOnly;
+    request.state = &state;
+    request.collisions = &collisions;
+    request.startAnswer = startAnswerFor(o.onCollision);
+    request.prompt = ask ? &prompt : nullptr;
+    request.observer = &progress;
 
     SaveRunReport report;
     {
         InterruptToStop interrupt(state.cancelRequested);
-        report = runSave(ctx);
+        report = run.session.save(*run.results, request);
     }
     progress.clearLine();
-    if (report.end == SaveEnd::Refused) return reportError(report.error, g.json);
+    run.session.applyChanges(run.results.get(), report.folderChanges);
+    if (report.end == SaveEnd::Refused)
+        return reportError(Error{ErrorKind::InvalidArgument, 0, o.destination, destinationMessage(report.verdict)},
+                           g.json);
+    if (report.end == SaveEnd::Failed) return reportError(report.error, g.json);
     if (g.json) {
         printJson(reportJson(o, report));
     } else {
@@ -326,16 +314,13 @@ int runOpenCommand(const OpenOptions& o, const GlobalOptions& g)
     if (!folder) return reportError(folder.error(), g.json);
     TemporaryCopies copies(*folder);
     SaveRunState state;
-    WriterContext ctx;
-    ctx.source = run.opened.source.get();
-    ctx.params = &run.result.params;
-    ctx.volumeEndSector = run.opened.selection.lastSector + 1;
-    ctx.state = &state;
     if (!g.json)
         for (const auto& line : openingLines(row)) std::cerr << line << "\n";
     Opener opener;
     if (!o.noOpen) opener = [](const std::string& path) { return openWithShell(0, path); };
-    const OpenResult opened = openThroughCopy(ctx, row, copies, opener);
+    OpenResult opened = run.session.openFile(*run.results, row, copies, opener, state);
+    if (opened.action == OpenAction::Failed && opened.error.kind == ErrorKind::NotFound)
+        opened.error.detail = kDoesNotExistText;
     if (opened.action == OpenAction::Failed) return reportError(opened.error, g.json);
     if (opened.action != OpenAction::Opened)
         return reportError(Error{ErrorKind::NotFound, 0, o.file, "this row cannot be opened"}, g.json);

@@ -12,14 +12,16 @@
 #include "cli/selection.h"
 #include "recovery/basic_scan.h"
 #include "recovery/folder_listing.h"
-#include "volumes/boot_parameters.h"
-#include "volumes/infer_parameters.h"
+#include "texts/list_columns.h"
+#include "texts/messages.h"
 
 namespace kfr::cli {
 
 namespace {
 
 using namespace kfr::recovery;
+using session::findFolder;
+using session::slashPath;
 
 nlohmann::json paramsJson(const volumes::VolumeParameters& p)
 {
@@ -106,35 +108,36 @@ nlohmann::json summaryJson(const BasicScanResult& res)
 
 void printSummary(const BasicScanResult& res)
 {
-    if (res.paramsFailed) std::cout << kUnableToCalculateText << "\n";
+    if (res.paramsFailed) std::cout << texts::kUnableToCalculateText << "\n";
     std::cout << "Scan " << endText(res.end) << ": " << res.folders.folderCount << " folders placed";
     if (res.unreadableSectors) std::cout << ", " << res.unreadableSectors << " unreadable sectors skipped";
     std::cout << ".\n";
     if (res.foundNothing)
-        std::cout << kEmptyResultBasicText << "\n";
+        std::cout << texts::kEmptyResultBasicText << "\n";
 }
 
-nlohmann::json listingJson(const FolderResults& r, ItemId id, const FolderListing& listing)
+nlohmann::json listingJson(const FolderResults& r, ItemId id, const FolderListing& listing, const std::string& today)
 {
     nlohmann::json rows = nlohmann::json::array();
     for (const auto& row : listing.rows) {
+        const auto columns = texts::listColumns(row, today);
         nlohmann::json cols = nlohmann::json::object();
-        for (std::size_t i = 0; i < row.columns.size(); ++i) cols[kBasicListColumns[i]] = row.columns[i];
+        for (std::size_t i = 0; i < columns.size(); ++i) cols[texts::kBasicListColumns[i]] = columns[i];
         rows.push_back({{"kind", row.kind == RowKind::Folder ? "folder" : "file"},
                         {"deleted", row.deleted},
                         {"columns", cols}});
     }
     return {{"folder", slashPath(r, id)},
-            {"currentFolderText", folderPathText(r.tree, id)},
-            {"counts", countsText(listing.folders, listing.files)},
+            {"currentFolderText", texts::folderPathText(r.tree, id)},
+            {"counts", texts::countsText(listing.folders, listing.files)},
             {"rows", rows}};
 }
 
-void printListing(const FolderResults& r, ItemId id, const FolderListing& listing)
+void printListing(const FolderResults& r, ItemId id, const FolderListing& listing, const std::string& today)
 {
-    std::cout << slashPath(r, id) << "   (" << countsText(listing.folders, listing.files) << ")\n";
+    std::cout << slashPath(r, id) << "   (" << texts::countsText(listing.folders, listing.files) << ")\n";
     for (const auto& row : listing.rows) {
-        const auto& c = row.columns;
+        const auto c = texts::listColumns(row, today);
         std::printf("  %-1s %-40s %-28s %12s  %s %s%s\n", row.kind == RowKind::Folder ? "D" : "",
                     c[0].c_str(), c[1].c_str(), c[2].c_str(), c[3].c_str(), c[4].c_str(),
                     row.deleted ? "  [deleted]" : "");
@@ -150,37 +153,33 @@ struct ListOptions {
 
 int runInfo(const SelectionOptions& sel, const GlobalOptions& g)
 {
-    auto opened = openSelection(sel);
-    if (!opened) return reportError(opened.error(), g.json);
-    const auto& source = *opened->source;
-    const auto& selection = opened->selection;
-    std::string origin = "boot sector";
-    auto params = volumes::readBootParameters(source, selection);
-    if (!params && selection.partType != volumes::kNtfs) {
-        std::atomic<bool> stop{false};
-        InterruptToStop interrupt(stop);
-        TerminalProgress progress(!g.noProgress && !g.json);
-        params = volumes::inferFatParameters({&source, selection, &stop, &progress});
-        origin = "inferred from directory positions";
-    }
-    if (!params) {
+    session::RecoverySession session;
+    if (auto selected = session.selectSource(sourceRequest(sel)); !selected) return reportError(selected.error(), g.json);
+    std::atomic<bool> stop{false};
+    InterruptToStop interrupt(stop);
+    TerminalProgress progress(!g.noProgress && !g.json);
+    auto info = session.volumeInfo({&stop, &progress});
+    progress.clearLine();
+    if (!info) {
         if (g.json) {
-            printJson({{"source", sel.source}, {"error", {{"message", kUnableToCalculateText}}}});
+            printJson({{"source", sel.source}, {"error", {{"message", texts::kUnableToCalculateText}}}});
         } else {
-            std::cerr << kUnableToCalculateText << "\n";
+            std::cerr << texts::kUnableToCalculateText << "\n";
         }
         return 2;
     }
+    const auto& selection = info->selection;
+    const bool fromBoot = info->origin == session::ParamsOrigin::BootSector;
     if (g.json) {
         printJson({{"source", sel.source},
                    {"firstSector", selection.firstSector},
                    {"lastSector", selection.lastSector},
-                   {"parametersFrom", origin == "boot sector" ? "boot-sector" : "inferred"},
-                   {"parameters", paramsJson(*params)}});
+                   {"parametersFrom", fromBoot ? "boot-sector" : "inferred"},
+                   {"parameters", paramsJson(info->params)}});
     } else {
         std::cout << "Source          : " << sel.source << "  (sectors " << selection.firstSector << " - "
                   << selection.lastSector << ")\n";
-        printParams(*params, origin);
+        printParams(info->params, fromBoot ? "boot sector" : "inferred from directory positions");
     }
     return 0;
 }
@@ -189,7 +188,7 @@ int runScanCommand(const SelectionOptions& sel, const GlobalOptions& g)
 {
     auto run = runScan(sel, g);
     if (!run) return reportError(run.error(), g.json);
-    const auto& res = (*run)->result;
+    const auto& res = (*run)->results->scan;
     const auto& r = res.folders;
     if (g.json) {
         printJson({{"source", sel.source},
@@ -207,13 +206,10 @@ int runList(const ListOptions& o, const GlobalOptions& g)
 {
     auto run = runScan(o.selection, g);
     if (!run) return reportError(run.error(), g.json);
-    auto& res = (*run)->result;
-    auto& r = res.folders;
-    ListingContext ctx;
-    ctx.source = (*run)->opened.source.get();
-    ctx.params = &res.params;
-    ctx.mftFiles = &res.mftFiles;
-    ctx.todayText = todayDateText();
+    const session::ScanResults& results = *(*run)->results;
+    const auto& res = results.scan;
+    const auto& r = res.folders;
+    const std::string today = texts::todayDateText();
 
     std::vector<ItemId> folders;
     if (o.all) {
@@ -226,11 +222,14 @@ int runList(const ListOptions& o, const GlobalOptions& g)
     }
     nlohmann::json all = nlohmann::json::array();
     for (ItemId id : folders) {
-        const FolderListing listing = populateItemList(ctx, r, id);
+        auto listing = (*run)->session.listFolder(results, id);
+        if (!listing) return reportError(listing.error(), g.json);
+        // What one listing learns (a subfolder's name, a deleted mark) shows in the listings after it.
+        (*run)->session.applyChanges(&results, listing->changes);
         if (g.json)
-            all.push_back(listingJson(r, id, listing));
+            all.push_back(listingJson(r, id, *listing, today));
         else
-            printListing(r, id, listing);
+            printListing(r, id, *listing, today);
     }
     if (g.json) printJson({{"source", o.selection.source}, {"summary", summaryJson(res)}, {"folders", all}});
     return 0;

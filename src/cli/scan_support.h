@@ -1,5 +1,5 @@
-// Running Basic Search for a command and finding recovered folders by path: shared by the
-// commands that scan, list and save.
+// Running Basic Search for a command through a recovery session: shared by the commands that
+// scan, list, save and open.
 #pragma once
 
 #include <memory>
@@ -7,27 +7,18 @@
 
 #include "cli/command_registry.h"
 #include "cli/selection.h"
-#include "recovery/basic_scan.h"
+#include "session/recovery_session.h"
 #include "storage/result.h"
 
 namespace kfr::cli {
 
 struct ScanRun {
-    OpenedSelection opened;
-    recovery::BasicScanResult result;
-    recovery::DirNamer namer;
+    session::RecoverySession session;
+    std::shared_ptr<const session::ScanResults> results;
 };
 
-// Opens the selection and runs Basic Search with a progress line on the terminal and Ctrl+C as Stop.
+// Selects the source and runs Basic Search with a progress line on the terminal and Ctrl+C as
+// Stop; the session holds the results.
 Result<std::unique_ptr<ScanRun>> runScan(const SelectionOptions& selection, const GlobalOptions& global);
-
-// Finds a folder by a path of names under "Root" ("/", "Documents/Work", "Lumo_Miscellaneous/DIR5").
-recovery::ItemId findFolder(const recovery::FolderResults& results, const std::string& path);
-
-// "/Documents/Work" for an item; "/" for the top item.
-std::string slashPath(const recovery::FolderResults& results, recovery::ItemId item);
-
-// The current local time as a FAT time word (the orphan folder's time).
-std::uint16_t nowAsFatTime();
 
 }  // namespace kfr::cli

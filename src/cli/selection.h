@@ -1,14 +1,11 @@
 // The options that pick what to read: a source (disk, partition, volume or image), a sector
-// range and a file system, turned into a VolumeSelection.
+// range and a file system, turned into the session's source request.
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "storage/result.h"
-#include "storage/sector_source.h"
-#include "volumes/volume_parameters.h"
+#include "session/recovery_session.h"
 
 namespace CLI {
 class App;
@@ -28,14 +25,6 @@ struct SelectionOptions {
 // Adds --source/-s, --partition, --first, --last and --fs to a command.
 void addSelectionOptions(CLI::App& command, SelectionOptions& options);
 
-struct OpenedSelection {
-    std::unique_ptr<storage::SectorSource> source;
-    volumes::VolumeSelection selection;
-};
-
-// Opens the source read-only and settles the range and the file system ("auto" reads the boot
-// sector; FAT32 is also recognised by its backup boot sector). With a partition number the range
-// and file system come from the disk's partition table.
-Result<OpenedSelection> openSelection(const SelectionOptions& options);
+session::SourceRequest sourceRequest(const SelectionOptions& options);
 
 }  // namespace kfr::cli

@@ -11,7 +11,7 @@ bool isStandingAnswer(CollisionAnswer answer)
            answer == CollisionAnswer::RenameAll;
 }
 
-void applyReplaceReply(const ReplaceReply& reply, CollisionState& collisions, SaveRunState& state)
+void applyReplaceReply(const ReplaceReply& reply, CollisionState& collisions)
 {
     switch (reply.button) {
     case ReplaceButton::Overwrite:
@@ -27,7 +27,7 @@ void applyReplaceReply(const ReplaceReply& reply, CollisionState& collisions, Sa
         break;
     case ReplaceButton::Cancel:
         collisions.collisionAnswer = CollisionAnswer::SkipAll;
-        state.cancelRequested = true;
+        collisions.runCancelled = true;
         break;
     }
 }
@@ -61,7 +61,7 @@ std::string autoRenamePath(const std::string& path)
 }
 
 CollisionOutcome collisionStep(const std::string& targetPath, CollisionState& collisions, CollisionPrompt* prompt,
-                               SaveRunState& state, const OutputFiles& files, std::size_t maxNameBytes)
+                               const OutputFiles& files, std::size_t maxNameBytes)
 {
     auto exists = [&files](const std::string& p) { return files.exists(p); };
     CollisionOutcome out;
@@ -79,7 +79,7 @@ CollisionOutcome collisionStep(const std::string& targetPath, CollisionState& co
         const ReplaceReply reply = prompt ? prompt->ask(collisions.collisionPath,
                                                         autoRenamePath(collisions.collisionPath, exists, maxNameBytes))
                                           : ReplaceReply{};
-        applyReplaceReply(reply, collisions, state);
+        applyReplaceReply(reply, collisions);
         switch (collisions.collisionAnswer) {
         case CollisionAnswer::Skip:
         case CollisionAnswer::SkipAll:

@@ -28,14 +28,9 @@ bool isStandingAnswer(CollisionAnswer answer);
 // one run when the front end wants it to.
 struct CollisionState {
     CollisionAnswer collisionAnswer = CollisionAnswer::Overwrite;
+    bool runCancelled = false;  // "Cancel" was answered: the run ends after the current file
     std::string collisionPath;  // the colliding target; "Overwrite" and "Rename" put their edit box back
 };
-
-// Texts of the Replace dialog.
-inline constexpr const char* kReplaceCaption = "Information";
-inline constexpr const char* kReplaceFileNameLabel = "File Name            :";
-inline constexpr const char* kReplaceNewFileNameLabel = "New File Name    :";
-inline constexpr const char* kReplaceApplyToAllText = "Apply the answer to all the files";
 
 enum class ReplaceButton { Overwrite, Rename, Skip, Cancel };
 
@@ -56,8 +51,8 @@ public:
 };
 
 // Stores a reply the way the dialog's buttons do: the answer code, collisionPath from the edit
-// box of "Overwrite" or "Rename", and cancelRequested for "Cancel".
-void applyReplaceReply(const ReplaceReply& reply, CollisionState& collisions, SaveRunState& state);
+// box of "Overwrite" or "Rename", and runCancelled for "Cancel", which ends the whole run.
+void applyReplaceReply(const ReplaceReply& reply, CollisionState& collisions);
 
 // The first free "_dd_" variant of path: "report.doc" -> "report_dd_0.doc", then _dd_1, ...;
 // "README" -> "README_dd_0"; ".profile" -> "_dd_0.profile". The number starts at 0 for every
@@ -75,7 +70,6 @@ struct CollisionOutcome {
 // The collision step for a target that exists. Without a prompt a question is answered "Skip",
 // so a front end that cannot ask never destroys a file.
 CollisionOutcome collisionStep(const std::string& targetPath, CollisionState& collisions, CollisionPrompt* prompt,
-                               SaveRunState& state, const OutputFiles& files,
-                               std::size_t maxNameBytes = kDefaultNameMaxBytes);
+                               const OutputFiles& files, std::size_t maxNameBytes = kDefaultNameMaxBytes);
 
 }  // namespace kfr::exporting

@@ -60,16 +60,6 @@ bool wholeDiskOf(dev_t dev, const std::string& sysfsRoot, dev_t& disk)
 
 }  // namespace
 
-const char* destinationMessage(DestinationVerdict verdict)
-{
-    switch (verdict) {
-    case DestinationVerdict::Usable: return "";
-    case DestinationVerdict::NotUsable: return kInvalidDestinationText;
-    case DestinationVerdict::OnSourceVolume: return kSameDriveText;
-    }
-    return "";
-}
-
 DeviceStack deviceStack(dev_t dev, const std::string& sysfsRoot)
 {
     DeviceStack stack;

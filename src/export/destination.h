@@ -9,37 +9,11 @@
 
 namespace kfr::exporting {
 
-// Destination notice, shown before the destination is chosen.
-inline constexpr const char* kProductName = "Kestravon FAT Recovery";
-inline constexpr const char* kNoticeHeading =
-    "Please read this information carefully before selecting the Destination path to save the recovered data.";
-inline constexpr const char* kNoticePoint1 =
-    "1. Please select only different drive to save the recovered data. Saving data in same drive/volume (from "
-    "which you are trying to recover data) may cause overwriting and your data may be lost forever. ";
-inline constexpr const char* kNoticePoint2 =
-    "2. You should have sufficient admin user access privileges of your Computer to run Software on it. (Only "
-    "applicable, in case of such users who have multiple Windows user accounts in same Computer).";
-inline constexpr const char* kNoticePoint3 =
-    "3. You should have sufficient free disk space in Destination Drive that you select to save the recovered data. ";
-inline constexpr const char* kNoticeContinue = "Continue...";
-
-// Destination dialog.
-inline constexpr const char* kSaveAsCaption = "Save As";
-inline constexpr const char* kBrowseLabel = "Browse the Destination path where the recovered data will be saved :";
-inline constexpr const char* kInvalidDestinationText =
-    "Invalid destination path. Please provide a valid location path to save the recovered data.";
-inline constexpr const char* kSameDriveText =
-    "Please select only different drive to save the recovered data. Saving data in same drive/volume (from which "
-    "you are trying to recover data) may cause overwriting and your data may be lost forever.";
-
 enum class DestinationVerdict {
     Usable,
     NotUsable,       // missing, not a folder, not writable, or on a read-only file system
     OnSourceVolume,  // writing there would write to the device (or the image) being recovered
 };
-
-// The dialog's message for a verdict ("" for Usable).
-const char* destinationMessage(DestinationVerdict verdict);
 
 // Judges a destination folder for a source (a block device or an image file).
 // A block-device source is refused when the destination's file system lives on that device, on

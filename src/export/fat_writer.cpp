@@ -19,7 +19,7 @@ constexpr std::uint32_t kFat32EntryMask = 0x0FFFFFFF;
 
 bool stopRequestedFor(const SaveRunState* state)
 {
-    return state && (state->skipRequested || state->cancelRequested);
+    return state && state->cancelRequested;
 }
 
 }  // namespace

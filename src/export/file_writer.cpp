@@ -38,23 +38,21 @@ FileSession::FileSession(const WriterContext& context, const std::string& target
     : m_ctx(context), m_files(context.files ? *context.files : posixOutputFiles())
 {
     SaveRunState& state = *m_ctx.state;
-    state.skipRequested = false;
+    m_skipBaseline = state.skipRequested.load();
     m_info.targetPath = targetPath;
     m_info.displayName = displayName;
     m_info.size = size;
     m_info.barStep = chunkBytesFor(m_ctx.params ? m_ctx.params->spc : 0);
     m_info.totalFiles = state.totalFilesToSave;
-    SaveObserver* observer = state.openingMode ? nullptr : m_ctx.observer;
+    SaveObserver* observer = this->observer();
 
     if (checkExisting && m_files.exists(targetPath)) {
         CollisionState fallback;  // nobody to ask and no answers kept: the file is skipped
         CollisionState& collisions = m_ctx.collisions ? *m_ctx.collisions : fallback;
-        const CollisionOutcome c =
-            collisionStep(targetPath, collisions, m_ctx.prompt, state, m_files, m_ctx.maxNameBytes);
+        const CollisionOutcome c = collisionStep(targetPath, collisions, m_ctx.prompt, m_files, m_ctx.maxNameBytes);
         if (!c.proceed) {
             m_ended = true;
             m_outcome = FileOutcome::Declined;
-            state.skipRequested = false;
             if (observer) observer->onFileFinished(m_info, m_outcome, 0);
             return;
         }
@@ -74,6 +72,16 @@ FileSession::~FileSession()
     finish(m_out ? FileOutcome::Written : FileOutcome::NoData);
 }
 
+SaveObserver* FileSession::observer() const
+{
+    return m_ctx.openingMode ? nullptr : m_ctx.observer;
+}
+
+void FileSession::reportDiskFull()
+{
+    if (SaveObserver* o = observer()) o->onDiskFull();
+}
+
 bool FileSession::create()
 {
     if (m_ended) return false;
@@ -81,13 +89,10 @@ bool FileSession::create()
     if (!out) {
         const Error& e = out.error();
         if (e.kind == ErrorKind::DiskFull) {
-            if (!m_ctx.state->openingMode) {
-                if (m_ctx.observer) m_ctx.observer->onDiskFull(kDiskFullText);
-                m_ctx.state->cancelRequested = true;
-            }
+            reportDiskFull();
             end(FileOutcome::DiskFull);
         } else {
-            if (m_ctx.observer && !m_ctx.state->openingMode) m_ctx.observer->onProblem(e);
+            if (SaveObserver* o = observer()) o->onProblem(e);
             end(FileOutcome::NotCreated);
         }
         return false;
@@ -103,7 +108,7 @@ bool FileSession::stopRequested()
         end(FileOutcome::Cancelled);
         return true;
     }
-    if (state.skipRequested) {
+    if (state.skipRequested.load() != m_skipBaseline) {
         end(FileOutcome::Skipped);
         return true;
     }
@@ -119,13 +124,10 @@ bool FileSession::writeOut(const std::uint8_t* data, std::uint64_t length)
         return true;
     }
     if (s.error().kind == ErrorKind::DiskFull) {
-        if (!m_ctx.state->openingMode) {
-            if (m_ctx.observer) m_ctx.observer->onDiskFull(kDiskFullText);
-            m_ctx.state->cancelRequested = true;
-        }
+        reportDiskFull();
         end(FileOutcome::DiskFull);
     } else {
-        if (m_ctx.observer && !m_ctx.state->openingMode) m_ctx.observer->onProblem(s.error());
+        if (SaveObserver* o = observer()) o->onProblem(s.error());
         end(FileOutcome::WriteFailed);
     }
     return false;
@@ -133,7 +135,7 @@ bool FileSession::writeOut(const std::uint8_t* data, std::uint64_t length)
 
 void FileSession::reportBytes(bool force)
 {
-    SaveObserver* observer = m_ctx.state->openingMode ? nullptr : m_ctx.observer;
+    SaveObserver* observer = this->observer();
     if (!observer) return;
     const std::uint64_t size = m_info.size;
     const std::uint64_t percent =
@@ -224,21 +226,16 @@ void FileSession::end(FileOutcome outcome)
         if (!closed.ok() && outcome == FileOutcome::Written) {
             if (closed.error().kind == ErrorKind::DiskFull) {
                 outcome = FileOutcome::DiskFull;
-                if (!m_ctx.state->openingMode) {
-                    if (m_ctx.observer) m_ctx.observer->onDiskFull(kDiskFullText);
-                    m_ctx.state->cancelRequested = true;
-                }
+                reportDiskFull();
             } else {
                 outcome = FileOutcome::WriteFailed;
-                if (m_ctx.observer && !m_ctx.state->openingMode) m_ctx.observer->onProblem(closed.error());
+                if (SaveObserver* o = observer()) o->onProblem(closed.error());
             }
         }
     }
     m_outcome = outcome;
-    if (outcome == FileOutcome::Skipped || outcome == FileOutcome::Cancelled) m_ctx.state->skipRequested = false;
     reportBytes(true);
-    SaveObserver* observer = m_ctx.state->openingMode ? nullptr : m_ctx.observer;
-    if (observer) observer->onFileFinished(m_info, m_outcome, m_written);
+    if (SaveObserver* o = observer()) o->onFileFinished(m_info, m_outcome, m_written);
 }
 
 }  // namespace kfr::exporting

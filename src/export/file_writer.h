@@ -30,6 +30,8 @@ struct WriterContext {
     SaveObserver* observer = nullptr;       // ignored in openingMode
     OutputFiles* files = nullptr;           // nullptr: the real file system
     std::size_t maxNameBytes = kDefaultNameMaxBytes;
+    // A temporary copy for opening is being written: no progress, no disk-full report.
+    bool openingMode = false;
 };
 
 // Bytes the writers move per chunk, the unit in which an unreadable part of the medium is
@@ -47,9 +49,9 @@ struct SectorExtent {
 // the file has ended.
 class FileSession {
 public:
-    // Clears skipRequested, runs the collision step when checkExisting is set and the target
-    // exists, counts the file (filesWritten) and shows it. ended() is true when the collision
-    // step abandoned it.
+    // Notes the Skip presses so far (only later ones skip this file), runs the collision step
+    // when checkExisting is set and the target exists, counts the file (filesWritten) and shows
+    // it. ended() is true when the collision step abandoned it.
     FileSession(const WriterContext& context, const std::string& targetPath, const std::string& displayName,
                 std::uint64_t size, bool checkExisting);
     ~FileSession();
@@ -60,8 +62,8 @@ public:
     FileOutcome outcome() const { return m_outcome; }
     const SaveFileInfo& info() const { return m_info; }
 
-    // Creates (truncates) the target. A full destination shows kDiskFullText and sets
-    // cancelRequested (outside openingMode); any other failure skips the file. False when ended.
+    // Creates (truncates) the target. A full destination ends the file as DiskFull, which ends
+    // the run; any other failure skips the file. False when ended.
     bool create();
     // Copies the extents into the target until size bytes are written or the extents end.
     // Bytes from initializedSize on are written as zeros (NTFS valid data length). A chunk that
@@ -78,11 +80,14 @@ private:
     bool writeOut(const std::uint8_t* data, std::uint64_t length);
     void reportBytes(bool force);
     void end(FileOutcome outcome);
+    void reportDiskFull();
+    SaveObserver* observer() const;
 
     const WriterContext& m_ctx;
     OutputFiles& m_files;
     SaveFileInfo m_info;
     std::unique_ptr<OutputFile> m_out;
+    std::uint64_t m_skipBaseline = 0;
     std::uint64_t m_written = 0;
     std::uint64_t m_lastPercent = UINT64_MAX;
     std::uint64_t m_lastReportedBytes = UINT64_MAX;

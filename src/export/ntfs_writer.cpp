@@ -92,7 +92,7 @@ FileOutcome writeNtfsFile(const WriterContext& ctx, const NtfsSaveRequest& reque
     FileSession file(ctx, request.targetPath, request.displayName, size, request.checkExisting);
     if (file.ended()) return file.outcome();
     if (!readable) {
-        if (ctx.observer && !ctx.state->openingMode)
+        if (ctx.observer && !ctx.openingMode)
             ctx.observer->onProblem(Error{ErrorKind::ReadFailed, request.recordSector, request.targetPath,
                                           "the file record cannot be read"});
         file.finish(FileOutcome::NoData);

@@ -28,15 +28,17 @@ constexpr std::size_t kMaxReplacedNames = 1000;
 class RunObserver final : public SaveObserver {
 public:
     RunObserver(SaveObserver* inner, SaveRunReport& report) : m_inner(inner), m_report(report) {}
-    void onStage(const std::string& t) override { if (m_inner) m_inner->onStage(t); }
+    void onStage(WorkStage t) override { if (m_inner) m_inner->onStage(t); }
     void onProgress(std::uint64_t p, std::uint64_t l, std::uint64_t h) override { if (m_inner) m_inner->onProgress(p, l, h); }
     void onProblem(const Error& e) override
     {
         if (m_report.problems.size() < kMaxProblems) m_report.problems.push_back(e);
         if (m_inner) m_inner->onProblem(e);
     }
+    void onStatus(StatusLine l, std::uint64_t v) override { if (m_inner) m_inner->onStatus(l, v); }
     void onCounting(std::uint64_t f, std::uint64_t d) override { if (m_inner) m_inner->onCounting(f, d); }
-    void onSummary(const std::string& line) override { if (m_inner) m_inner->onSummary(line); }
+    void onSelectedTotals(std::uint64_t f, std::uint64_t d) override { if (m_inner) m_inner->onSelectedTotals(f, d); }
+    void onSavedTotals(std::uint64_t f, std::uint64_t d) override { if (m_inner) m_inner->onSavedTotals(f, d); }
     void onFileStarted(const SaveFileInfo& f) override { if (m_inner) m_inner->onFileStarted(f); }
     void onFileBytes(std::uint64_t w, std::uint64_t s) override { if (m_inner) m_inner->onFileBytes(w, s); }
     void onFileFinished(const SaveFileInfo& f, FileOutcome o, std::uint64_t b) override
@@ -45,7 +47,7 @@ public:
     }
     void onFolderFinished(std::uint64_t d, std::uint64_t t) override { if (m_inner) m_inner->onFolderFinished(d, t); }
     void onNameReplaced(const std::string& a, const std::string& b) override { if (m_inner) m_inner->onNameReplaced(a, b); }
-    void onDiskFull(const std::string& m) override { if (m_inner) m_inner->onDiskFull(m); }
+    void onDiskFull() override { if (m_inner) m_inner->onDiskFull(); }
 
 private:
     SaveObserver* m_inner;
@@ -58,7 +60,8 @@ public:
     Planner(const SaveRunContext& ctx, SavePlan& plan)
         : m_ctx(ctx), m_plan(plan), m_tree(ctx.results->tree), m_maxName(nameMaxBytes(ctx.destination))
     {
-        if (ctx.mftFiles) m_mftIndex = recovery::indexMftFilesByParent(*ctx.mftFiles);
+        if (ctx.mftFiles && !ctx.mftIndex) m_ownIndex = recovery::indexMftFilesByParent(*ctx.mftFiles);
+        m_mftIndex = ctx.mftIndex ? ctx.mftIndex : &m_ownIndex;
     }
 
     std::string usableName(const std::string& original)
@@ -86,7 +89,8 @@ public:
                 path = known->second;
                 continue;
             }
-            path = path.empty() ? usableName(m_tree.item(*it).name) : path + "/" + usableName(m_tree.item(*it).name);
+            const std::string& name = m_overlay.name(*m_ctx.results, *it);
+            path = path.empty() ? usableName(name) : path + "/" + usableName(name);
             m_paths[*it] = path;
         }
         return m_paths[item] = path;
@@ -109,11 +113,11 @@ public:
         if (row.kind == RowKind::Folder) return false;
         if (m_ctx.deletedOnly && !row.deleted) return false;
         const auto key = std::make_tuple(m_plan.folders[folder].item, static_cast<int>(row.kind), row.firstCluster,
-                                         row.recordSector, row.size, row.columns[0]);
+                                         row.recordSector, row.size, row.name);
         if (!m_seen.insert(key).second) return false;
         PlannedFile f;
         f.folder = folder;
-        f.name = usableName(row.columns[0]);
+        f.name = usableName(row.name);
         f.kind = row.kind;
         f.size = row.size;
         f.firstCluster = row.firstCluster;
@@ -130,24 +134,29 @@ public:
         lctx.source = m_ctx.source;
         lctx.params = m_ctx.params;
         lctx.stopRequested = &m_ctx.state->cancelRequested;
-        lctx.todayText = m_today;
         // Listing every folder against the whole table would make saving a large volume
         // quadratic: the listing looks rows up through the index instead.
         lctx.mftFiles = m_ctx.mftFiles;
-        lctx.mftIndex = &m_mftIndex;
+        lctx.mftIndex = m_mftIndex;
+        // A subfolder's name may come from this listing; its path is built after it.
+        lctx.overlay = &m_overlay;
         const recovery::FolderListing listing = recovery::populateItemList(lctx, *m_ctx.results, item);
+        m_overlay.add(listing.changes);
         for (const auto& row : listing.rows) addFile(folder, row);
     }
+
+    const recovery::FolderChanges& changes() const { return m_overlay.changes(); }
 
 private:
     const SaveRunContext& m_ctx;
     SavePlan& m_plan;
     const recovery::ResultTree& m_tree;
     std::size_t m_maxName;
-    std::string m_today = recovery::todayDateText();
     std::unordered_map<ItemId, std::string> m_paths;
     std::unordered_map<ItemId, std::size_t> m_folderIndex;
-    recovery::MftFileIndex m_mftIndex;
+    recovery::MftFileIndex m_ownIndex;
+    const recovery::MftFileIndex* m_mftIndex = nullptr;
+    recovery::FolderOverlay m_overlay;
     std::set<std::tuple<ItemId, int, std::uint32_t, std::uint64_t, std::uint64_t, std::string>> m_seen;
 };
 
@@ -170,11 +179,7 @@ std::vector<ItemId> subtree(const recovery::ResultTree& tree, ItemId item)
 bool anythingChosen(const SaveRunContext& ctx)
 {
     if (!ctx.selectedRows.empty()) return true;
-    const auto& tree = ctx.results->tree;
-    // The top item's state tells: a tick anywhere below makes it checked or partly checked.
-    for (ItemId top : tree.topLevel())
-        if (tree.item(top).check != CheckState::Unchecked) return true;
-    return false;
+    return ctx.checks && ctx.checks->anythingTicked(ctx.results->tree);
 }
 
 }  // namespace
@@ -187,6 +192,7 @@ const char* saveEndName(SaveEnd end)
     case SaveEnd::DiskFull: return "disk-full";
     case SaveEnd::Refused: return "refused";
     case SaveEnd::Nothing: return "nothing-selected";
+    case SaveEnd::Failed: return "failed";
     }
     return "finished";
 }
@@ -198,8 +204,9 @@ SavePlan countSelection(const SaveRunContext& ctx)
     const auto& tree = ctx.results->tree;
     std::vector<ItemId> whole;
     std::unordered_set<ItemId> wholeSet;
-    for (ItemId id : tree.preOrder())
-        if (tree.item(id).check == CheckState::Checked && wholeSet.insert(id).second) whole.push_back(id);
+    if (ctx.checks)
+        for (ItemId id : tree.preOrder())
+            if (ctx.checks->state(id) == CheckState::Checked && wholeSet.insert(id).second) whole.push_back(id);
     for (const auto& sel : ctx.selectedRows)
         if (sel.row.kind == RowKind::Folder)
             for (ItemId id : subtree(tree, sel.row.folderItem))
@@ -208,6 +215,7 @@ SavePlan countSelection(const SaveRunContext& ctx)
     for (ItemId id : whole) {
         if (ctx.state->cancelRequested) {
             plan.stopped = true;
+            plan.folderChanges = planner.changes();
             return plan;
         }
         const std::size_t folder = planner.folderIndex(id, tree.item(id).parent != kNoItem);
@@ -225,6 +233,7 @@ SavePlan countSelection(const SaveRunContext& ctx)
                      [](const PlannedFile& a, const PlannedFile& b) { return a.folder < b.folder; });
     if (ctx.observer) ctx.observer->onCounting(plan.files.size(), plan.folderCount);
     if (ctx.state->cancelRequested) plan.stopped = true;
+    plan.folderChanges = planner.changes();
     return plan;
 }
 
@@ -239,7 +248,8 @@ SaveRunReport runSave(const SaveRunContext& context)
     const DestinationVerdict verdict = checkDestination(ctx.destination, ctx.source ? ctx.source->path() : "");
     if (verdict != DestinationVerdict::Usable) {
         report.end = SaveEnd::Refused;
-        report.error = Error{ErrorKind::InvalidArgument, 0, ctx.destination, destinationMessage(verdict)};
+        report.verdict = verdict;
+        report.error = Error{ErrorKind::InvalidArgument, 0, ctx.destination, {}};
         return report;
     }
     if (!anythingChosen(ctx)) {
@@ -247,26 +257,25 @@ SaveRunReport runSave(const SaveRunContext& context)
         return report;
     }
 
-    state.cancelRequested = false;
-    state.skipRequested = false;
     state.filesWritten = 0;
     state.totalFilesToSave = 0;
     CollisionState& collisions = *ctx.collisions;
     collisions.collisionAnswer = ctx.startAnswer;
+    collisions.runCancelled = false;
 
-    observer.onStage(kCountingText);
+    observer.onStage(WorkStage::CountingFiles);
     SavePlan plan = countSelection(ctx);
     report.filesTotal = plan.files.size();
     report.foldersTotal = plan.folderCount;
     report.replacedNames = plan.replacedNames;
+    report.folderChanges = plan.folderChanges;
     if (plan.stopped) {
         report.end = SaveEnd::Stopped;
         return report;
     }
     state.totalFilesToSave = plan.files.size();
-    state.skipRequested = false;
-    observer.onStage(kSavingCaption);
-    observer.onSummary(selectedSummaryText(plan.files.size(), plan.folderCount));
+    observer.onStage(WorkStage::SavingFiles);
+    observer.onSelectedTotals(plan.files.size(), plan.folderCount);
 
     WriterContext wctx;
     wctx.source = ctx.source;
@@ -278,6 +287,7 @@ SaveRunReport runSave(const SaveRunContext& context)
     wctx.observer = &observer;
     wctx.files = ctx.files;
     wctx.maxNameBytes = nameMaxBytes(ctx.destination);
+    wctx.openingMode = false;
     const bool fat = ctx.params->isFat16() || ctx.params->isFat32();
     const bool ntfs = ctx.params->isNtfs();
 
@@ -318,6 +328,7 @@ SaveRunReport runSave(const SaveRunContext& context)
             case FileOutcome::DiskFull: report.end = SaveEnd::DiskFull; break;
             default: ++report.filesFailed; break;
             }
+            if (collisions.runCancelled && report.end == SaveEnd::Finished) report.end = SaveEnd::Stopped;
             if (report.end != SaveEnd::Finished) break;
         }
         if (state.cancelRequested) {
@@ -329,7 +340,7 @@ SaveRunReport runSave(const SaveRunContext& context)
             observer.onFolderFinished(report.foldersDone, plan.folderCount);
         }
     }
-    observer.onSummary(savedSummaryText(report.filesWritten, report.foldersDone));
+    observer.onSavedTotals(report.filesWritten, report.foldersDone);
     return report;
 }
 

@@ -29,7 +29,9 @@ struct SaveRunContext {
     const storage::SectorSource* source = nullptr;  // read-only, held for the run
     const volumes::VolumeParameters* params = nullptr;
     const recovery::MftFileTable* mftFiles = nullptr;  // NTFS
-    recovery::FolderResults* results = nullptr;     // listing a folder names its subfolders
+    const recovery::MftFileIndex* mftIndex = nullptr;  // optional index of mftFiles (built when missing)
+    const recovery::FolderResults* results = nullptr;  // read only; names learned are reported back
+    const recovery::TreeChecks* checks = nullptr;      // the ticked folders (none when null)
     std::uint64_t volumeEndSector = 0;              // first sector past the volume; 0: the source's end
     std::string destination;
     std::vector<SelectedRow> selectedRows;
@@ -67,6 +69,7 @@ struct SavePlan {
     std::uint64_t folderCount = 0;  // ticked folders below the top item
     bool stopped = false;           // cancelRequested during counting
     std::vector<std::pair<std::string, std::string>> replacedNames;  // (original, used instead)
+    recovery::FolderChanges folderChanges;  // what listing the folders taught about them
 };
 
 // The counting step: lists every ticked folder (and the folders of selected rows) and collects
@@ -75,15 +78,17 @@ SavePlan countSelection(const SaveRunContext& context);
 
 enum class SaveEnd {
     Finished,
-    Stopped,    // cancelRequested (Stop, Cancel in the Replace dialog, Ctrl+C)
-    DiskFull,   // the destination filled up: kDiskFullText
-    Refused,    // the destination cannot be used (message in `error`)
-    Nothing,    // nothing ticked or selected: kNothingSelectedText
+    Stopped,    // cancelRequested (Stop, Ctrl+C) or Cancel in the Replace dialog
+    DiskFull,   // the destination filled up
+    Refused,    // the destination cannot be used (`verdict` says why)
+    Nothing,    // nothing ticked or selected
+    Failed,     // the medium could not be opened (`error` says why)
 };
 
 struct SaveRunReport {
     SaveEnd end = SaveEnd::Finished;
-    Error error;                      // for Refused
+    DestinationVerdict verdict = DestinationVerdict::Usable;  // for Refused
+    Error error;                      // for Refused: the destination
     std::uint64_t filesTotal = 0;
     std::uint64_t foldersTotal = 0;
     std::uint64_t filesWritten = 0;   // complete
@@ -93,6 +98,8 @@ struct SaveRunReport {
     std::uint64_t foldersDone = 0;
     std::vector<std::pair<std::string, std::string>> replacedNames;  // (original, used instead)
     std::vector<Error> problems;      // the first problems met (bounded)
+    // Names and deleted marks of folders learned while listing them, for the results' owner.
+    recovery::FolderChanges folderChanges;
 };
 
 const char* saveEndName(SaveEnd end);

@@ -1,6 +1,5 @@
 // What a save run shares between the thread that writes and the front end that shows it: the
-// request flags and counters, the observer that carries the progress window's texts, and the
-// texts of the counting and progress windows.
+// request flags and counters, and the observer that carries what the progress window shows.
 #pragma once
 
 #include <atomic>
@@ -11,38 +10,17 @@
 
 namespace kfr::exporting {
 
-inline constexpr const char* kDiskFullText =
-    "Unable to continue saving recovered data.\n\nEither Destination Drive is inaccessible or there is no free "
-    "space available in drive to save recovered data.";
-inline constexpr const char* kNothingSelectedText =
-    "No item has been selected. Please select the item you want to save from left panel.";
-
-// Counting window.
-inline constexpr const char* kCountingText = "Calculating Total Number of Files, Please Wait ...";
-inline constexpr const char* kGatheringClustersText =
-    "Gathering Clusters Linking Information. This may take a while, Please wait...";
-inline constexpr const char* kTotalFilesLabel = "Total Files :";
-inline constexpr const char* kTotalFoldersLabel = "Total Folders :";
-
-// Progress window.
-inline constexpr const char* kSavingCaption = "Saving Files...";
-inline constexpr const char* kFileNameLabel = "File Name :";
-inline constexpr const char* kFilePathLabel = "File Path  :";
-inline constexpr const char* kCurrentFileLabel = " Recovered Current File :";
-inline constexpr const char* kFilesRecoveredLabel = "Total Files Recovered :";
-inline constexpr const char* kFoldersRecoveredLabel = "Total Folders Recovered :";
-
-// The state of one save run (and of the temporary copies made for opening). The front end sets
-// the two request flags from its own thread; the writer polls them before every chunk.
+// The state of one save run (and of the temporary copies made for opening). The front end owns
+// the request flags and sets them from its own thread; the writers only read them, before every
+// chunk. What ends a run by itself (a full disk, Cancel in the Replace dialog) is reported as the
+// run's outcome instead.
 struct SaveRunState {
-    // Abandon the current file and go on with the next. Cleared by the writer when a file starts
-    // and after it abandoned one.
-    std::atomic<bool> skipRequested{false};
-    // Abandon the current file and every later one. Cleared when a run starts, never by a writer;
-    // set by a writer itself when the destination is full.
+    // Abandon the file being written and go on with the next: every Skip press adds one. A writer
+    // abandons its file when the count has grown since the file started, so a press between two
+    // files, or one the writer has already acted on, never skips another file.
+    std::atomic<std::uint64_t> skipRequested{0};
+    // Abandon the current file and every later one.
     std::atomic<bool> cancelRequested{false};
-    // A temporary copy for opening is being written: no progress, no disk-full message.
-    std::atomic<bool> openingMode{false};
     // Files that passed the collision step (temporary copies included), for the life of the owner.
     std::atomic<std::uint64_t> filesWritten{0};
     // Files of the running run, from its counting step.
@@ -73,13 +51,15 @@ struct SaveFileInfo {
     std::uint32_t barStep = 512;     // the current-file bar's step: 4096 with clusters of 8 sectors or more
 };
 
-// Receives a save run's progress on the writing thread. Outside openingMode only.
+// Receives a save run's progress on the writing thread (never for temporary copies).
 class SaveObserver : public ScanObserver {
 public:
     // The counting step found so many files and folders so far ("Total Files :", "Total Folders :").
     virtual void onCounting(std::uint64_t /*files*/, std::uint64_t /*folders*/) {}
-    // A summary line under the bars (selectedSummaryText before writing, savedSummaryText after).
-    virtual void onSummary(const std::string& /*line*/) {}
+    // What the run is about to write, once counted.
+    virtual void onSelectedTotals(std::uint64_t /*files*/, std::uint64_t /*folders*/) {}
+    // What the run wrote, at its end.
+    virtual void onSavedTotals(std::uint64_t /*files*/, std::uint64_t /*folders*/) {}
     // A file passed the collision step and its bytes follow.
     virtual void onFileStarted(const SaveFileInfo& /*file*/) {}
     // Bytes of the current file written so far; coalesced, and always sent at the file's end.
@@ -89,18 +69,8 @@ public:
     virtual void onFolderFinished(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
     // A name from the medium could not be used as it stands and was replaced.
     virtual void onNameReplaced(const std::string& /*original*/, const std::string& /*replacement*/) {}
-    // The destination is full (kDiskFullText); the run stops after this.
-    virtual void onDiskFull(const std::string& /*message*/) {}
+    // The destination is full; the run stops after this.
+    virtual void onDiskFull() {}
 };
-
-// "%llu / %llu Bytes" under the count-text rule.
-std::string byteCountText(std::uint64_t done, std::uint64_t total);
-// "( Total selected recovered data to be saved : %llu Files, %llu Folders )".
-std::string selectedSummaryText(std::uint64_t files, std::uint64_t folders);
-// "( recovered saved data : %llu Files, %llu Folders )".
-std::string savedSummaryText(std::uint64_t files, std::uint64_t folders);
-// The "File Path  :" label text: a path longer than 70 characters gets a space before every "/"
-// so that the label can wrap.
-std::string wrappedPathText(const std::string& path);
 
 }  // namespace kfr::exporting

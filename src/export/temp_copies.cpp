@@ -19,12 +19,6 @@ namespace {
 
 constexpr std::size_t kMaxExtensionBytes = 64;
 
-bool endsWith(const std::string& text, const char* tail)
-{
-    const std::size_t n = std::strlen(tail);
-    return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
-}
-
 }  // namespace
 
 Result<std::string> temporaryFolder(const std::string& base)
@@ -100,51 +94,42 @@ std::size_t removeTemporaryCopies(TemporaryCopies& copies)
     return copies.removeAll();
 }
 
-std::vector<std::string> openingLines(const recovery::ItemRow& row)
-{
-    return {row.columns[0], std::string(kOpeningFilePrefix) + storage::sizeText(row.size), kPleaseWaitText};
-}
-
 OpenResult openThroughCopy(const WriterContext& ctx, const recovery::ItemRow& row, TemporaryCopies& copies,
                            const Opener& opener)
 {
     OpenResult result;
-    const std::string type = storage::trimText(row.columns[1]);
-    if (type.empty()) return result;
-    if (endsWith(type, "Folder") || endsWith(type, "FOLDER")) {
+    if (row.kind == recovery::RowKind::Folder) {
         result.action = OpenAction::ListFolder;
         result.folderItem = row.folderItem;
         return result;
     }
-    if (!endsWith(type, "file") && !endsWith(type, "FILE") && !endsWith(type, "File")) return result;
-    SaveRunState& state = *ctx.state;
-    state.cancelRequested = false;
     if (!ctx.params || ctx.params->spc == 0) return result;
 
-    const std::string& name = row.columns[0];
+    const std::string& name = row.name;
     const std::string path = copies.nextPath(name);
     result.copyPath = path;
     makeDirectoryPath(copies.folder());
     OutputFiles& files = ctx.files ? *ctx.files : posixOutputFiles();
 
-    state.openingMode = true;
+    // No progress window and no disk-full report for a copy: the please-wait window stands in.
+    WriterContext opening = ctx;
+    opening.openingMode = true;
     // A copy left by an earlier run under this name goes first.
     if (files.exists(path)) files.removeFile(path);
     const auto& p = *ctx.params;
     FileOutcome outcome = FileOutcome::NoData;
     if (p.isFat16() || p.isFat32()) {
-        outcome = writeFatFile(ctx, {path, name, row.size, row.firstCluster, false});
+        outcome = writeFatFile(opening, {path, name, row.size, row.firstCluster, false});
     } else if (p.isNtfs()) {
-        outcome = writeNtfsFile(ctx, {path, name, row.size, row.recordSector, false});
+        outcome = writeNtfsFile(opening, {path, name, row.size, row.recordSector, false});
     }
-    state.openingMode = false;
     // A copy cut short by a full or failing disk is not the file: it must not be opened as one.
     if (outcome == FileOutcome::DiskFull || outcome == FileOutcome::WriteFailed) files.removeFile(path);
 
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         result.action = OpenAction::Failed;
-        result.error = Error{ErrorKind::NotFound, 0, path, kDoesNotExistText};
+        result.error = Error{ErrorKind::NotFound, 0, path, "the copy was not written"};
         return result;
     }
     copies.remember(path);

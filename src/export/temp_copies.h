@@ -17,10 +17,6 @@
 
 namespace kfr::exporting {
 
-inline constexpr const char* kDoesNotExistText = "Does not exist.";
-inline constexpr const char* kOpeningFilePrefix = "Opening File : ";
-inline constexpr const char* kPleaseWaitText = "This may take a while, Please wait...";
-
 // The folder the copies go to: a folder of this user's own ("kestravon-fat-recovery-<uid>",
 // mode 0700) inside base ($TMPDIR, else /tmp, when base is empty). A shared /tmp would let
 // another user plant a file or link under a predictable "MRC0.jpg" and read or redirect what is
@@ -65,10 +61,10 @@ private:
 std::size_t removeTemporaryCopies(TemporaryCopies& copies);
 
 enum class OpenAction {
-    Nothing,     // no results, an empty or unknown Type text, or no cluster size
+    Nothing,     // no volume parameters (no cluster size)
     ListFolder,  // a folder row: list that folder (folderItem) instead
     Opened,      // a copy was written and handed to the opener
-    Failed,      // the copy is missing ("Does not exist.") or the opener could not start
+    Failed,      // the copy is missing (NotFound) or the opener could not start
 };
 
 struct OpenResult {
@@ -81,12 +77,8 @@ struct OpenResult {
 // Hands a file to the desktop (openWithShell with mode 0 and xdg-open by default).
 using Opener = std::function<Status(const std::string& path)>;
 
-// The three lines of the please-wait window: the name, "Opening File : " with the size text, and
-// kPleaseWaitText.
-std::vector<std::string> openingLines(const recovery::ItemRow& row);
-
 // Opens a row of the item list: a folder row asks for the folder to be listed; a file row is
-// written (openingMode, no collision rules) to copies.nextPath() and passed to opener. The
+// written (in opening mode, no collision rules) to copies.nextPath() and passed to opener. The
 // writer context's observer is not used. A copy left under the same name by an earlier run is
 // removed first; a copy cut short by a full or failing disk is removed and reported as missing.
 OpenResult openThroughCopy(const WriterContext& context, const recovery::ItemRow& row, TemporaryCopies& copies,

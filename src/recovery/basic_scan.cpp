@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "recovery/directory_listing.h"
+#include "recovery/placement_events.h"
 #include "storage/bytes.h"
 #include "volumes/boot_parameters.h"
 #include "volumes/infer_parameters.h"
@@ -71,9 +72,9 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
     result.folders.table.append(makeOrphanRecord(ctx.orphanTimeWord));
 
     const std::uint64_t last = ctx.selection.lastSector;
-    char status[96];
-    std::snprintf(status, sizeof status, kSectorsScannedFormat, static_cast<unsigned long long>(last));
-    report.stage(status);
+    report.status(StatusLine::SectorsScannedOfTotal, last);
+    auto* events = dynamic_cast<BasicScanObserver*>(ctx.observer);
+    std::uint64_t foundReported = 0;
 
     const auto& source = *ctx.source;
     const std::uint64_t start = p.clusterSector(2);
@@ -109,6 +110,10 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
                 first = Bytes(single);
             }
             examineCluster(first, cluster, sector, p, result, rowNumber);
+        }
+        if (events && result.directoriesFound != foundReported) {
+            foundReported = result.directoriesFound;
+            events->onFoldersFound(foundReported);
         }
         if (blockSector >= last) break;
     }
@@ -146,8 +151,9 @@ void buildFatTree(const BasicScanContext& ctx, const volumes::VolumeParameters& 
 {
     FolderResults& r = result.folders;
     DirNamer& namer = *ctx.namer;
+    PlacementEvents events(ctx.observer, r);
 
-    report.stage(kSearchingLostDirectoriesText);
+    report.stage(WorkStage::SearchingLostDirectories);
     r.table.sortBySelf();
     reparentOrphans(r.table, 0);
     r.table.sortByParent();
@@ -157,7 +163,7 @@ void buildFatTree(const BasicScanContext& ctx, const volumes::VolumeParameters& 
     r.clusterIndex.clear();
     r.folderCount = 0;
     const ItemId root = r.tree.add(kNoItem, kRootName, 0);
-    report.stage(kStoringDirectoryInfoText);
+    report.stage(WorkStage::StoringDirectoryInformation);
 
     nameFromRoot(ctx, p, result);
 
@@ -177,9 +183,11 @@ void buildFatTree(const BasicScanContext& ctx, const volumes::VolumeParameters& 
     for (std::size_t n = 0; n < r.nodes.size() && !r.table.empty(); ++n) {
         placeChildFolders(r, namer, r.nodes[n].self, r.nodes[n].item);
         report.update(r.folderCount);
+        events.placed(false);
     }
     placeRemainingFolders(r);
     r.table.clear();
+    events.placed(true);
     report.finish();
 
     // Name subfolders from their parents' own directories.
@@ -195,9 +203,12 @@ void buildFatTree(const BasicScanContext& ctx, const volumes::VolumeParameters& 
             node.visited = true;
             continue;
         }
-        nameChildFolders(*ctx.source, p, r, node.item);
+        const FolderChanges changes = nameChildFolders(*ctx.source, p, r, node.item);
+        applyFolderChanges(r, changes);
+        events.renamed(changes.renames);
         report.update(n);
     }
+    events.renamed({}, true);
     report.finish();
 }
 
@@ -213,37 +224,58 @@ bool resultsAreEmpty(const FolderResults& r)
     return kids.size() == 1 && r.tree.item(kids[0]).name == kOrphanName && r.tree.children(kids[0]).empty();
 }
 
-void nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
-                      FolderResults& results, ItemId folder, const std::atomic<bool>* stopRequested)
+ChildFolderNamer::ChildFolderNamer(const FolderResults& results, ItemId folder) : m_results(results), m_folder(folder)
 {
-    FolderNode* node = results.nodeOf(folder);
+    const FolderNode* node = results.nodeOf(folder);
     if (!node) return;
-    node->visited = true;
     const std::uint32_t self = node->self;
     const auto ownIndex = static_cast<std::size_t>(results.tree.item(folder).node);
-
-    // Children to name: the tree children of this folder whose parent cluster is this folder.
-    std::unordered_map<std::uint32_t, std::vector<std::size_t>> bySelf;
+    // Children to name: the tree children of this folder whose parent cluster is this folder. Two
+    // nodes with one self cluster cannot both be placed, but the first one is the one named.
     for (ItemId child : results.tree.children(folder)) {
         const auto idx = results.tree.item(child).node;
         if (idx < 0) continue;
         const FolderNode& cn = results.nodes[static_cast<std::size_t>(idx)];
-        if (cn.parent == self && static_cast<std::size_t>(idx) >= ownIndex) bySelf[cn.self].push_back(static_cast<std::size_t>(idx));
+        if (cn.parent != self || static_cast<std::size_t>(idx) < ownIndex) continue;
+        auto [it, added] = m_bySelf.emplace(cn.self, static_cast<std::size_t>(idx));
+        if (!added && static_cast<std::size_t>(idx) < it->second) it->second = static_cast<std::size_t>(idx);
     }
-    if (bySelf.empty()) return;
-    for (auto& [cluster, list] : bySelf) std::sort(list.begin(), list.end());
+}
 
-    DirectoryContext dctx{&source, &params, stopRequested, nullptr};
-    listDirectory(dctx, DirectoryRef{false, self}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
-        const auto it = bySelf.find(item.firstCluster);
-        if (it != bySelf.end()) {
-            FolderNode& child = results.nodes[it->second.front()];
-            child.name = item.name;
-            results.tree.item(child.item).name = item.name;
-            if (item.deleted) child.deleted = true;
-        }
-        return true;
-    });
+void ChildFolderNamer::offer(const DirItem& entry)
+{
+    const auto it = m_bySelf.find(entry.firstCluster);
+    if (it == m_bySelf.end()) return;
+    const FolderNode& child = m_results.nodes[it->second];
+    auto [found, added] = m_found.try_emplace(it->second, FolderRename{child.item, entry.name, child.deleted});
+    if (added) m_order.push_back(it->second);
+    found->second.name = entry.name;
+    if (entry.deleted) found->second.deleted = true;
+}
+
+FolderChanges ChildFolderNamer::changes() const
+{
+    FolderChanges out;
+    out.visited.push_back(m_folder);
+    out.renames.reserve(m_order.size());
+    for (std::size_t idx : m_order) out.renames.push_back(m_found.at(idx));
+    return out;
+}
+
+FolderChanges nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                               const FolderResults& results, ItemId folder, const std::atomic<bool>* stopRequested)
+{
+    const FolderNode* node = results.nodeOf(folder);
+    if (!node) return {};
+    ChildFolderNamer namer(results, folder);
+    if (namer.wanted()) {
+        DirectoryContext dctx{&source, &params, stopRequested, nullptr};
+        listDirectory(dctx, DirectoryRef{false, node->self}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
+            namer.offer(item);
+            return true;
+        });
+    }
+    return namer.changes();
 }
 
 BasicScanResult runBasicScan(const BasicScanContext& given)
@@ -264,6 +296,8 @@ BasicScanResult runBasicScan(const BasicScanContext& given)
         return result;
     }
 
+    if (!fat && sel.partType != volumes::kNtfs) result.paramsFailure = ParamsFailure::NotFatOrNtfs;
+
     if (sel.partType == volumes::kNtfs) {
         runNtfsRecordScan(ctx, result);
         result.foundNothing = resultsAreEmpty(result.folders);
@@ -282,7 +316,11 @@ BasicScanResult runBasicScan(const BasicScanContext& given)
                 result.params = *inferred;
             } else {
                 result.paramsFailed = true;
-                if (inferred.error().kind == ErrorKind::Stopped) result.end = ScanEnd::Stopped;
+                result.paramsFailure = ParamsFailure::NotInferred;
+                if (inferred.error().kind == ErrorKind::Stopped) {
+                    result.end = ScanEnd::Stopped;
+                    result.paramsFailure = ParamsFailure::StoppedInference;
+                }
             }
         }
         if (!result.paramsFailed) {

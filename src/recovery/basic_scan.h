@@ -5,22 +5,18 @@
 #pragma once
 
 #include <atomic>
+#include <span>
+#include <unordered_map>
 #include <cstdint>
 #include <vector>
 
+#include "recovery/dir_entry.h"
 #include "recovery/folder_tree.h"
 #include "storage/progress.h"
 #include "storage/sector_source.h"
 #include "volumes/volume_parameters.h"
 
 namespace kfr::recovery {
-
-inline constexpr const char* kSearchingLostDirectoriesText = "Searching Lost Directories. Please wait...";
-inline constexpr const char* kStoringDirectoryInfoText = "Storing Directory Information. Please wait...";
-inline constexpr const char* kSectorsScannedFormat = "sectors scanned of total %llu";
-inline constexpr const char* kUnableToCalculateText =
-    "Unable to calculate partition parameters.\n\nPlease select the partition from the list of Logical Drive or "
-    "click on \xE2\x80\x98Search more Partitions\xE2\x80\x99 in case of deleted or missing Drives.";
 
 // One NTFS file record found by the scan: its parent directory and where the record lies. Names,
 // sizes and times are read from the record when its folder is shown.
@@ -32,22 +28,53 @@ struct MftFileRow {
 };
 using MftFileTable = std::vector<MftFileRow>;
 
+// One folder as the scan placed it in the results tree, for screens that grow their tree while
+// the scan runs. Items keep their numbers in the finished results.
+struct PlacedFolder {
+    ItemId item = kNoItem;
+    ItemId parentItem = kNoItem;
+    std::string name;
+    std::uint32_t self = 0;
+    std::uint32_t parent = 0;
+    bool deleted = false;
+};
+
+// A scan's observer may also follow the results tree as it is built: folders placed and renamed,
+// in batches.
+class BasicScanObserver : public ScanObserver {
+public:
+    // Directories found on the medium so far (before they are placed).
+    virtual void onFoldersFound(std::uint64_t /*count*/) {}
+    virtual void onFoldersPlaced(std::span<const PlacedFolder> /*folders*/) {}
+    virtual void onFoldersRenamed(std::span<const FolderRename> /*renames*/) {}
+};
+
 struct BasicScanContext {
     const storage::SectorSource* source = nullptr;  // held for the whole scan
     volumes::VolumeSelection selection;
-    std::atomic<bool>* stopRequested = nullptr;     // cooperative: checked per block or record
-    ScanObserver* observer = nullptr;
+    const std::atomic<bool>* stopRequested = nullptr;  // cooperative: checked per block or record
+    ScanObserver* observer = nullptr;               // a BasicScanObserver gets the tree events too
     DirNamer* namer = nullptr;                      // the session's "DIR_%d" counter (a scan's own when null)
     std::uint16_t orphanTimeWord = 0;               // the orphan folder's time (now, as a FAT time)
 };
 
 enum class ScanEnd { Finished, Stopped, Failed };
 
+// Why the volume's parameters could not be had.
+enum class ParamsFailure {
+    None,
+    NotInferred,       // FAT: no boot sector, and no two directories agree on a geometry
+    StoppedInference,  // FAT: stopped while inferring
+    NtfsBootSector,    // NTFS: neither boot sector copy locates the master file table
+    NotFatOrNtfs,      // the selection names no file system the scan reads
+};
+
 struct BasicScanResult {
     ScanEnd end = ScanEnd::Finished;
     volumes::VolumeParameters params;
     bool paramsFromBootSector = false;
-    bool paramsFailed = false;      // show kUnableToCalculateText
+    bool paramsFailed = false;      // see paramsFailure
+    ParamsFailure paramsFailure = ParamsFailure::None;
     FolderResults folders;
     MftFileTable mftFiles;          // NTFS only
     bool foundNothing = false;      // the tree holds "Root" alone (or with an empty orphan folder)
@@ -60,10 +87,31 @@ struct BasicScanResult {
 // reading early; the tree is then built from what was found so far.
 BasicScanResult runBasicScan(const BasicScanContext& context);
 
-// Reads a folder's own directory and gives each child node whose self cluster matches an entry
-// that entry's final name and deleted mark. Marks the node visited.
-void nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
-                      FolderResults& results, ItemId folder, const std::atomic<bool>* stopRequested = nullptr);
+// Names the children of one folder from the entries of the folder's own directory: each child
+// node whose parent is this folder and whose self cluster matches an entry's first cluster takes
+// that entry's final name and deleted mark (the last matching entry gives the name).
+class ChildFolderNamer {
+public:
+    ChildFolderNamer(const FolderResults& results, ItemId folder);
+    // Whether the folder has children to name at all.
+    bool wanted() const { return !m_bySelf.empty(); }
+    void offer(const DirItem& entry);
+    // The renames found, with the folder marked visited.
+    FolderChanges changes() const;
+
+private:
+    const FolderResults& m_results;
+    ItemId m_folder;
+    std::unordered_map<std::uint32_t, std::size_t> m_bySelf;  // self cluster -> first child node
+    std::unordered_map<std::size_t, FolderRename> m_found;    // node index -> its rename
+    std::vector<std::size_t> m_order;                         // nodes in the order first named
+};
+
+// Reads a folder's own directory (up to its first end mark) and returns what ChildFolderNamer
+// found, the folder marked visited. The results are not changed.
+FolderChanges nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                               const FolderResults& results, ItemId folder,
+                               const std::atomic<bool>* stopRequested = nullptr);
 
 // The NTFS half of the scan (used by runBasicScan for NTFS selections; context.namer must be set).
 void runNtfsRecordScan(const BasicScanContext& context, BasicScanResult& result);

@@ -1,74 +1,81 @@
 // Folder and file rows of the item list.
 #include "recovery/folder_listing.h"
 
-#include <cctype>
-#include <ctime>
-
 #include "recovery/dir_entry.h"
 #include "recovery/directory_listing.h"
-#include "recovery/file_types.h"
 #include "recovery/mft_reader.h"
 
 namespace kfr::recovery {
 
 namespace {
 
+constexpr std::size_t kRowBatch = 256;
+
 bool stopped(const ListingContext& ctx)
 {
     return ctx.stopRequested && ctx.stopRequested->load();
 }
 
-ItemRow folderRow(const FolderNode& node, bool ntfs, const std::string& today)
+const std::string& currentName(const ListingContext& ctx, const FolderResults& r, ItemId item)
+{
+    return ctx.overlay ? ctx.overlay->name(r, item) : r.tree.item(item).name;
+}
+
+bool currentlyDeleted(const ListingContext& ctx, const FolderResults& r, ItemId item)
+{
+    if (ctx.overlay) return ctx.overlay->deleted(r, item);
+    const FolderNode* node = r.nodeOf(item);
+    return node && node->deleted;
+}
+
+ItemRow folderRow(const FolderNode& node, const std::string& name, bool deleted, bool ntfs)
 {
     ItemRow row;
     row.kind = RowKind::Folder;
-    row.deleted = node.deleted;
+    row.name = name;
+    row.deleted = deleted;
     row.folderItem = node.item;
-    std::string date, time;
+    row.firstCluster = node.self;
+    row.parent = node.parent;
     if (node.self == kOrphanCluster) {
-        date = today;
-        time = formatFatTime(static_cast<std::uint16_t>(node.time));
+        row.timeKind = RowTime::Today;
+        row.fatTime = static_cast<std::uint16_t>(node.time);
     } else if (ntfs) {
-        date = formatNtfsDate(node.date);
-        time = formatNtfsTime(node.date);
+        row.timeKind = RowTime::NtfsStamp;
+        row.ntfsStamp = node.date;
     } else {
-        date = formatFatDate(static_cast<std::uint16_t>(node.date));
-        time = formatFatTime(static_cast<std::uint16_t>(node.time));
+        row.fatDate = static_cast<std::uint16_t>(node.date);
+        row.fatTime = static_cast<std::uint16_t>(node.time);
     }
-    row.columns = {node.name, kFolderType, "0", date, time, std::to_string(node.self), std::to_string(node.parent),
-                   std::to_string(node.item), ""};
     return row;
 }
 
-}  // namespace
+// Collects rows and hands them to the sink in batches.
+class RowBatcher {
+public:
+    RowBatcher(RowSink* sink, std::vector<ItemRow>& rows) : m_sink(sink), m_rows(rows) {}
+    ~RowBatcher() { flush(); }
 
-std::string countsText(std::uint64_t folders, std::uint64_t files)
-{
-    return std::to_string(folders) + " Folders, " + std::to_string(files) + " Files";
-}
-
-std::string todayDateText()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    // Not strftime's %b: that follows the locale, and the list always shows JAN..DEC.
-    return formatDayMonthYear(static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_mon + 1),
-                              local.tm_year + 1900);
-}
-
-bool expandFolder(const storage::SectorSource& source, const volumes::VolumeParameters& params,
-                  FolderResults& results, ItemId item, const std::atomic<bool>* stopRequested)
-{
-    FolderNode* node = results.nodeOf(item);
-    if (!node || node->self == kOrphanCluster || node->visited) return false;
-    if (params.isNtfs()) {
-        node->visited = true;  // NTFS folders carry their names from their own records
-        return false;
+    void add(ItemRow row)
+    {
+        m_rows.push_back(std::move(row));
+        if (m_sink && m_rows.size() - m_sent >= kRowBatch) flush();
     }
-    nameChildFolders(source, params, results, item, stopRequested);
-    return true;
-}
+
+    void flush()
+    {
+        if (!m_sink || m_sent == m_rows.size()) return;
+        m_sink->onRows(std::span<const ItemRow>(m_rows).subspan(m_sent));
+        m_sent = m_rows.size();
+    }
+
+private:
+    RowSink* m_sink;
+    std::vector<ItemRow>& m_rows;
+    std::size_t m_sent = 0;
+};
+
+}  // namespace
 
 bool shouldShowEmptyResultNotice(const FolderResults& results, bool fromRecoveryLog, bool shownSinceScan)
 {
@@ -82,80 +89,121 @@ MftFileIndex indexMftFilesByParent(const MftFileTable& files)
     return index;
 }
 
-FolderListing populateItemList(const ListingContext& ctx, FolderResults& results, ItemId item)
+FolderChanges expandFolder(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                           const FolderResults& results, ItemId item, const std::atomic<bool>* stopRequested)
+{
+    const FolderNode* node = results.nodeOf(item);
+    if (!node || node->self == kOrphanCluster || node->visited) return {};
+    if (params.isNtfs()) {
+        // NTFS folders carry their names from their own records: nothing to read.
+        FolderChanges visited;
+        visited.visited.push_back(item);
+        return visited;
+    }
+    return nameChildFolders(source, params, results, item, stopRequested);
+}
+
+FolderListing populateItemList(const ListingContext& ctx, const FolderResults& results, ItemId item)
 {
     FolderListing out;
     if (!ctx.source || !ctx.params || !results.tree.valid(item)) return out;
     const auto& p = *ctx.params;
     const bool ntfs = p.isNtfs();
     const bool top = results.tree.item(item).parent == kNoItem;
-    FolderNode* node = results.nodeOf(item);
+    const FolderNode* node = results.nodeOf(item);
     const std::uint32_t self = top ? (ntfs ? kRootRecord : 0) : (node ? node->self : 0);
-    const bool folderDeleted = node && node->deleted;
+    const bool folderDeleted = node && currentlyDeleted(ctx, results, item);
 
-    if (!top && self != kOrphanCluster && !ntfs && !results.tree.children(item).empty())
-        nameChildFolders(*ctx.source, p, results, item, ctx.stopRequested);
+    // The subfolders: tree children that this folder's own directory (or record) names as parent.
+    std::vector<const FolderNode*> subfolders;
+    for (ItemId child : results.tree.children(item)) {
+        const FolderNode* n = results.nodeOf(child);
+        if (n && n->parent == self) subfolders.push_back(n);
+    }
 
-    for (auto& n : results.nodes) {
-        if (stopped(ctx)) break;
-        if (n.parent != self || results.tree.item(n.item).parent != item) continue;
+    RowBatcher batch(ctx.sink, out.rows);
+    // Folder rows first, under the names known so far; a sink learns later names from the changes.
+    for (const FolderNode* n : subfolders) {
         // Whatever lies in a deleted folder was deleted with it.
-        if (n.deleted || folderDeleted) n.deleted = true;
-        out.rows.push_back(folderRow(n, ntfs, ctx.todayText));
+        const bool deleted = folderDeleted || currentlyDeleted(ctx, results, n->item);
+        batch.add(folderRow(*n, currentName(ctx, results, n->item), deleted, ntfs));
         ++out.folders;
     }
-    if (stopped(ctx)) return out;
+    batch.flush();
 
     if (!ntfs) {
-        if (self == kOrphanCluster) return out;
-        DirectoryContext dctx{ctx.source, &p, ctx.stopRequested, nullptr};
-        const DirectoryRef dir = top ? DirectoryRef{true, 0} : DirectoryRef{false, self};
-        listDirectory(dctx, dir, EndMarkRule::EndsDirectoryExceptFat16Root, [&](const DirItem& e) {
-            if (e.isDirectory()) return true;
-            ItemRow row;
-            row.kind = RowKind::FatFile;
-            row.deleted = e.deleted || folderDeleted;
-            row.size = e.size;
-            row.firstCluster = e.firstCluster;
-            row.columns = {e.name, describeFileType(extensionOf(e.name)), std::to_string(e.size), formatFatDate(e.date),
-                           formatFatTime(e.time), std::to_string(e.firstCluster), "", "", e.shortName};
-            out.rows.push_back(std::move(row));
-            ++out.files;
-            return true;
-        });
-        return out;
-    }
-
-    if (!ctx.mftFiles) return out;
-    const MftReader reader(*ctx.source, p);
-    std::vector<std::size_t> rowsOfFolder;
-    if (ctx.mftIndex) {
-        if (const auto it = ctx.mftIndex->find(self); it != ctx.mftIndex->end()) rowsOfFolder = it->second;
-    } else {
-        for (std::size_t i = 0; i < ctx.mftFiles->size(); ++i)
-            if ((*ctx.mftFiles)[i].parentRecord == self) rowsOfFolder.push_back(i);
-    }
-    for (std::size_t i : rowsOfFolder) {
-        if (stopped(ctx)) break;
-        const MftFileRow& f = (*ctx.mftFiles)[i];
-        const auto info = reader.describeFile(f.recordSector);
-        ItemRow row;
-        row.kind = RowKind::NtfsFile;
-        row.recordSector = f.recordSector;
-        std::string name = f.name;
-        std::uint64_t stamp = f.creationTime;
-        if (info) {
-            if (info->hasName) {
-                name = info->name;
-                stamp = info->timeStamp;
-            }
-            row.size = info->dataSize;
-            row.deleted = info->deleted || folderDeleted;
+        if (self != kOrphanCluster) {
+            // One read of the folder's directory names its subfolders and lists its files.
+            const bool naming = !top && !results.tree.children(item).empty();
+            ChildFolderNamer namer(results, item);
+            DirectoryContext dctx{ctx.source, &p, ctx.stopRequested, nullptr};
+            const DirectoryRef dir = top ? DirectoryRef{true, 0} : DirectoryRef{false, self};
+            listDirectory(dctx, dir, EndMarkRule::EndsDirectoryExceptFat16Root, [&](const DirItem& e) {
+                if (naming) namer.offer(e);
+                if (e.isDirectory()) return true;
+                ItemRow row;
+                row.kind = RowKind::FatFile;
+                row.name = e.name;
+                row.shortName = e.shortName;
+                row.deleted = e.deleted || folderDeleted;
+                row.size = e.size;
+                row.firstCluster = e.firstCluster;
+                row.fatDate = e.date;
+                row.fatTime = e.time;
+                batch.add(std::move(row));
+                ++out.files;
+                return true;
+            });
+            if (naming) out.changes = namer.changes();
         }
-        row.columns = {name, describeFileType(extensionOf(name)), std::to_string(row.size), formatNtfsDate(stamp),
-                       formatNtfsTime(stamp), std::to_string(f.recordSector), std::to_string(f.parentRecord), "0", ""};
-        out.rows.push_back(std::move(row));
-        ++out.files;
+    } else if (ctx.mftFiles) {
+        const MftReader reader(*ctx.source, p);
+        std::vector<std::size_t> scanned;
+        const std::vector<std::size_t>* rowsOfFolder = &scanned;
+        if (ctx.mftIndex) {
+            if (const auto it = ctx.mftIndex->find(self); it != ctx.mftIndex->end()) rowsOfFolder = &it->second;
+        } else {
+            for (std::size_t i = 0; i < ctx.mftFiles->size(); ++i)
+                if ((*ctx.mftFiles)[i].parentRecord == self) scanned.push_back(i);
+        }
+        for (std::size_t i : *rowsOfFolder) {
+            if (stopped(ctx)) break;
+            const MftFileRow& f = (*ctx.mftFiles)[i];
+            const auto info = reader.describeFile(f.recordSector);
+            ItemRow row;
+            row.kind = RowKind::NtfsFile;
+            row.recordSector = f.recordSector;
+            row.parent = f.parentRecord;
+            row.timeKind = RowTime::NtfsStamp;
+            row.name = f.name;
+            row.ntfsStamp = f.creationTime;
+            if (info) {
+                if (info->hasName) {
+                    row.name = info->name;
+                    row.ntfsStamp = info->timeStamp;
+                }
+                row.size = info->dataSize;
+                row.deleted = info->deleted || folderDeleted;
+            }
+            batch.add(std::move(row));
+            ++out.files;
+        }
+    }
+    out.stopped = stopped(ctx);
+
+    // The names the folder's own directory gave, and the deleted marks a deleted folder passes on.
+    std::unordered_map<ItemId, std::size_t> renamed;
+    for (std::size_t i = 0; i < out.changes.renames.size(); ++i) renamed[out.changes.renames[i].item] = i;
+    for (std::size_t i = 0; i < subfolders.size(); ++i) {
+        ItemRow& row = out.rows[i];
+        if (const auto it = renamed.find(row.folderItem); it != renamed.end()) {
+            FolderRename& rename = out.changes.renames[it->second];
+            row.name = rename.name;
+            rename.deleted = rename.deleted || row.deleted;
+            row.deleted = rename.deleted;
+        } else if (row.deleted && !currentlyDeleted(ctx, results, row.folderItem)) {
+            out.changes.renames.push_back({row.folderItem, row.name, true});
+        }
     }
     return out;
 }

@@ -1,10 +1,13 @@
-// The rows of the item list for one folder of the results: its subfolders and its files, with
-// the column texts the list shows, read again from the medium each time a folder is shown.
+// The rows of the item list for one folder of the results: its subfolders and its files, read
+// again from the medium each time a folder is shown. Listing reads the results and never changes
+// them: what a listing learns about the folders (names of subfolders found in the folder's own
+// directory, deleted marks inherited from a deleted folder) comes back as FolderChanges, which the
+// owner of the results applies on its own thread.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -16,27 +19,45 @@
 
 namespace kfr::recovery {
 
-inline constexpr std::array<const char*, 9> kBasicListColumns = {
-    "Name", "Type", "Size", "Date", "Time", "SelfCluster-Debug Info 1", "ParentCluster-Debug Info 2",
-    "TreeItem-Debug Info 3", "SFN"};
-
 enum class RowKind { Folder, FatFile, NtfsFile };
 
-struct ItemRow {
-    RowKind kind = RowKind::Folder;
-    std::array<std::string, 9> columns;  // the list's column texts
-    bool deleted = false;
-    // What saving needs, as numbers.
-    std::uint64_t size = 0;
-    std::uint32_t firstCluster = 0;   // FAT files
-    std::uint64_t recordSector = 0;   // NTFS files
-    ItemId folderItem = kNoItem;      // folder rows
+// How a row's date and time are held.
+enum class RowTime {
+    FatWords,   // fatDate and fatTime: FAT date and time words
+    NtfsStamp,  // ntfsStamp: 100 ns units since 1601
+    Today,      // the orphan folder: today's date with the time word in fatTime
 };
 
-// Rows of an MftFileTable by parent record, in table order: lets callers that list many folders
-// (a save run) avoid walking the whole table for each one.
+// One row of the item list, typed: front ends format it (the shared column formatter) and the
+// writers read where its data lies. Nothing is decided by a display text.
+struct ItemRow {
+    RowKind kind = RowKind::Folder;
+    std::string name;
+    std::string shortName;            // FAT files: the 8.3 name
+    bool deleted = false;
+    std::uint64_t size = 0;
+    RowTime timeKind = RowTime::FatWords;
+    std::uint16_t fatDate = 0;
+    std::uint16_t fatTime = 0;
+    std::uint64_t ntfsStamp = 0;
+    std::uint32_t firstCluster = 0;   // FAT files: first cluster; folders: self cluster or record
+    std::uint32_t parent = 0;         // folders: parent cluster or record; NTFS files: parent record
+    std::uint64_t recordSector = 0;   // NTFS files: the file record's sector
+    ItemId folderItem = kNoItem;      // folder rows: the folder's tree item
+};
+
+// Rows of an MftFileTable by parent record, in table order, so listing a folder does not walk
+// the whole table.
 using MftFileIndex = std::unordered_map<std::uint32_t, std::vector<std::size_t>>;
 MftFileIndex indexMftFilesByParent(const MftFileTable& files);
+
+// Receives a listing's rows as they are read, in batches, so a large folder or a slow medium
+// shows rows as they come. Called on the listing's thread.
+class RowSink {
+public:
+    virtual ~RowSink() = default;
+    virtual void onRows(std::span<const ItemRow> rows) = 0;
+};
 
 struct ListingContext {
     const storage::SectorSource* source = nullptr;
@@ -44,36 +65,32 @@ struct ListingContext {
     const MftFileTable* mftFiles = nullptr;       // NTFS scans
     const MftFileIndex* mftIndex = nullptr;       // optional index of mftFiles
     const std::atomic<bool>* stopRequested = nullptr;
-    std::string todayText;                        // "09-DEC-2026": the orphan folder's date
+    const FolderOverlay* overlay = nullptr;       // changes not yet applied to the results
+    RowSink* sink = nullptr;                      // optional: rows in batches as they are read
 };
 
 struct FolderListing {
     std::vector<ItemRow> rows;
     std::uint64_t folders = 0;
     std::uint64_t files = 0;
+    bool stopped = false;
+    FolderChanges changes;
 };
 
-// Lists the folder shown by item (the top item lists the root directory). Names the folder's
-// children from its own directory first and marks subfolders of a deleted folder deleted.
-FolderListing populateItemList(const ListingContext& context, FolderResults& results, ItemId item);
+// Lists the folder shown by item (the top item lists the root directory). The folder's own
+// directory is read once: it names the subfolders (returned as changes, and used for their rows)
+// and lists the files. Subfolders of a deleted folder are deleted too.
+FolderListing populateItemList(const ListingContext& context, const FolderResults& results, ItemId item);
 
 // Expanding a folder in the tree: names its children from its own directory the first time only
-// (never for the top item or the orphan folder). Returns whether the directory was read.
-bool expandFolder(const storage::SectorSource& source, const volumes::VolumeParameters& params,
-                  FolderResults& results, ItemId item, const std::atomic<bool>* stopRequested = nullptr);
+// (never for the top item or the orphan folder). The changes are empty when nothing was read.
+FolderChanges expandFolder(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                           const FolderResults& results, ItemId item,
+                           const std::atomic<bool>* stopRequested = nullptr);
 
 // The notice that nothing was recovered is shown after a listing when the tree holds only "Root"
 // (or "Root" and an empty orphan folder), the results do not come from a recovery log, and the
 // notice has not been shown since the scan started.
 bool shouldShowEmptyResultNotice(const FolderResults& results, bool fromRecoveryLog, bool shownSinceScan);
-
-inline constexpr const char* kEmptyResultBasicText =
-    "Recovery is not possible in Basic Search Mode, use other search mode to recover your data.";
-
-// "%llu Folders, %llu Files".
-std::string countsText(std::uint64_t folders, std::uint64_t files);
-
-// Today's date as the orphan folder shows it: "%d-%b-%Y" upper-cased, e.g. "09-DEC-2026".
-std::string todayDateText();
 
 }  // namespace kfr::recovery

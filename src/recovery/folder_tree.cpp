@@ -70,9 +70,6 @@ ItemId insertFolderNode(FolderResults& r, ItemId parentItem, const std::string& 
 
     const ItemId top = r.tree.firstTopLevel();
     if (name.rfind(kRootName, 0) == 0 && item == top) r.tree.item(item).image = 0;
-    // Every folder, and the top item, gets a check box so it can be ticked for saving.
-    r.tree.item(item).check = CheckState::Unchecked;
-    if (top != kNoItem) r.tree.item(top).check = CheckState::Unchecked;
 
     FolderNode node;
     node.name = name;
@@ -128,6 +125,57 @@ void placeRemainingFolders(FolderResults& r)
     }
 }
 
+void FolderChanges::append(const FolderChanges& other)
+{
+    renames.insert(renames.end(), other.renames.begin(), other.renames.end());
+    visited.insert(visited.end(), other.visited.begin(), other.visited.end());
+}
+
+void applyFolderChanges(FolderResults& r, const FolderChanges& changes)
+{
+    for (const FolderRename& rename : changes.renames) {
+        FolderNode* node = r.nodeOf(rename.item);
+        if (!node) continue;
+        node->name = rename.name;
+        r.tree.item(rename.item).name = rename.name;
+        if (rename.deleted) node->deleted = true;
+    }
+    for (ItemId item : changes.visited)
+        if (FolderNode* node = r.nodeOf(item)) node->visited = true;
+}
+
+void FolderOverlay::add(const FolderChanges& changes)
+{
+    for (const FolderRename& rename : changes.renames) {
+        Entry& e = m_entries[rename.item];
+        e.name = rename.name;
+        e.named = true;
+        e.deleted = e.deleted || rename.deleted;
+    }
+    for (ItemId item : changes.visited) m_entries[item].visited = true;
+    m_all.append(changes);
+}
+
+const std::string& FolderOverlay::name(const FolderResults& r, ItemId item) const
+{
+    if (const auto it = m_entries.find(item); it != m_entries.end() && it->second.named) return it->second.name;
+    return r.tree.item(item).name;
+}
+
+bool FolderOverlay::deleted(const FolderResults& r, ItemId item) const
+{
+    if (const auto it = m_entries.find(item); it != m_entries.end() && it->second.deleted) return true;
+    const FolderNode* node = r.nodeOf(item);
+    return node && node->deleted;
+}
+
+bool FolderOverlay::visited(const FolderResults& r, ItemId item) const
+{
+    if (const auto it = m_entries.find(item); it != m_entries.end() && it->second.visited) return true;
+    const FolderNode* node = r.nodeOf(item);
+    return node && node->visited;
+}
+
 void clearResults(FolderResults& r)
 {
     r.table.clear();
@@ -135,20 +183,6 @@ void clearResults(FolderResults& r)
     r.nodes.clear();
     r.clusterIndex.clear();
     r.folderCount = 0;
-}
-
-std::string folderPathText(const ResultTree& tree, ItemId item)
-{
-    if (!tree.valid(item) || tree.item(item).parent == kNoItem) return kRootName;
-    std::vector<const std::string*> names;
-    for (ItemId cur = item; tree.valid(cur) && tree.item(cur).parent != kNoItem; cur = tree.item(cur).parent)
-        names.push_back(&tree.item(cur).name);
-    std::string text;
-    for (auto it = names.rbegin(); it != names.rend(); ++it) {
-        if (!text.empty() && text.back() != '\\') text += " \\";
-        text += **it;
-    }
-    return text;
 }
 
 }  // namespace kfr::recovery

@@ -66,6 +66,44 @@ struct FolderResults {
     const FolderNode* orphanNode() const;
 };
 
+// What reading folders taught about them, to be applied by the results' owner.
+struct FolderRename {
+    ItemId item = kNoItem;
+    std::string name;
+    bool deleted = false;  // true: mark deleted (a mark is never taken away)
+};
+
+struct FolderChanges {
+    std::vector<FolderRename> renames;
+    std::vector<ItemId> visited;  // folders whose directory was read to name their children
+    bool empty() const { return renames.empty() && visited.empty(); }
+    void append(const FolderChanges& other);
+};
+
+// Applies changes to the results (on the thread that owns them).
+void applyFolderChanges(FolderResults& results, const FolderChanges& changes);
+
+// Changes not applied to the results yet, seen through while reading them (a save run lists many
+// folders and names each subfolder before it builds the subfolder's path).
+class FolderOverlay {
+public:
+    void add(const FolderChanges& changes);
+    const std::string& name(const FolderResults& results, ItemId item) const;
+    bool deleted(const FolderResults& results, ItemId item) const;
+    bool visited(const FolderResults& results, ItemId item) const;
+    const FolderChanges& changes() const { return m_all; }
+
+private:
+    struct Entry {
+        std::string name;
+        bool named = false;
+        bool deleted = false;
+        bool visited = false;
+    };
+    std::unordered_map<ItemId, Entry> m_entries;
+    FolderChanges m_all;
+};
+
 // Places one folder under parentItem (kNoItem: under "Root", creating it when needed) unless its
 // self cluster was placed before, in which case the earlier item is returned.
 ItemId insertFolderNode(FolderResults& results, ItemId parentItem, const std::string& name, std::uint32_t self,
@@ -87,8 +125,5 @@ void placeRemainingFolders(FolderResults& results);
 
 // Empties the table, the tree, the index and the nodes, and zeroes the folder counter.
 void clearResults(FolderResults& results);
-
-// "Documents \Photos": the names from below the top item down to the item.
-std::string folderPathText(const ResultTree& tree, ItemId item);
 
 }  // namespace kfr::recovery

@@ -2,12 +2,12 @@
 // through the table's own run list; directories go into the tree, files into the MftFileTable.
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <optional>
 #include <unordered_set>
 
 #include "recovery/basic_scan.h"
 #include "recovery/mft_reader.h"
+#include "recovery/placement_events.h"
 #include "recovery/run_list.h"
 #include "storage/bytes.h"
 #include "volumes/boot_parameters.h"
@@ -24,7 +24,7 @@ void placeLeftoverDirectories(BasicScanContext const& ctx, BasicScanResult& resu
 {
     FolderResults& r = result.folders;
     DirNamer& namer = *ctx.namer;
-    report.stage(kSearchingLostDirectoriesText);
+    report.stage(WorkStage::SearchingLostDirectories);
     r.table.sortBySelf();
     // A parent placed during the scan counts as found too: records are read in number order and a
     // child's record may come before its parent's.
@@ -33,7 +33,7 @@ void placeLeftoverDirectories(BasicScanContext const& ctx, BasicScanResult& resu
         if (row.parent == kRootRecord) continue;
         if (!r.table.containsSelf(row.parent) && !r.clusterIndex.contains(row.parent)) row.parent = kOrphanCluster;
     }
-    report.stage(kStoringDirectoryInfoText);
+    report.stage(WorkStage::StoringDirectoryInformation);
     r.table.sortByParent();
     for (std::size_t i = 0; i < r.table.slotCount(); ++i) {
         const FolderRecord& row = r.table.at(i);
@@ -68,6 +68,7 @@ void runNtfsRecordScan(const BasicScanContext& ctx, BasicScanResult& result)
     if (!boot) {
         // As with an unreadable file table: "Root" with the orphan folder and nothing else.
         result.paramsFailed = true;
+        result.paramsFailure = ParamsFailure::NtfsBootSector;
         insertFolderNode(r, root, kOrphanName, kOrphanCluster, 0, 0, 0, false);
         return;
     }
@@ -76,11 +77,10 @@ void runNtfsRecordScan(const BasicScanContext& ctx, BasicScanResult& result)
     const auto& p = result.params;
     const auto& source = *ctx.source;
 
+    PlacementEvents events(ctx.observer, r);
     const MftReader locator(source, p);
     const std::uint64_t total = locator.totalSectors();
-    char status[96];
-    std::snprintf(status, sizeof status, kSectorsScannedFormat, static_cast<unsigned long long>(total));
-    report.stage(status);
+    report.status(StatusLine::SectorsScannedOfTotal, total);
     report.begin(0, total);
 
     bool orphanMade = false;
@@ -137,6 +137,7 @@ void runNtfsRecordScan(const BasicScanContext& ctx, BasicScanResult& result)
                 else parentItem = r.clusterIndex.find(parent);
                 if (parentItem != kNoItem) {
                     insertFolderNode(r, parentItem, match.value.name, self, parent, match.value.creationTime, 0, deleted);
+                    events.placed(false);
                 } else {
                     FolderRecord row;
                     row.name = match.value.name;
@@ -152,11 +153,13 @@ void runNtfsRecordScan(const BasicScanContext& ctx, BasicScanResult& result)
         if (stop) break;
     }
     report.finish();
+    events.placed(true);
     if (stop) result.end = ScanEnd::Stopped;
 
     if (locator.runs().empty() && r.tree.children(root).empty())
         insertFolderNode(r, root, kOrphanName, kOrphanCluster, 0, 0, 0, false);
     placeLeftoverDirectories(ctx, result, root, report);
+    events.placed(true);
 }
 
 }  // namespace kfr::recovery

@@ -24,37 +24,6 @@ void ResultTree::clear()
     m_topLevel.clear();
 }
 
-void ResultTree::setCheckRecursive(ItemId id, CheckState state)
-{
-    std::vector<ItemId> stack{id};
-    while (!stack.empty()) {
-        const ItemId cur = stack.back();
-        stack.pop_back();
-        m_items[cur].check = state;
-        for (ItemId c : m_items[cur].children) stack.push_back(c);
-    }
-}
-
-void ResultTree::updateAncestors(ItemId id)
-{
-    for (ItemId p = m_items[id].parent; valid(p); p = m_items[p].parent) {
-        bool allChecked = true, allUnchecked = true;
-        for (ItemId c : m_items[p].children) {
-            if (m_items[c].check != CheckState::Checked) allChecked = false;
-            if (m_items[c].check != CheckState::Unchecked) allUnchecked = false;
-        }
-        m_items[p].check = allChecked ? CheckState::Checked : allUnchecked ? CheckState::Unchecked : CheckState::Partial;
-    }
-}
-
-void ResultTree::toggleCheck(ItemId id)
-{
-    if (!valid(id)) return;
-    const CheckState next = m_items[id].check == CheckState::Unchecked ? CheckState::Checked : CheckState::Unchecked;
-    setCheckRecursive(id, next);
-    updateAncestors(id);
-}
-
 std::vector<ItemId> ResultTree::preOrder() const
 {
     std::vector<ItemId> out;
@@ -68,6 +37,64 @@ std::vector<ItemId> ResultTree::preOrder() const
         for (auto it = ch.rbegin(); it != ch.rend(); ++it) stack.push_back(*it);
     }
     return out;
+}
+
+CheckState TreeChecks::state(ItemId id) const
+{
+    return id < m_states.size() ? m_states[id] : CheckState::Unchecked;
+}
+
+void TreeChecks::set(ItemId id, CheckState state)
+{
+    if (id >= m_states.size()) m_states.resize(static_cast<std::size_t>(id) + 1, CheckState::Unchecked);
+    m_states[id] = state;
+}
+
+void TreeChecks::setCheckRecursive(const ResultTree& tree, ItemId id, CheckState state)
+{
+    if (!tree.valid(id)) return;
+    std::vector<ItemId> stack{id};
+    while (!stack.empty()) {
+        const ItemId cur = stack.back();
+        stack.pop_back();
+        set(cur, state);
+        for (ItemId c : tree.children(cur)) stack.push_back(c);
+    }
+}
+
+void TreeChecks::updateAncestors(const ResultTree& tree, ItemId id)
+{
+    for (ItemId p = tree.item(id).parent; tree.valid(p); p = tree.item(p).parent) {
+        bool allChecked = true, allUnchecked = true;
+        for (ItemId c : tree.children(p)) {
+            const CheckState s = state(c);
+            if (s != CheckState::Checked) allChecked = false;
+            if (s != CheckState::Unchecked) allUnchecked = false;
+        }
+        set(p, allChecked ? CheckState::Checked : allUnchecked ? CheckState::Unchecked : CheckState::Partial);
+    }
+}
+
+void TreeChecks::toggleCheck(const ResultTree& tree, ItemId id)
+{
+    if (!tree.valid(id)) return;
+    const CheckState next = state(id) == CheckState::Unchecked ? CheckState::Checked : CheckState::Unchecked;
+    setCheckRecursive(tree, id, next);
+    updateAncestors(tree, id);
+}
+
+void TreeChecks::tick(const ResultTree& tree, ItemId id)
+{
+    if (!tree.valid(id) || state(id) == CheckState::Checked) return;
+    if (state(id) == CheckState::Partial) toggleCheck(tree, id);  // clears the subtree first
+    toggleCheck(tree, id);
+}
+
+bool TreeChecks::anythingTicked(const ResultTree& tree) const
+{
+    for (ItemId top : tree.topLevel())
+        if (state(top) != CheckState::Unchecked) return true;
+    return false;
 }
 
 }  // namespace kfr::recovery

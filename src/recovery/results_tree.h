@@ -1,5 +1,6 @@
-// The tree of recovered folders as the user browses and ticks it: "Root" on top, one item per
-// folder, each with a tri-state check box used when saving.
+// The tree of recovered folders as the user browses it: "Root" on top, one item per folder; and
+// the tri-state check boxes the user ticks for saving, kept apart from the tree so that ticking
+// never changes results a worker may be reading.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,6 @@ struct TreeItem {
     ItemId parent = kNoItem;
     std::vector<ItemId> children;
     int image = 1;                        // 0 for the top item, 1 for folders
-    CheckState check = CheckState::Unchecked;
     std::int64_t node = -1;               // index of the item's FolderNode, -1 for "Root"
     bool expanded = false;
 };
@@ -41,19 +41,34 @@ public:
     bool valid(ItemId id) const { return id != kNoItem && id < m_items.size(); }
     std::size_t itemCount() const { return m_items.size() - 1; }
 
-    // A click on an item's check box: a checked or partly checked item and everything below it
-    // become unchecked, an unchecked one checked; ancestors then become checked, unchecked or
-    // partly checked from their children.
-    void toggleCheck(ItemId id);
-    void setCheckRecursive(ItemId id, CheckState state);
-
     // Items in pre-order (parents before children, children in order), from the top level.
     std::vector<ItemId> preOrder() const;
 
 private:
-    void updateAncestors(ItemId id);
     std::vector<TreeItem> m_items;  // slot 0 unused so that 0 means "no item"
     std::vector<ItemId> m_topLevel;
+};
+
+// The check boxes of one results tree. Every item starts unchecked.
+class TreeChecks {
+public:
+    CheckState state(ItemId id) const;
+    // A click on an item's check box: a checked or partly checked item and everything below it
+    // become unchecked, an unchecked one checked; ancestors then become checked, unchecked or
+    // partly checked from their children.
+    void toggleCheck(const ResultTree& tree, ItemId id);
+    void setCheckRecursive(const ResultTree& tree, ItemId id, CheckState state);
+    // Ticks an item and everything below it, whatever its box showed before.
+    void tick(const ResultTree& tree, ItemId id);
+    // Whether anything is ticked: the top item's box tells, since a tick anywhere below makes it
+    // checked or partly checked.
+    bool anythingTicked(const ResultTree& tree) const;
+    void clear() { m_states.clear(); }
+
+private:
+    void updateAncestors(const ResultTree& tree, ItemId id);
+    void set(ItemId id, CheckState state);
+    std::vector<CheckState> m_states;
 };
 
 }  // namespace kfr::recovery

@@ -1,26 +1,14 @@
 // Property lists of disks, partitions and mounted volumes.
 #include "storage/media_properties.h"
 
-#include <charconv>
-
 #include "storage/byte_size.h"
 #include "storage/disk_list.h"
 
 namespace kfr::storage {
 
-namespace {
-
-std::uint64_t parseDecimal(const std::string& text)
+DiskProperties showDiskProperties(const PhysicalDisk& disk)
 {
-    std::uint64_t value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
-}  // namespace
-
-DiskProperties showDiskProperties(const PhysicalDiskRecord& record)
-{
+    const PhysicalDiskRecord& record = disk.record;
     static const std::pair<const char*, std::size_t> kRows[] = {
         {"1. Model :", DiskField::kModelRow},
         {"2. MediaType :", DiskField::kMediaTypeRow},
@@ -41,7 +29,7 @@ DiskProperties showDiskProperties(const PhysicalDiskRecord& record)
     DiskSelection& s = props.selection;
     s.diskKey = diskKey(record);
     s.model = record.text(DiskField::kModelRow);
-    s.totalSectors = parseDecimal(record.text(DiskField::kTotalSectors));
+    s.totalSectors = disk.totalSectors;
     s.sizeText = record.text(DiskField::kSizeText);
     s.cylinders = record.text(DiskField::kCylinders);
     s.heads = record.text(DiskField::kHeads);

@@ -32,7 +32,10 @@ struct DiskProperties {
     DiskSelection selection;
 };
 
-DiskProperties showDiskProperties(const PhysicalDiskRecord& record);
+struct PhysicalDisk;
+
+// The rows come from the disk's record (the texts it stores); the numbers from the disk itself.
+DiskProperties showDiskProperties(const PhysicalDisk& disk);
 
 struct PartitionProperties {
     std::vector<PropertyRow> rows;  // "1. Disk Number : " to "7. Size : "

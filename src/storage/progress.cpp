@@ -5,9 +5,14 @@
 
 namespace kfr {
 
-void ProgressReporter::stage(const std::string& text)
+void ProgressReporter::stage(WorkStage stage)
 {
-    if (m_observer) m_observer->onStage(text);
+    if (m_observer) m_observer->onStage(stage);
+}
+
+void ProgressReporter::status(StatusLine line, std::uint64_t value)
+{
+    if (m_observer) m_observer->onStatus(line, value);
 }
 
 void ProgressReporter::begin(std::uint64_t low, std::uint64_t high)

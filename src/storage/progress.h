@@ -11,13 +11,31 @@
 
 namespace kfr {
 
+// The stages long work goes through. The core names them; each front end shows them in its own
+// words (the shared text module holds the system's texts for them).
+enum class WorkStage {
+    CalculatingPartitionParams,   // FAT geometry inferred from directory positions
+    SearchingLostDirectories,     // sorting and linking the directories found
+    StoringDirectoryInformation,  // placing and naming them in the results tree
+    CountingFiles,                // a save run counts what it will write
+    SavingFiles,                  // a save run writes
+    GeneralPass,                  // carving with the General signature file
+    ThoroughPass,                 // carving with the Thorough signature file
+};
+
+// What a status line says, with its number.
+enum class StatusLine {
+    SectorsScannedOfTotal,  // value: the last sector (or the sectors) to be scanned
+};
+
 // Implemented by front ends (a recording observer in tests, a terminal line in the CLI, a queued
-// signal adapter in the GUI). Calls come from the worker thread.
+// signal adapter in the GUI). Calls come from the worker thread. Stage, status line and progress
+// are separate calls because a screen shows them in separate places.
 class ScanObserver {
 public:
     virtual ~ScanObserver() = default;
-    // A new stage began; text is the stage's own message ("Searching Lost Directories. Please wait...").
-    virtual void onStage(const std::string& /*text*/) {}
+    virtual void onStage(WorkStage /*stage*/) {}
+    virtual void onStatus(StatusLine /*line*/, std::uint64_t /*value*/) {}
     // position is an absolute counter (a sector, a row) within [low, high].
     virtual void onProgress(std::uint64_t /*position*/, std::uint64_t /*low*/, std::uint64_t /*high*/) {}
     // Something was skipped (unreadable sector, corrupt record); the work goes on.
@@ -30,7 +48,8 @@ class ProgressReporter {
 public:
     explicit ProgressReporter(ScanObserver* observer) : m_observer(observer) {}
 
-    void stage(const std::string& text);
+    void stage(WorkStage stage);
+    void status(StatusLine line, std::uint64_t value);
     void begin(std::uint64_t low, std::uint64_t high);
     void update(std::uint64_t position);
     void finish();

@@ -100,7 +100,7 @@ Result<VolumeParameters> inferFatParameters(const InferenceContext& ctx)
     }
 
     ProgressReporter progress(ctx.observer);
-    progress.stage(kCalculatingParamsText);
+    progress.stage(WorkStage::CalculatingPartitionParams);
     progress.begin(first, last);
 
     Anchor anchor;

@@ -11,13 +11,11 @@
 
 namespace kfr::volumes {
 
-inline constexpr const char* kCalculatingParamsText = "Calculating Partition Params: ";
-
 struct InferenceContext {
     const storage::SectorSource* source = nullptr;
     VolumeSelection selection;            // partType must be FAT16 or FAT32
     const std::atomic<bool>* stopRequested = nullptr;
-    ScanObserver* observer = nullptr;     // stage kCalculatingParamsText, progress over the range
+    ScanObserver* observer = nullptr;     // stage CalculatingPartitionParams, progress over the range
 };
 
 // Fills FAT16 or FAT32 parameters from directory positions. Fails when no pair of directories

@@ -114,22 +114,23 @@ TEST(CarveSearch, StopDuringTheGeneralPassFinishesPendingFilesAndSkipsThorough)
     Search s({aaa()}, {{"ccc", "100", "11", "1"}}, image);
     s.ctx.thorough = true;
     s.observer.stopAfter = 2;
-    s.observer.stopFlag = &s.ctx.stopRequested;
+    s.observer.stopFlag = &s.stop;
     const auto outcome = s.run();
     EXPECT_EQ(outcome.ending, CarveEnding::Stopped);
     EXPECT_FALSE(outcome.thoroughRan);
-    EXPECT_FALSE(s.ctx.stopRequested.load());  // cleared when the worker winds down
+    EXPECT_TRUE(s.stop.load());  // the front end's flag: the search only read it
     // The stop is seen at the next block: the first block's files are all there, the last of
     // them finished with what it had, and nothing of the Thorough pass was written.
     ASSERT_EQ(s.observer.carved.size(), 52u);
     EXPECT_EQ(s.carved(CarvePass::General, "AAA", "AAA00052.AAA"), s.slice(510 * kSector, 2 * kSector));
     EXPECT_EQ(s.ctx.results.generalFound, 52u);
     EXPECT_FALSE(std::filesystem::exists(passFolder(s.ctx.destination, CarvePass::Thorough)));
-    // Stop through scanRunning (the Stop button clears it) ends the pass the same way.
+    // A Stop pressed before the worker starts is not lost: the search ends at its first block.
     Search again({aaa()}, {}, image);
     ASSERT_TRUE(prepareSignatureSearch(again.ctx).ok());
-    again.ctx.scanRunning.store(false);
+    again.stop.store(true);
     EXPECT_EQ(runSignatureSearch(again.ctx).ending, CarveEnding::Stopped);
+    EXPECT_TRUE(again.observer.carved.empty());
 }
 
 TEST(CarveSearch, ThoroughPassNumbersOnAndWritesToOmitted)
@@ -156,8 +157,8 @@ TEST(CarveSearch, ThoroughPassNumbersOnAndWritesToOmitted)
         EXPECT_EQ(row->filesFound, 7u);
         EXPECT_EQ(row->lastFileNo, 7u);
         ASSERT_EQ(s.ctx.results.fileTypes.rows.size(), 1u);  // one row for the type of both files
-        EXPECT_EQ(s.observer.stages.front(), "(Searching files based on:  General Signature Recovery Procedure)");
-        EXPECT_EQ(s.observer.stages.back(), "(Searching files based on:  Thorough Signature Scanning Algorithm)");
+        EXPECT_EQ(s.observer.stages.front(), WorkStage::GeneralPass);
+        EXPECT_EQ(s.observer.stages.back(), WorkStage::ThoroughPass);
     }
     {
         Search s({jfif}, {loose}, image);  // Thorough option cleared
@@ -177,14 +178,14 @@ TEST(CarveSearch, StartingRefusesAnEmptyRangeOrNoTypes)
 {
     Search s({aaa()}, {}, blankImage(8));
     s.ctx.endSector = 0;
-    auto prepared = prepareSignatureSearch(s.ctx);
-    ASSERT_FALSE(prepared.ok());
-    EXPECT_EQ(prepared.error().detail, kEndSectorMessage);
+    EXPECT_EQ(checkSignatureSearch(s.ctx), SearchCheck::EndNotAfterStart);
+    EXPECT_FALSE(prepareSignatureSearch(s.ctx).ok());
     s.ctx.endSector = 7;
     s.ctx.extensions.checkAll(false);
-    prepared = prepareSignatureSearch(s.ctx);
-    ASSERT_FALSE(prepared.ok());
-    EXPECT_EQ(prepared.error().detail, "Please select at least one Extension type to continue recovery process?");
+    EXPECT_EQ(checkSignatureSearch(s.ctx), SearchCheck::NothingTicked);
+    EXPECT_FALSE(prepareSignatureSearch(s.ctx).ok());
+    s.ctx.extensions.checkAll(true);
+    EXPECT_EQ(checkSignatureSearch(s.ctx), SearchCheck::Ready);
 }
 
 namespace {
@@ -275,7 +276,7 @@ TEST(CarveMedia, NearTheEndAFailedBlockIsNotAskedAboutAndAnUnopenableDeviceIs)
     gone.ctx.mediaPrompt = &cancel;
     EXPECT_EQ(gone.run().ending, CarveEnding::Stopped);
     ASSERT_EQ(cancel.asked.size(), 1u);
-    EXPECT_EQ(cancel.asked[0].detail, kMediaRemovedText);
+    EXPECT_EQ(cancel.asked[0].kind, ErrorKind::OpenFailed);
     EXPECT_TRUE(gone.observer.carved.empty());
 
     // A standing retry asks once; later blocks without a device retry unasked.

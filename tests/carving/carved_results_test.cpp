@@ -91,10 +91,6 @@ TEST(CarvedResults, NamesAndPathsOfListedFiles)
         const auto path = carvedResultPath("/d", c.position, c.generalFound, c.name);
         EXPECT_EQ(path.ok() ? *path : std::string(), c.path) << c.name;
     }
-    EXPECT_EQ(closingText(),
-              "The results of Primary Scanning are saved in folder: Kestravon FAT Recovery >> Signature Search >> "
-              "General, in selected location by user and (if selected) Thorough Scanning results are saved in folder: "
-              "Kestravon FAT Recovery >> Signature Search >> Omitted, in the same path.");
 }
 
 TEST(OpenWithShell, HandsThePathOverAsOneArgumentWithoutAShell)

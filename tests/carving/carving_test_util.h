@@ -45,7 +45,7 @@ inline void plant(std::vector<std::uint8_t>& image, std::size_t byteOffset, cons
 
 class RecordingCarveObserver : public CarveObserver {
 public:
-    void onStage(const std::string& text) override { stages.push_back(text); }
+    void onStage(WorkStage stage) override { stages.push_back(stage); }
     void onProblem(const Error& e) override { problems.push_back(e); }
     void onCarved(const CarvedResult& r) override
     {
@@ -54,7 +54,7 @@ public:
     }
     void onResultsCleared() override { ++clearings; }
 
-    std::vector<std::string> stages;
+    std::vector<WorkStage> stages;
     std::vector<Error> problems;
     std::vector<CarvedResult> carved;
     int clearings = 0;
@@ -82,6 +82,7 @@ public:
         ctx.endSector = m_image.size() / 512 - 1;
         ctx.thorough = false;
         ctx.observer = &observer;
+        ctx.stopRequested = &stop;
         EXPECT_TRUE(fillExtensionList(ctx.extensions, ctx.generalFile, ctx.thoroughFile).ok());
     }
 
@@ -111,6 +112,7 @@ public:
 
     CarveContext ctx;
     RecordingCarveObserver observer;
+    std::atomic<bool> stop{false};  // the front end's Stop
 
 private:
     kfr::test::TempDir m_dir;

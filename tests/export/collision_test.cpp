@@ -104,10 +104,9 @@ TEST(Collision, AnswersAndStandingAnswers)
         SCOPED_TRACE(c.name);
         CollisionState collisions;
         collisions.collisionAnswer = c.start;
-        SaveRunState state;
         ScriptedPrompt prompt;
         prompt.replies.assign(c.replies.begin(), c.replies.end());
-        const CollisionOutcome out = collisionStep(target, collisions, &prompt, state, posixOutputFiles());
+        const CollisionOutcome out = collisionStep(target, collisions, &prompt, posixOutputFiles());
         EXPECT_EQ(out.proceed, c.proceed);
         if (c.proceed) {
             const std::string expected = c.path.empty() ? target : c.path;
@@ -120,19 +119,17 @@ TEST(Collision, AnswersAndStandingAnswers)
             EXPECT_EQ(prompt.asked[0].first, target);
             EXPECT_EQ(prompt.asked[0].second, dir.file("a_dd_2.txt"));
         }
-        EXPECT_EQ(state.cancelRequested.load(), c.cancel);
+        EXPECT_EQ(collisions.runCancelled, c.cancel);
     }
     // Nobody to ask: the file is kept.
     CollisionState collisions;
-    SaveRunState state;
-    EXPECT_FALSE(collisionStep(target, collisions, nullptr, state, posixOutputFiles()).proceed);
+    EXPECT_FALSE(collisionStep(target, collisions, nullptr, posixOutputFiles()).proceed);
 }
 
 TEST(Collision, SavingOverAnEarlierSave)
 {
     auto s = test::scanImage("fat16_basic.img", "FAT16");
-    auto& tree = s->result.folders.tree;
-    tree.toggleCheck(test::itemAt(s->result.folders, "Documents"));
+    s->checks.toggleCheck(s->result.folders.tree, test::itemAt(s->result.folders, "Documents"));
     test::TempDir out;
     test::SaveSetup first(*s, out.path());
     const SaveRunReport initial = runSave(first.ctx);

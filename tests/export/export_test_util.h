@@ -33,6 +33,7 @@ struct ScannedImage {
     std::unique_ptr<storage::SectorSource> source;
     recovery::BasicScanResult result;
     recovery::DirNamer namer;
+    recovery::TreeChecks checks;  // what the user ticked
 };
 
 inline std::unique_ptr<ScannedImage> scanImage(const std::string& image, const std::string& type)
@@ -80,6 +81,7 @@ struct SaveSetup {
         ctx.params = &s.result.params;
         ctx.mftFiles = &s.result.mftFiles;
         ctx.results = &s.result.folders;
+        ctx.checks = &s.checks;
         ctx.destination = destination;
         ctx.state = &state;
         ctx.collisions = &collisions;
@@ -101,7 +103,7 @@ inline recovery::ItemRow fileRow(ScannedImage& s, const std::string& folder, con
 {
     const auto listing = listFolder(s, itemAt(s.result.folders, folder));
     for (const auto& row : listing.rows)
-        if (row.kind != recovery::RowKind::Folder && lower(row.columns[0]) == lower(name)) return row;
+        if (row.kind != recovery::RowKind::Folder && lower(row.name) == lower(name)) return row;
     ADD_FAILURE() << "no row " << folder << "/" << name;
     return {};
 }

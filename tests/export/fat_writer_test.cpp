@@ -162,6 +162,6 @@ TEST(FatWriter, ChainWalkIsBoundedAndStopsOnRequest)
     EXPECT_EQ(buildClusterChain(v.source, "NTFS", 2, 1, 1, 10).clusterCount, 0u);
     EXPECT_EQ(buildClusterChain(v.source, "FAT16", 2, 0, 1, 10).clusterCount, 1u);  // FAT copy unknown
     SaveRunState state;
-    state.skipRequested = true;
+    state.cancelRequested = true;
     EXPECT_EQ(buildClusterChain(v.source, "FAT16", 2, 1, 1, 10, &state).clusterCount, 1u);
 }

@@ -45,15 +45,3 @@ TEST(SafeNames, UnusableNamesAreReplacedUsableOnesKept)
     EXPECT_EQ(safeName("a-rather-long-name.txt", 12).name, "a-rather.txt");
 }
 
-TEST(SafeNames, ProgressWindowTexts)
-{
-    EXPECT_EQ(byteCountText(0, 0), "0 / 0 Bytes");
-    EXPECT_EQ(byteCountText(5000, 4096), "4096 / 4096 Bytes");  // never more done than the total
-    EXPECT_EQ(selectedSummaryText(12, 3), "( Total selected recovered data to be saved : 12 Files, 3 Folders )");
-    EXPECT_EQ(savedSummaryText(1, 0), "( recovered saved data : 1 Files, 0 Folders )");
-    const std::string shortPath = "/media/usb/Recovered/Documents/notes.txt";
-    EXPECT_EQ(wrappedPathText(shortPath), shortPath);
-    const std::string longPath = "/media/usb/Recovered/Documents/Work/Reports/2023/Quarterly Summary Q3.txt";
-    EXPECT_EQ(wrappedPathText(longPath),
-              " /media /usb /Recovered /Documents /Work /Reports /2023 /Quarterly Summary Q3.txt");
-}

@@ -7,6 +7,8 @@
 
 #include "export/destination.h"
 #include "export/save_state.h"
+#include "texts/messages.h"
+#include "texts/work_texts.h"
 #include "export_test_util.h"
 
 using namespace kfr;
@@ -43,7 +45,7 @@ TEST(SaveCommand, SavesFoldersAndFilesAndAnswersCollisionsAsTold)
     EXPECT_EQ(j["filesTotal"], 4);
     EXPECT_EQ(j["filesWritten"], 4);
     EXPECT_EQ(j["foldersTotal"], 2);
-    EXPECT_EQ(j["summary"], exporting::savedSummaryText(4, 2));
+    EXPECT_EQ(j["summary"], texts::savedSummaryText(4, 2));
     const auto files = test::filesUnder(out.path());
     EXPECT_EQ(files.size(), 4u);
     const std::string draft = out.file("Old Projects/Archive/_RAFT1.TXT");
@@ -76,7 +78,7 @@ TEST(SaveCommand, RefusesWhatItCannotDo)
         std::string message;  // part of the error text
     };
     const std::vector<Case> cases{
-        {"missing destination", "-d " + quote(out.file("missing")) + " --all", exporting::kInvalidDestinationText},
+        {"missing destination", "-d " + quote(out.file("missing")) + " --all", texts::kInvalidDestinationText},
         {"nothing chosen", "-d " + quote(out.path()), "No item has been selected."},
         {"asking without a terminal", "-d " + quote(out.path()) + " --all --on-collision ask", "needs a terminal"},
         {"unknown folder", "-d " + quote(out.path()) + " --folder Nowhere", "no recovered folder"},

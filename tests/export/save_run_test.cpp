@@ -7,6 +7,7 @@
 #include <set>
 
 #include "export/save_run.h"
+#include "texts/work_texts.h"
 #include "export_test_util.h"
 #include "sleuthkit_oracle.h"
 
@@ -30,14 +31,15 @@ std::string savedFileFor(const std::map<std::string, std::string>& files, const 
 // Records what the progress window would show, and can raise the request flags on cue.
 struct ScriptedObserver : SaveObserver {
     SaveRunState* state = nullptr;
-    std::string skipWhenWriting;    // raise skipRequested once this file has bytes written
+    std::string skipWhenWriting;    // press Skip once this file has bytes written
     std::uint64_t cancelAtFile = 0; // raise cancelRequested when this file number starts
     bool cancelWhileCounting = false;
 
     std::vector<std::string> started;
     std::vector<std::pair<std::string, FileOutcome>> finished;
     std::vector<std::string> summaries;
-    std::vector<std::string> diskFull;
+    std::uint64_t diskFull = 0;
+    bool skipped = false;
     std::vector<std::string> fileCountTexts;
     std::uint64_t foldersFinished = 0;
     std::uint64_t countingCalls = 0;
@@ -47,7 +49,14 @@ struct ScriptedObserver : SaveObserver {
         ++countingCalls;
         if (cancelWhileCounting) state->cancelRequested = true;
     }
-    void onSummary(const std::string& line) override { summaries.push_back(line); }
+    void onSelectedTotals(std::uint64_t files, std::uint64_t folders) override
+    {
+        summaries.push_back(texts::selectedSummaryText(files, folders));
+    }
+    void onSavedTotals(std::uint64_t files, std::uint64_t folders) override
+    {
+        summaries.push_back(texts::savedSummaryText(files, folders));
+    }
     void onFileStarted(const SaveFileInfo& f) override
     {
         started.push_back(f.displayName);
@@ -56,14 +65,17 @@ struct ScriptedObserver : SaveObserver {
     }
     void onFileBytes(std::uint64_t written, std::uint64_t) override
     {
-        if (written > 0 && !started.empty() && started.back() == skipWhenWriting) state->skipRequested = true;
+        if (written > 0 && !started.empty() && started.back() == skipWhenWriting && !skipped) {
+            ++state->skipRequested;
+            skipped = true;
+        }
     }
     void onFileFinished(const SaveFileInfo& f, FileOutcome o, std::uint64_t) override
     {
         finished.emplace_back(f.displayName, o);
     }
     void onFolderFinished(std::uint64_t, std::uint64_t) override { ++foldersFinished; }
-    void onDiskFull(const std::string& message) override { diskFull.push_back(message); }
+    void onDiskFull() override { ++diskFull; }
 };
 
 // An output file system that fills up: creation fails after `createsAllowed` files, or writing
@@ -118,7 +130,7 @@ TEST(SaveRun, SavingEverythingGivesWhatAnIndependentReaderReads)
         const std::string imagePath = test::fixturePath(c.image);
         const std::string before = test::fileDigest(imagePath);
         auto s = test::scanImage(c.image, c.type);
-        s->result.folders.tree.toggleCheck(s->result.folders.tree.firstTopLevel());
+        s->checks.toggleCheck(s->result.folders.tree, s->result.folders.tree.firstTopLevel());
         test::TempDir out;
         test::SaveSetup setup(*s, out.path());
         ScriptedObserver observer;
@@ -132,8 +144,8 @@ TEST(SaveRun, SavingEverythingGivesWhatAnIndependentReaderReads)
         EXPECT_EQ(report.foldersDone, report.foldersTotal);
         EXPECT_EQ(observer.foldersFinished, report.foldersTotal);
         ASSERT_EQ(observer.summaries.size(), 2u);
-        EXPECT_EQ(observer.summaries[0], selectedSummaryText(report.filesTotal, report.foldersTotal));
-        EXPECT_EQ(observer.summaries[1], savedSummaryText(report.filesWritten, report.foldersDone));
+        EXPECT_EQ(observer.summaries[0], texts::selectedSummaryText(report.filesTotal, report.foldersTotal));
+        EXPECT_EQ(observer.summaries[1], texts::savedSummaryText(report.filesWritten, report.foldersDone));
         EXPECT_EQ(observer.fileCountTexts.back(), countText(report.filesTotal, report.filesTotal));
 
         const auto files = test::filesUnder(out.path());
@@ -165,7 +177,7 @@ TEST(SaveRun, TickedFoldersAndSelectedFilesKeepTheirPlaceUnderTheDestination)
 {
     auto s = test::scanImage("fat16_basic.img", "FAT16");
     auto& tree = s->result.folders.tree;
-    tree.toggleCheck(test::itemAt(s->result.folders, "Documents/Work"));
+    s->checks.toggleCheck(tree, test::itemAt(s->result.folders, "Documents/Work"));
     test::TempDir out;
     test::SaveSetup setup(*s, out.path());
     const ItemId camera = test::itemAt(s->result.folders, "Pictures/Camera");
@@ -204,7 +216,7 @@ TEST(SaveRun, SkipKeepsThePartWrittenAndGoesOnCancelStops)
 {
     auto s = test::scanImage("fat32_basic.img", "FAT32");
     auto& tree = s->result.folders.tree;
-    tree.toggleCheck(tree.firstTopLevel());
+    s->checks.toggleCheck(tree, tree.firstTopLevel());
 
     // Skip during the 1.3 MB file: it keeps a part, every other file is written.
     test::TempDir skipOut;
@@ -217,7 +229,7 @@ TEST(SaveRun, SkipKeepsThePartWrittenAndGoesOnCancelStops)
     EXPECT_EQ(skipped.end, SaveEnd::Finished);
     EXPECT_EQ(skipped.filesSkipped, 1u);
     EXPECT_EQ(skipped.filesWritten + 1, skipped.filesTotal);
-    EXPECT_FALSE(skip.state.skipRequested);
+    EXPECT_EQ(skip.state.skipRequested, 1u);  // the front end's count: the run only read it
     const auto partial = std::filesystem::file_size(skipOut.file("Large Fragmented Log.txt"));
     EXPECT_GT(partial, 0u);
     EXPECT_LT(partial, 1300000u);
@@ -253,7 +265,7 @@ TEST(SaveRun, SkipKeepsThePartWrittenAndGoesOnCancelStops)
 TEST(SaveRun, FullDestinationIsReportedOnceAndStopsTheRun)
 {
     auto s = test::scanImage("fat16_basic.img", "FAT16");
-    s->result.folders.tree.toggleCheck(s->result.folders.tree.firstTopLevel());
+    s->checks.toggleCheck(s->result.folders.tree, s->result.folders.tree.firstTopLevel());
     struct Case {
         const char* name;
         std::uint64_t createsAllowed;
@@ -272,9 +284,8 @@ TEST(SaveRun, FullDestinationIsReportedOnceAndStopsTheRun)
         setup.ctx.observer = &observer;
         const SaveRunReport report = runSave(setup.ctx);
         EXPECT_EQ(report.end, SaveEnd::DiskFull);
-        ASSERT_EQ(observer.diskFull.size(), 1u);
-        EXPECT_EQ(observer.diskFull[0], kDiskFullText);
-        EXPECT_TRUE(setup.state.cancelRequested);
+        EXPECT_EQ(observer.diskFull, 1u);
+        EXPECT_FALSE(setup.state.cancelRequested);  // a full disk is the run's outcome, not a request
         EXPECT_EQ(observer.finished.back().second, FileOutcome::DiskFull);
         EXPECT_LT(observer.started.size(), report.filesTotal);
     }
@@ -303,8 +314,8 @@ TEST(SaveRun, HostileNamesNeverLeaveTheDestination)
     const ItemId pictures = test::itemAt(results, "Pictures");
     results.tree.item(documents).name = "..";
     results.tree.item(pictures).name = "../../escaped";
-    results.tree.toggleCheck(documents);
-    results.tree.toggleCheck(pictures);
+    s->checks.toggleCheck(results.tree, documents);
+    s->checks.toggleCheck(results.tree, pictures);
     const ItemRow readme = test::fileRow(*s, "", "README.TXT");
     const std::vector<std::string> names{".",     "..",          "../../../outside.txt", "a/b/c.txt",
                                          std::string("nul\0byte.txt", 12), "tab\tand\x7f.txt",
@@ -316,7 +327,7 @@ TEST(SaveRun, HostileNamesNeverLeaveTheDestination)
     test::SaveSetup setup(*s, dest);
     for (const auto& n : names) {
         ItemRow row = readme;
-        row.columns[0] = n;
+        row.name = n;
         setup.ctx.selectedRows.push_back({results.tree.firstTopLevel(), row});
     }
     const SaveRunReport report = runSave(setup.ctx);
@@ -355,12 +366,12 @@ TEST(SaveRun, UnusableDestinationOrNothingTickedWritesNothing)
     test::writeText(out.file("plain"), "x");
     for (const std::string& dest : {out.file("missing"), out.file("plain"), std::string()}) {
         SCOPED_TRACE(dest);
-        s->result.folders.tree.toggleCheck(s->result.folders.tree.firstTopLevel());
+        s->checks.toggleCheck(s->result.folders.tree, s->result.folders.tree.firstTopLevel());
         test::SaveSetup setup(*s, dest);
         const SaveRunReport report = runSave(setup.ctx);
         EXPECT_EQ(report.end, SaveEnd::Refused);
-        EXPECT_EQ(report.error.detail, kInvalidDestinationText);
-        s->result.folders.tree.toggleCheck(s->result.folders.tree.firstTopLevel());
+        EXPECT_EQ(report.verdict, DestinationVerdict::NotUsable);
+        s->checks.toggleCheck(s->result.folders.tree, s->result.folders.tree.firstTopLevel());
     }
     test::SaveSetup setup(*s, out.path());
     EXPECT_EQ(runSave(setup.ctx).end, SaveEnd::Nothing);

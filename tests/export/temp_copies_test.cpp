@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include "export/temp_copies.h"
+#include "texts/messages.h"
+#include "texts/work_texts.h"
 #include "export_test_util.h"
 #include "sleuthkit_oracle.h"
 
@@ -101,11 +103,10 @@ TEST(TemporaryCopies, OpenWritesTheFileAndHandsItOver)
     EXPECT_EQ(test::readFileBytes(first.copyPath), test::icatBytes(image, "8"));
     EXPECT_EQ(test::readFileBytes(second.copyPath), test::icatBytes(image, "1733"));
     EXPECT_EQ(state.filesWritten, 2u);
-    EXPECT_FALSE(state.openingMode);
-    EXPECT_EQ(openingLines(holiday),
-              (std::vector<std::string>{"Holiday Photos List.txt", "Opening File : 3.03 KB", kPleaseWaitText}));
+    EXPECT_EQ(texts::openingLines(holiday),
+              (std::vector<std::string>{"Holiday Photos List.txt", "Opening File : 3.03 KB", texts::kPleaseWaitText}));
 
-    // A folder row lists the folder instead; a row without a type does nothing.
+    // A folder row lists the folder instead; without volume parameters nothing is opened.
     const auto root = test::listFolder(*s, s->result.folders.tree.firstTopLevel());
     const auto folderRow = std::find_if(root.rows.begin(), root.rows.end(),
                                         [](const ItemRow& r) { return r.kind == RowKind::Folder; });
@@ -113,9 +114,9 @@ TEST(TemporaryCopies, OpenWritesTheFileAndHandsItOver)
     const OpenResult listed = openThroughCopy(ctx, *folderRow, copies, opened.opener());
     EXPECT_EQ(listed.action, OpenAction::ListFolder);
     EXPECT_EQ(listed.folderItem, folderRow->folderItem);
-    ItemRow untyped = holiday;
-    untyped.columns[1] = "  ";
-    EXPECT_EQ(openThroughCopy(ctx, untyped, copies, opened.opener()).action, OpenAction::Nothing);
+    WriterContext noVolume = ctx;
+    noVolume.params = nullptr;
+    EXPECT_EQ(openThroughCopy(noVolume, holiday, copies, opened.opener()).action, OpenAction::Nothing);
     EXPECT_EQ(opened.paths.size(), 2u);
 
     // A copy that could not be written, or only in part, is reported and not handed over; no
@@ -127,7 +128,7 @@ TEST(TemporaryCopies, OpenWritesTheFileAndHandsItOver)
         ctx.files = &refusing;
         const OpenResult failed = openThroughCopy(ctx, holiday, copies, opened.opener());
         EXPECT_EQ(failed.action, OpenAction::Failed);
-        EXPECT_EQ(failed.error.detail, kDoesNotExistText);
+        EXPECT_EQ(failed.error.kind, ErrorKind::NotFound);
         EXPECT_FALSE(fs::exists(failed.copyPath));
         EXPECT_EQ(opened.paths.size(), 2u);
         EXPECT_FALSE(state.cancelRequested);

@@ -123,13 +123,13 @@ void expectSameAsFls(const std::string& image, Scanned& s)
         }
         const auto& rows = listings[folder].rows;
         const auto row = std::find_if(rows.begin(), rows.end(), [&](const ItemRow& x) {
-            return x.kind != RowKind::Folder && lower(x.columns[0]) == name;
+            return x.kind != RowKind::Folder && lower(x.name) == name;
         });
         ASSERT_NE(row, rows.end()) << "file missing from its folder's listing";
         EXPECT_EQ(row->size, e.size);
         EXPECT_EQ(row->deleted, e.deleted);
         if (row->kind == RowKind::FatFile) {
-            EXPECT_EQ(asFlsTime(row->columns[3], row->columns[4]), e.modified);
+            EXPECT_EQ(asFlsTime(formatFatDate(row->fatDate), formatFatTime(row->fatTime)), e.modified);
         }
     }
 }
@@ -299,11 +299,16 @@ TEST(FolderListing, ExpansionNamesOnceAndNoticeShowsOnlyForEmptyResults)
     const ItemId docs = itemAt(r, "documents");
     ASSERT_NE(docs, kNoItem);
     // The scan already named every folder with children, so expanding reads nothing again.
-    EXPECT_FALSE(expandFolder(*s.source, s.result.params, r, docs));
-    EXPECT_FALSE(expandFolder(*s.source, s.result.params, r, r.orphanNode()->item));
+    EXPECT_TRUE(expandFolder(*s.source, s.result.params, r, docs).empty());
+    EXPECT_TRUE(expandFolder(*s.source, s.result.params, r, r.orphanNode()->item).empty());
     r.nodeOf(docs)->visited = false;
-    EXPECT_TRUE(expandFolder(*s.source, s.result.params, r, docs));
-    EXPECT_FALSE(expandFolder(*s.source, s.result.params, r, docs));
+    const FolderChanges expanded = expandFolder(*s.source, s.result.params, r, docs);
+    ASSERT_FALSE(expanded.empty());
+    EXPECT_EQ(expanded.visited, std::vector<ItemId>{docs});
+    // Expanding only reads: the owner applies what it found, and then it is not read again.
+    EXPECT_FALSE(r.nodeOf(docs)->visited);
+    applyFolderChanges(r, expanded);
+    EXPECT_TRUE(expandFolder(*s.source, s.result.params, r, docs).empty());
 
     EXPECT_FALSE(shouldShowEmptyResultNotice(r, false, false));
     storage::MemorySectorSource blank(std::vector<std::uint8_t>(64 * 512, 0));
@@ -320,27 +325,30 @@ TEST(FolderListing, RowsOfTheRootAndOfADeletedFolder)
     ListingContext ctx;
     ctx.source = s.source.get();
     ctx.params = &s.result.params;
-    ctx.todayText = "09-DEC-2026";
     const FolderListing root = populateItemList(ctx, r, r.tree.firstTopLevel());
-    EXPECT_EQ(countsText(root.folders, root.files), "6 Folders, 12 Files");
-    const auto readme = std::find_if(root.rows.begin(), root.rows.end(), [](const ItemRow& x) { return x.columns[0] == "README.TXT"; });
+    EXPECT_EQ(root.folders, 6u);
+    EXPECT_EQ(root.files, 12u);
+    const auto readme = std::find_if(root.rows.begin(), root.rows.end(), [](const ItemRow& x) { return x.name == "README.TXT"; });
     ASSERT_NE(readme, root.rows.end());
-    EXPECT_EQ(readme->columns[1], "Text file");
-    EXPECT_EQ(readme->columns[2], "1234");
-    EXPECT_EQ(readme->columns[3], "01-JUN-2023");
-    EXPECT_EQ(readme->columns[4], "08:15:30");
-    EXPECT_EQ(readme->columns[8], "README.TXT");
-    const auto orphan = std::find_if(root.rows.begin(), root.rows.end(), [](const ItemRow& x) { return x.columns[0] == kOrphanName; });
+    EXPECT_EQ(readme->kind, RowKind::FatFile);
+    EXPECT_EQ(readme->size, 1234u);
+    EXPECT_EQ(formatFatDate(readme->fatDate), "01-JUN-2023");
+    EXPECT_EQ(formatFatTime(readme->fatTime), "08:15:30");
+    EXPECT_EQ(readme->shortName, "README.TXT");
+    const auto orphan = std::find_if(root.rows.begin(), root.rows.end(), [](const ItemRow& x) { return x.name == kOrphanName; });
     ASSERT_NE(orphan, root.rows.end());
-    EXPECT_EQ(orphan->columns[1], "FOLDER");
-    EXPECT_EQ(orphan->columns[3], "09-DEC-2026");
-    EXPECT_EQ(orphan->columns[5], "268435455");
+    EXPECT_EQ(orphan->kind, RowKind::Folder);
+    EXPECT_EQ(orphan->timeKind, RowTime::Today);
+    EXPECT_EQ(orphan->firstCluster, kOrphanCluster);
 
-    // Listing a deleted folder marks its subfolders deleted too.
+    // Listing a deleted folder marks its subfolders deleted too, through changes the owner
+    // applies; the listing itself leaves the results as they were.
     const ItemId old = itemAt(r, "old projects");
     ASSERT_NE(old, kNoItem);
     for (ItemId c : r.tree.children(old)) r.nodeOf(c)->deleted = false;
     const FolderListing oldRows = populateItemList(ctx, r, old);
+    for (const auto& row : oldRows.rows) EXPECT_TRUE(row.deleted) << row.name;
+    for (ItemId c : r.tree.children(old)) EXPECT_FALSE(r.nodeOf(c)->deleted);
+    applyFolderChanges(r, oldRows.changes);
     for (ItemId c : r.tree.children(old)) EXPECT_TRUE(r.nodeOf(c)->deleted);
-    for (const auto& row : oldRows.rows) EXPECT_TRUE(row.deleted) << row.columns[0];
 }

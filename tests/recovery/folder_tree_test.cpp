@@ -122,33 +122,31 @@ TEST(FolderTree, CheckBoxesFollowChildrenAndParents)
     const ItemId root = r.tree.firstTopLevel();
     const ItemId p = r.clusterIndex.find(5);
     const ItemId a = r.clusterIndex.find(6);
-    r.tree.toggleCheck(p);
+    TreeChecks checks;
+    checks.toggleCheck(r.tree, p);
     for (ItemId id : {p, a, r.clusterIndex.find(7), r.clusterIndex.find(8)})
-        EXPECT_EQ(r.tree.item(id).check, CheckState::Checked);
-    EXPECT_EQ(r.tree.item(root).check, CheckState::Partial);  // the orphan folder is not ticked
+        EXPECT_EQ(checks.state(id), CheckState::Checked);
+    EXPECT_EQ(checks.state(root), CheckState::Partial);  // the orphan folder is not ticked
 
-    r.tree.toggleCheck(a);
-    EXPECT_EQ(r.tree.item(a).check, CheckState::Unchecked);
-    EXPECT_EQ(r.tree.item(p).check, CheckState::Partial);
-    r.tree.toggleCheck(a);
-    EXPECT_EQ(r.tree.item(p).check, CheckState::Checked);
+    checks.toggleCheck(r.tree, a);
+    EXPECT_EQ(checks.state(a), CheckState::Unchecked);
+    EXPECT_EQ(checks.state(p), CheckState::Partial);
+    checks.toggleCheck(r.tree, a);
+    EXPECT_EQ(checks.state(p), CheckState::Checked);
 
-    r.tree.toggleCheck(root);  // partial -> everything unchecked
-    EXPECT_EQ(r.tree.item(p).check, CheckState::Unchecked);
-    r.tree.toggleCheck(root);
-    for (const auto& n : r.nodes) EXPECT_EQ(r.tree.item(n.item).check, CheckState::Checked);
+    checks.toggleCheck(r.tree, root);  // partial -> everything unchecked
+    EXPECT_EQ(checks.state(p), CheckState::Unchecked);
+    checks.toggleCheck(r.tree, root);
+    for (const auto& n : r.nodes) EXPECT_EQ(checks.state(n.item), CheckState::Checked);
+    EXPECT_TRUE(checks.anythingTicked(r.tree));
+
+    // Ticking whatever the box showed: a partly ticked folder ends fully ticked.
+    checks.toggleCheck(r.tree, root);
+    checks.toggleCheck(r.tree, a);
+    checks.tick(r.tree, p);
+    EXPECT_EQ(checks.state(p), CheckState::Checked);
+    EXPECT_EQ(checks.state(a), CheckState::Checked);
+    checks.toggleCheck(r.tree, p);
+    EXPECT_FALSE(checks.anythingTicked(r.tree));
 }
 
-TEST(FolderTree, CurrentFolderText)
-{
-    ResultTree t;
-    const ItemId root = t.add(kNoItem, "Root", 0);
-    const ItemId docs = t.add(root, "Documents");
-    const ItemId photos = t.add(docs, "Photos");
-    const ItemId slashed = t.add(root, "C:\\");
-    const ItemId inner = t.add(slashed, "Inner");
-    EXPECT_EQ(folderPathText(t, root), "Root");
-    EXPECT_EQ(folderPathText(t, docs), "Documents");
-    EXPECT_EQ(folderPathText(t, photos), "Documents \\Photos");
-    EXPECT_EQ(folderPathText(t, inner), "C:\\Inner");
-}

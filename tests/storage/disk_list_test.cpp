@@ -343,7 +343,7 @@ TEST(DiskList, PropertyListsOfDiskAndPartition)
     const DiskListing listing = machine.list();
     const PhysicalDisk* sda = diskNamed(listing, "sda");
     ASSERT_NE(sda, nullptr);
-    const DiskProperties props = showDiskProperties(sda->record);
+    const DiskProperties props = showDiskProperties(*sda);
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"1. Model :", "WDC WD5000AAKS-00A7B0 SATA Device"},
         {"2. MediaType :", "Fixed hard disk media"},

@@ -66,7 +66,8 @@ private:
 
 class RecordingObserver : public ScanObserver {
 public:
-    void onStage(const std::string& text) override { stages.push_back(text); }
+    void onStage(WorkStage stage) override { stages.push_back(stage); }
+    void onStatus(StatusLine, std::uint64_t value) override { statusValues.push_back(value); }
     void onProgress(std::uint64_t position, std::uint64_t, std::uint64_t high) override
     {
         ++progressCalls;
@@ -75,7 +76,8 @@ public:
     }
     void onProblem(const Error& e) override { problems.push_back(e); }
 
-    std::vector<std::string> stages;
+    std::vector<WorkStage> stages;
+    std::vector<std::uint64_t> statusValues;
     std::vector<Error> problems;
     std::uint64_t progressCalls = 0;
     std::uint64_t lastPosition = 0;

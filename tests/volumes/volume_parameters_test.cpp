@@ -142,7 +142,7 @@ TEST(Inference, DestroyedBootSectorGivesTheFileSystemsOwnGeometry)
         ASSERT_TRUE(p) << p.error().detail;
         expectGeometry(*p, e);
         ASSERT_FALSE(observer.stages.empty());
-        EXPECT_EQ(observer.stages.front(), kCalculatingParamsText);
+        EXPECT_EQ(observer.stages.front(), WorkStage::CalculatingPartitionParams);
     }
 }
 

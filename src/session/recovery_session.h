@@ -1,0 +1,163 @@
+// A recovery session: the one way both front ends drive the core. It opens a source (a disk, a
+// partition, a sector range or an image), settles its file system, runs Basic Search, lists the
+// folders of the results, opens and saves what the user chose.
+//
+// Threads. The owner (the GUI thread, or the CLI's one thread) selects the source, adopts the
+// results of a scan and applies what listings learn. Scanning, listing, expanding, opening and
+// saving are blocking calls that may run on workers, several at once (but one scan at a time):
+// each reads the results under a lease, and the owner's changes to the results wait while any
+// lease is held, so a worker never sees them change under it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "export/save_run.h"
+#include "export/temp_copies.h"
+#include "recovery/basic_scan.h"
+#include "recovery/folder_listing.h"
+#include "storage/result.h"
+#include "storage/sector_source.h"
+#include "volumes/volume_parameters.h"
+
+namespace kfr::session {
+
+// What to read, as the user names it.
+struct SourceRequest {
+    std::string path;                          // disk, partition, volume device or image file
+    std::uint32_t partition = 0;               // 1..: a partition of a disk or disk image; 0: none
+    std::optional<std::uint64_t> firstSector;  // default 0
+    std::optional<std::uint64_t> lastSector;   // default: the source's last sector
+    std::string fileSystem;                    // "" or "auto": from the boot sector; else FAT16, FAT32, NTFS
+    bool guessBySize = false;                  // no boot sector: take the file system from the size rule
+};
+
+// Opens a path read-only. Tests put fault-injecting or in-memory sources behind it.
+using SourceOpener = std::function<Result<std::shared_ptr<const storage::SectorSource>>(const std::string& path)>;
+SourceOpener fileSourceOpener();
+
+// Settles the range and the file system of a request on an open source: a partition number
+// takes both from the partition table; "auto" reads the boot sector (FAT32 also from its backup
+// copy six sectors in).
+Result<volumes::VolumeSelection> settleSelection(const storage::SectorSource& source, const SourceRequest& request);
+
+// Where a volume's parameters came from.
+enum class ParamsOrigin { None, BootSector, Inferred };
+
+struct VolumeInfo {
+    volumes::VolumeSelection selection;
+    volumes::VolumeParameters params;
+    ParamsOrigin origin = ParamsOrigin::None;
+};
+
+// What a Basic Search leaves: read-only to listing, opening and saving.
+struct ScanResults {
+    volumes::VolumeSelection selection;
+    recovery::BasicScanResult scan;   // parameters, folders, NTFS file rows, counts
+    recovery::MftFileIndex mftIndex;  // NTFS file rows by parent record
+    std::uint64_t volumeEndSector() const { return selection.lastSector + 1; }
+    ParamsOrigin origin() const;
+
+private:
+    friend class RecoverySession;
+    mutable int m_readers = 0;  // workers reading these results now (guarded by the session)
+};
+
+struct ScanControl {
+    const std::atomic<bool>* stopRequested = nullptr;
+    ScanObserver* observer = nullptr;  // a recovery::BasicScanObserver also gets the tree events
+};
+
+struct ListingControl {
+    const std::atomic<bool>* stopRequested = nullptr;
+    recovery::RowSink* sink = nullptr;                // rows in batches as they are read
+    const recovery::FolderOverlay* overlay = nullptr;  // changes the caller holds but has not applied
+};
+
+// A save of the ticked folders and selected rows.
+struct SaveRequest {
+    std::string destination;
+    recovery::TreeChecks checks;                      // a copy: ticking on goes on while saving
+    std::vector<exporting::SelectedRow> selectedRows;
+    bool deletedOnly = false;
+    exporting::SaveRunState* state = nullptr;         // required: the front end's flags and counters
+    exporting::CollisionState* collisions = nullptr;  // required
+    exporting::CollisionAnswer startAnswer = exporting::CollisionAnswer::Overwrite;
+    exporting::CollisionPrompt* prompt = nullptr;
+    exporting::SaveObserver* observer = nullptr;
+    exporting::OutputFiles* files = nullptr;          // nullptr: the real file system
+};
+
+class RecoverySession {
+public:
+    explicit RecoverySession(SourceOpener opener = fileSourceOpener());
+    RecoverySession(const RecoverySession&) = delete;
+    RecoverySession& operator=(const RecoverySession&) = delete;
+
+    // --- Owner thread ---
+
+    // Opens the source named by request (read-only, closed again), settles range and file system.
+    Status selectSource(const SourceRequest& request);
+    bool hasSource() const { return m_selection.has_value(); }
+    const volumes::VolumeSelection& selection() const { return *m_selection; }
+
+    // The results in effect (null before a scan), with every change applied that can be.
+    std::shared_ptr<const ScanResults> results();
+    // Makes a scan's results the session's own.
+    void adoptResults(std::shared_ptr<ScanResults> results);
+    void clearResults();
+    // Applies what a listing, an expansion or a save learned about the folders of `from`; ignored
+    // when other results were adopted since. Applied at once when no worker reads the results,
+    // otherwise as soon as the last one is done (at the next owner call).
+    void applyChanges(const ScanResults* from, const recovery::FolderChanges& changes);
+
+    // --- Any thread, blocking ---
+
+    // The volume's parameters: from its boot sector, or (FAT) inferred from directory positions.
+    Result<VolumeInfo> volumeInfo(const ScanControl& control) const;
+    // Basic Search of the selected source. One scan at a time per session (the "DIR_n" counter
+    // lives as long as the session).
+    Result<std::shared_ptr<ScanResults>> scan(const ScanControl& control);
+    // The calls below read the results they are given (which the caller keeps alive, normally
+    // from results()); what they learn comes back for applyChanges.
+
+    // Lists a folder.
+    Result<recovery::FolderListing> listFolder(const ScanResults& results, recovery::ItemId folder,
+                                               const ListingControl& control = {}) const;
+    // Names a folder's children when it is first expanded (empty changes when nothing was read).
+    Result<recovery::FolderChanges> expandFolder(const ScanResults& results, recovery::ItemId folder,
+                                                 const std::atomic<bool>* stopRequested = nullptr) const;
+    // Saves the ticked folders and selected rows.
+    exporting::SaveRunReport save(const ScanResults& results, const SaveRequest& request) const;
+    // Opens a file row through a temporary copy.
+    exporting::OpenResult openFile(const ScanResults& results, const recovery::ItemRow& row,
+                                   exporting::TemporaryCopies& copies, const exporting::Opener& opener,
+                                   exporting::SaveRunState& state) const;
+
+private:
+    class Lease;
+    Result<std::shared_ptr<const storage::SectorSource>> openPath(const std::string& path) const;
+    void applyPendingLocked();
+
+    SourceOpener m_opener;
+    std::optional<volumes::VolumeSelection> m_selection;
+    recovery::DirNamer m_namer;
+
+    mutable std::mutex m_mutex;  // guards the members below and every ScanResults::m_readers
+    std::shared_ptr<ScanResults> m_results;
+    recovery::FolderChanges m_pending;
+};
+
+// Finds a folder by a path of names under "Root" ("/", "Documents/Work", "Lumo_Miscellaneous/DIR5").
+recovery::ItemId findFolder(const recovery::FolderResults& results, const std::string& path);
+
+// "/Documents/Work" for an item; "/" for the top item.
+std::string slashPath(const recovery::FolderResults& results, recovery::ItemId item);
+
+}  // namespace kfr::session
