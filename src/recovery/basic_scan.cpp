@@ -8,6 +8,7 @@
 #include "recovery/directory_listing.h"
 #include "storage/bytes.h"
 #include "volumes/boot_parameters.h"
+#include "volumes/fat_entry.h"
 #include "volumes/infer_parameters.h"
 
 namespace kfr::recovery {
@@ -29,36 +30,24 @@ void noteProblem(BasicScanResult& result, ProgressReporter& report, const Error&
     report.problem(e);
 }
 
-// A directory's first sector: "." entry then ".." entry.
-bool looksLikeDirectoryStart(Bytes s)
-{
-    return s.size() >= 64 && s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ';
-}
-
-std::uint32_t entryCluster(Bytes entry, bool fat32)
-{
-    std::uint32_t c = readLe16(entry, 26);
-    if (fat32) c |= static_cast<std::uint32_t>(readLe16(entry, 20)) << 16;
-    return c;
-}
-
 // Examines the first sector of one cluster and appends a record when it is a directory that names
 // itself.
 void examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector, const volumes::VolumeParameters& p,
                     BasicScanResult& result, std::uint64_t& rowNumber)
 {
-    if (!looksLikeDirectoryStart(first)) return;
+    using namespace volumes;  // the entry layout
+    if (!isDirectoryStart(first)) return;
     const bool fat32 = p.isFat32();
-    if (entryCluster(first, fat32) != cluster) return;
+    if (entryFirstCluster(first, fat32) != cluster) return;
     FolderRecord r;
     r.name = "DIR" + std::to_string(rowNumber);
     r.sector = sector;
     r.self = cluster;
-    r.parent = entryCluster(first.subspan(32), fat32);
-    r.date = readLe16(first, 24);
-    r.time = readLe16(first, 22);
-    r.size = readLe32(first, 28);
-    r.attr = first[11];
+    r.parent = entryFirstCluster(first.subspan(kEntrySize), fat32);
+    r.date = readLe16(first, kEntryDateOffset);
+    r.time = readLe16(first, kEntryTimeOffset);
+    r.size = readLe32(first, kEntryFileSizeOffset);
+    r.attr = first[kEntryAttrOffset];
     if (p.isFat16()) r.sysId = "0";
     result.folders.table.append(std::move(r));
     ++rowNumber;

@@ -5,18 +5,13 @@
 #include <vector>
 
 #include "storage/bytes.h"
+#include "volumes/fat_entry.h"
 
 namespace kfr::volumes {
 
 namespace {
 
 constexpr std::uint32_t kBlockSectors = 256;
-
-// "." entry then ".." entry at the start of a sector.
-bool isDirectoryStart(Bytes s)
-{
-    return s.size() >= 64 && s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ';
-}
 
 bool isClusterSize(std::uint64_t q)
 {
@@ -122,12 +117,13 @@ Result<VolumeParameters> inferFatParameters(const InferenceContext& ctx)
                 sector = Bytes(single);
             }
             if (!isDirectoryStart(sector)) continue;
-            const std::uint32_t self = (static_cast<std::uint32_t>(readLe16(sector, 20)) << 16) | readLe16(sector, 26);
+            // The anchor is read with the high word on FAT16 too, where that word is reserved and 0.
+            const std::uint32_t self = entryFirstCluster(sector, true);
             if (!anchor.held) {
                 if (self >= 2 && self <= 0xFFFFFFFEu) anchor = Anchor{true, s, self};
                 continue;
             }
-            const std::uint32_t k = fat16 ? readLe16(sector, 26) : self;
+            const std::uint32_t k = entryFirstCluster(sector, !fat16);
             VolumeParameters candidate = p;
             if (pairWithAnchor(anchor, s, k, first, candidate)) {
                 progress.finish();
