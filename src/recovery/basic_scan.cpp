@@ -7,6 +7,7 @@
 
 #include "recovery/directory_listing.h"
 #include "storage/bytes.h"
+#include "storage/sector_sweep.h"
 #include "volumes/boot_parameters.h"
 #include "volumes/fat_entry.h"
 #include "volumes/infer_parameters.h"
@@ -21,13 +22,6 @@ constexpr std::size_t kMaxKeptProblems = 100;
 bool stopped(const BasicScanContext& ctx)
 {
     return ctx.stopRequested && ctx.stopRequested->load();
-}
-
-void noteProblem(BasicScanResult& result, ProgressReporter& report, const Error& e)
-{
-    ++result.unreadableSectors;
-    if (result.problems.size() < kMaxKeptProblems) result.problems.push_back(e);
-    report.problem(e);
 }
 
 // Examines the first sector of one cluster and appends a record when it is a directory that names
@@ -63,45 +57,37 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
     char status[96];
     std::snprintf(status, sizeof status, kSectorsScannedFormat, static_cast<unsigned long long>(last));
     report.stage(status);
+    if (p.spc == 0) return;
 
-    const auto& source = *ctx.source;
+    // Blocks start at cluster 2's sector and below the last sector (the first one always); each
+    // is read whole, so the last may reach up to 511 sectors past the last sector, and the
+    // directories found there count.
     const std::uint64_t start = p.clusterSector(2);
-    report.begin(start, last);
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(kBlockSectors) * storage::kSectorSize);
-    std::array<std::uint8_t, storage::kSectorSize> single{};
-    std::uint32_t cluster = 2;
-    std::uint64_t rowNumber = 1;
+    storage::SweepContext sweep;
+    sweep.source = ctx.source;
+    sweep.ranges = {{start, last > start ? last - start : 1}};
+    sweep.blockSectors = kBlockSectors;
+    sweep.wholeBlocks = true;
+    sweep.stopRequested = ctx.stopRequested;
+    sweep.progress = &report;
+    sweep.progressBounds = storage::ProgressBounds{start, last};
     const std::uint32_t clustersPerBlock = kBlockSectors / p.spc;
-
-    for (std::uint64_t blockSector = start; blockSector < last || blockSector == start; blockSector += kBlockSectors) {
-        if (stopped(ctx)) {
-            result.end = ScanEnd::Stopped;
-            break;
-        }
-        report.update(blockSector);
-        // A short read at the end of the medium leaves the buffer's tail as it was: clear it
-        // there, so the previous block's directories are not found twice.
-        const std::uint64_t mediumEnd = source.sectorCount();
-        if (mediumEnd == 0 || blockSector + kBlockSectors > mediumEnd) std::fill(block.begin(), block.end(), 0);
-        const bool blockRead = source.read(blockSector, kBlockSectors, block);
+    std::uint64_t rowNumber = 1;
+    const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
+        for (const auto& run : block.unreadable)
+            if (result.problems.size() < kMaxKeptProblems)
+                result.problems.push_back(storage::unreadableRunError(*ctx.source, run));
+        auto cluster = static_cast<std::uint32_t>(2 + block.offsetInRange / kBlockSectors * clustersPerBlock);
+        // Only each cluster's first sector matters: that is where a directory's "." entry lies.
         for (std::uint32_t i = 0; i < clustersPerBlock; ++i, ++cluster) {
-            const std::uint64_t sector = blockSector + static_cast<std::uint64_t>(i) * p.spc;
-            Bytes first(block.data() + static_cast<std::size_t>(i) * p.spc * storage::kSectorSize, storage::kSectorSize);
-            if (!blockRead) {
-                // Only each cluster's first sector matters: try those one by one, so a single bad
-                // sector does not hide the other directories of its block.
-                if (sector >= source.sectorCount() && source.sectorCount() != 0) continue;
-                if (!source.read(sector, 1, single)) {
-                    noteProblem(result, report, Error{ErrorKind::ReadFailed, sector, source.path(), "unreadable sector"});
-                    continue;
-                }
-                first = Bytes(single);
-            }
-            examineCluster(first, cluster, sector, p, result, rowNumber);
+            const std::size_t at = static_cast<std::size_t>(i) * p.spc * storage::kSectorSize;
+            examineCluster(block.bytes.subspan(at, storage::kSectorSize), cluster,
+                           block.firstSector + static_cast<std::uint64_t>(i) * p.spc, p, result, rowNumber);
         }
-        if (blockSector >= last) break;
-    }
-    report.finish();
+        return true;
+    });
+    result.unreadableSectors += swept.unreadableSectors;
+    if (swept.end == storage::SweepEnd::Stopped) result.end = ScanEnd::Stopped;
 }
 
 // Gives rows whose parent is the root the names their root entries carry.

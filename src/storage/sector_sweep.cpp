@@ -17,8 +17,8 @@ public:
 
     SweepReport run()
     {
-        const bool several = m_ctx.ranges.size() > 1;
-        const ProgressBounds bounds = m_ctx.progressBounds.value_or(defaultBounds());
+        const bool counting = m_ctx.ranges.size() != 1 || m_ctx.progressPosition == ProgressPosition::SectorsDone;
+        const ProgressBounds bounds = m_ctx.progressBounds.value_or(defaultBounds(counting));
         if (m_ctx.progress) m_ctx.progress->begin(bounds.low, bounds.high);
 
         std::uint64_t done = 0;  // range sectors before the current block
@@ -36,7 +36,7 @@ public:
                 const std::uint32_t length = m_ctx.wholeBlocks ? m_ctx.blockSectors : block.sectorCount;
                 // Sectors past a known end do not exist: the rest of this range is not there.
                 if (!fitToMedium(block, length)) break;
-                if (m_ctx.progress) m_ctx.progress->update(several ? done : block.firstSector);
+                if (m_ctx.progress) m_ctx.progress->update(counting ? done : block.firstSector);
 
                 readBlock(block);
                 if (block.lost) {
@@ -66,9 +66,9 @@ public:
     }
 
 private:
-    ProgressBounds defaultBounds() const
+    ProgressBounds defaultBounds(bool counting) const
     {
-        if (m_ctx.ranges.size() == 1) {
+        if (!counting) {
             const SectorRange& only = m_ctx.ranges.front();
             const std::uint64_t count = std::max<std::uint64_t>(only.sectorCount, 1);
             return {only.firstSector, only.firstSector + std::min(count - 1, UINT64_MAX - only.firstSector)};
@@ -144,6 +144,13 @@ private:
 };
 
 }  // namespace
+
+bool SweepBlock::readable(std::uint64_t first, std::uint64_t count) const
+{
+    for (const SectorRange& run : unreadable)
+        if (first < run.firstSector + run.sectorCount && run.firstSector < first + count) return false;
+    return true;
+}
 
 SweepReport sweepSectors(const SweepContext& context, const SweepCallback& onBlock)
 {

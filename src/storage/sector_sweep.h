@@ -36,6 +36,9 @@ struct SweepBlock {
     std::span<const std::uint8_t> bytes;
     std::span<const SectorRange> unreadable;  // runs that could not be read, in order; zeros in bytes
     bool lost = false;                        // no sector of it could be read: all zeros
+
+    // Whether every one of count sectors from first was read (none lies in an unreadable run).
+    bool readable(std::uint64_t first, std::uint64_t count) const;
 };
 
 enum class SweepEnd { Finished, Stopped, EndedByCallback };
@@ -58,6 +61,12 @@ struct ProgressBounds {
     std::uint64_t high = 0;
 };
 
+// What the progress position counts.
+enum class ProgressPosition {
+    Natural,      // the block's first sector for a single range, SectorsDone for several
+    SectorsDone,  // range sectors handed over before the block
+};
+
 // Called with a block whose every sector failed (bytes are all zeros, unreadable covers it).
 using LostBlockHandler = std::function<LostBlockAction(const SweepBlock& block)>;
 // Called for every block read; returning false ends the sweep.
@@ -72,10 +81,10 @@ struct SweepContext {
     bool wholeBlocks = false;
     const std::atomic<bool>* stopRequested = nullptr;  // tested before every block
     // Gets begin, one update per block and, when the sweep finishes, finish; and one problem per
-    // unreadable run. The position is the block's first sector for a single range, and the count
-    // of range sectors before the block for several; bounds default to the first range's first
-    // and last sector, or to 0 and the sectors of all ranges.
+    // unreadable run. Bounds default to the range's first and last sector for an absolute
+    // position, and to 0 and the sectors of all ranges for a count.
     ProgressReporter* progress = nullptr;
+    ProgressPosition progressPosition = ProgressPosition::Natural;
     std::optional<ProgressBounds> progressBounds;
     // Without a handler a lost block is carried on as zeros (and reported).
     LostBlockHandler onLostBlock;

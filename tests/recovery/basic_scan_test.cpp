@@ -238,6 +238,11 @@ TEST(BasicScan, UnreadableSectorHidesOnlyItself)
     const auto result = scanSource(faulty, "FAT16", nullptr, &observer);
     Scanned clean = scan(path, "FAT16");
     EXPECT_EQ(result.directoriesFound, clean.result.directoriesFound);
+    EXPECT_EQ(result.unreadableSectors, 1u);
+    ASSERT_EQ(observer.problems.size(), 1u);
+    EXPECT_EQ(observer.problems[0].sector, 92u + 4 * 3 + 1);
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_EQ(result.problems[0].sector, 92u + 4 * 3 + 1);
 }
 
 TEST(BasicScan, HostileDirectoriesEndInTheOrphanFolder)
