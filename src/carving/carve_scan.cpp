@@ -87,10 +87,9 @@ public:
         }
         if (!stopped) {
             // [start, end] in whole blocks: the last block is read in full even past the end sector.
-            const std::uint64_t span = m_ctx.endSector >= m_ctx.startSector ? m_ctx.endSector - m_ctx.startSector : 0;
             storage::SweepContext sweep;
             sweep.source = &m_held;
-            sweep.ranges = {{m_ctx.startSector, span == UINT64_MAX ? span : span + 1}};
+            sweep.ranges = {storage::inclusiveRange(m_ctx.startSector, m_ctx.endSector)};
             sweep.blockSectors = kBlockSectors;
             sweep.wholeBlocks = true;
             sweep.stopRequested = &m_ctx.stopRequested;

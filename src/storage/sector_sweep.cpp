@@ -145,6 +145,13 @@ private:
 
 }  // namespace
 
+SectorRange inclusiveRange(std::uint64_t first, std::uint64_t last)
+{
+    if (last < first) return {first, 0};
+    const std::uint64_t span = last - first;
+    return {first, span == UINT64_MAX ? span : span + 1};  // all of a 64-bit space is one short
+}
+
 bool SweepBlock::readable(std::uint64_t first, std::uint64_t count) const
 {
     for (const SectorRange& run : unreadable)

@@ -24,6 +24,9 @@ struct SectorRange {
     std::uint64_t sectorCount = 0;
 };
 
+// The sectors first to last, both included; empty when last is below first.
+SectorRange inclusiveRange(std::uint64_t first, std::uint64_t last);
+
 // One block as the sweep hands it over. bytes is always blockSectors * 512 long; whatever was not
 // read (past the medium's end, past the range when blocks are not whole, unreadable sectors)
 // reads as zeros, never as an earlier block's bytes.

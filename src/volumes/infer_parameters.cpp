@@ -102,8 +102,7 @@ Result<VolumeParameters> inferFatParameters(const InferenceContext& ctx)
     // later one that agrees with it on a geometry settles it.
     storage::SweepContext sweep;
     sweep.source = ctx.source;
-    const std::uint64_t span = last - first;
-    sweep.ranges = {{first, last < first ? 0 : span == UINT64_MAX ? span : span + 1}};
+    sweep.ranges = {storage::inclusiveRange(first, last)};
     sweep.blockSectors = kBlockSectors;
     sweep.stopRequested = ctx.stopRequested;
     sweep.progress = &progress;
