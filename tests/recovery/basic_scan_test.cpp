@@ -11,6 +11,7 @@
 
 #include "recovery/basic_scan.h"
 #include "recovery/folder_listing.h"
+#include "recovery/mft_reader.h"
 #include "sleuthkit_oracle.h"
 #include "storage/memory_source.h"
 #include "test_support.h"
@@ -163,6 +164,26 @@ TEST(BasicScan, NtfsVolumeMatchesAnIndependentReader)
     EXPECT_EQ(s.result.end, ScanEnd::Finished);
     expectSameAsFls(path, s);
     EXPECT_EQ(test::fileDigest(path), before);
+}
+
+TEST(BasicScan, NtfsUnreadableRecordHidesOnlyItsFolder)
+{
+    Scanned clean = scan(test::fixturePath("ntfs_basic.img"), "NTFS");
+    const auto& nodes = clean.result.folders.nodes;
+    const auto folder = std::find_if(nodes.begin(), nodes.end(), [](const FolderNode& n) { return n.self != kOrphanCluster; });
+    ASSERT_NE(folder, nodes.end());
+    const MftReader reader(*clean.source, clean.result.params);
+    const auto sector = reader.sectorOf(folder->self);
+    ASSERT_TRUE(sector.has_value());
+    // The second half of the folder's record: its neighbours in the same block must still count.
+    test::FaultySectorSource faulty(*clean.source);
+    faulty.failSector(*sector + 1);
+    test::RecordingObserver observer;
+    const auto result = scanSource(faulty, "NTFS", nullptr, &observer);
+    EXPECT_EQ(result.directoriesFound + 1, clean.result.directoriesFound);
+    EXPECT_EQ(result.unreadableSectors, 1u);
+    ASSERT_EQ(observer.problems.size(), 1u);
+    EXPECT_EQ(observer.problems[0].sector, *sector + 1);
 }
 
 TEST(BasicScan, FoldersWhoseParentWasOverwrittenLandInTheOrphanFolder)
