@@ -125,7 +125,7 @@ private:
                 m_unreadable.push_back({sector, 1});
         }
         block.lost = failed == block.mediumSectors;
-        block.bytes = m_buffer;
+        block.bytes = m_buffer;  // as the lost-block handler sees it
         block.unreadable = m_unreadable;
     }
 
