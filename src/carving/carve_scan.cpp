@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "storage/sector_sweep.h"
+
 namespace kfr::carving {
 
 namespace {
@@ -46,12 +48,31 @@ std::vector<OffsetGroup> buildIndex(const SignatureTables& tables)
     return groups;
 }
 
-enum class Fetch { Data, Missing, EndOfMedium, Cancelled };
+// The device as the sweep sees it: whichever device the pass holds at the moment, which a retry
+// from the media prompt replaces between two reads. Without a device every read fails and the
+// size is unknown, so each block comes to the prompt as lost.
+class HeldDevice final : public storage::SectorSource {
+public:
+    HeldDevice(const std::unique_ptr<storage::SectorSource>& device, const std::string& path)
+        : m_device(device), m_path(path)
+    {
+    }
+    bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override
+    {
+        return m_device && m_device->read(sector, count, buffer);
+    }
+    std::uint64_t sectorCount() const override { return m_device ? m_device->sectorCount() : 0; }
+    const std::string& path() const override { return m_path; }
+
+private:
+    const std::unique_ptr<storage::SectorSource>& m_device;
+    const std::string& m_path;
+};
 
 class PassRunner {
 public:
     PassRunner(CarveContext& ctx, CarvePass pass, CarvedFileSink& sink)
-        : m_ctx(ctx), m_pass(pass), m_sink(sink), m_reporter(ctx.observer), m_buffer(kBlockBytes)
+        : m_ctx(ctx), m_pass(pass), m_sink(sink), m_reporter(ctx.observer), m_held(m_device, ctx.devicePath)
     {
     }
 
@@ -61,40 +82,27 @@ public:
         m_reporter.stage(m_pass == CarvePass::General ? WorkStage::GeneralPass : WorkStage::ThoroughPass);
         if (m_ctx.signatures.table.empty()) return outcome;
         m_index = buildIndex(m_ctx.signatures);
-        m_reporter.begin(m_ctx.startSector, m_ctx.endSector);
 
         bool stopped = false;
         if (!openDevice()) {
             const Error e{ErrorKind::OpenFailed, m_ctx.startSector, m_ctx.devicePath, kDeviceUnavailable};
             if (ask(e) == MediaAction::CancelSearching) stopped = true;
         }
-
-        std::uint64_t current = m_ctx.startSector;
-        while (!stopped && !m_failure) {
-            if (m_ctx.stopRequested && m_ctx.stopRequested->load(std::memory_order_relaxed)) {
-                stopped = true;
-                break;
-            }
-            std::uint32_t valid = kBlockBytes;
-            const Fetch got = fetch(current, valid);
-            if (got == Fetch::Cancelled) {
-                stopped = true;
-                break;
-            }
-            if (got == Fetch::EndOfMedium) break;
-            if (got == Fetch::Data) {
-                probe(valid);
-            } else {
-                // The pending files keep their size and the place of every later byte: the
-                // block that could not be read stands in their content as zeros.
-                ++outcome.unreadableBlocks;
-                std::fill(m_buffer.begin(), m_buffer.end(), 0);
-            }
-            if (!m_failure) walk(valid);
-            m_reporter.update(std::min(current + (kBlockSectors - 1), m_ctx.endSector));
-            if (m_ctx.endSector - current < kBlockSectors) break;
-            current += kBlockSectors;
-            ++m_blockIndex;
+        if (!stopped) {
+            // [start, end] in whole blocks: the last block is read in full even past the end sector.
+            storage::SweepContext sweep;
+            sweep.source = &m_held;
+            sweep.ranges = {storage::inclusiveRange(m_ctx.startSector, m_ctx.endSector)};
+            sweep.blockSectors = kBlockSectors;
+            sweep.wholeBlocks = true;
+            sweep.stopRequested = m_ctx.stopRequested;
+            sweep.progress = &m_reporter;
+            sweep.onLostBlock = [this](const storage::SweepBlock& block) { return decideLostBlock(block); };
+            const auto swept = storage::sweepSectors(sweep, [this](const storage::SweepBlock& block) { return carve(block); });
+            // The pending files keep their size and the place of every later byte: a block lost
+            // whole stands in their content as zeros.
+            outcome.unreadableBlocks = swept.lostBlocks;
+            stopped = swept.end == storage::SweepEnd::Stopped;
         }
         finishAll();
         m_device.reset();
@@ -104,8 +112,6 @@ public:
             outcome.error = m_failure;
         } else if (stopped) {
             outcome.ending = CarveEnding::Stopped;
-        } else {
-            m_reporter.finish();
         }
         return outcome;
     }
@@ -132,55 +138,46 @@ private:
         return answer.action;
     }
 
-    bool readInto(std::uint64_t current, std::uint32_t& valid)
+    // No sector of a block could be read: without a device, or far from the end of the range,
+    // the media prompt decides; a retry reopens the device and reads the block once more.
+    storage::LostBlockAction decideLostBlock(const storage::SweepBlock& block)
     {
-        const std::uint64_t known = m_device->sectorCount();
-        std::uint64_t sectors = kBlockSectors;
-        if (known) sectors = std::min<std::uint64_t>(sectors, known - current);
-        valid = static_cast<std::uint32_t>(sectors * storage::kSectorSize);
-        // The medium ends in this block: a short read leaves the buffer's tail as it was, and
-        // the previous block's bytes must not be carved (or matched) a second time.
-        if (known && current + kBlockSectors >= known) std::fill(m_buffer.begin(), m_buffer.end(), 0);
-        return m_device->read(current, static_cast<std::uint32_t>(sectors), m_buffer);
+        using storage::LostBlockAction;
+        const std::uint64_t current = block.firstSector;
+        Error failure{ErrorKind::OpenFailed, current, m_ctx.devicePath, kDeviceUnavailable};
+        if (m_device) {
+            // So close to the end of the range a failure is not worth asking about.
+            if (m_ctx.endSector - current < kQuietFailureSectors) return LostBlockAction::CarryOnWithZeros;
+            failure = Error{ErrorKind::ReadFailed, current, m_ctx.devicePath, "the block could not be read"};
+        }
+        switch (ask(failure)) {
+        case MediaAction::CancelSearching: return LostBlockAction::Stop;
+        case MediaAction::Closed: return LostBlockAction::CarryOnWithZeros;
+        case MediaAction::RetryAndContinue: openDevice(); return LostBlockAction::Retry;
+        }
+        return LostBlockAction::CarryOnWithZeros;
     }
 
-    Fetch fetch(std::uint64_t current, std::uint32_t& valid)
+    // One block: probe its sectors for headers, then let the pending files take their share.
+    bool carve(const storage::SweepBlock& block)
     {
-        if (!m_device) {
-            const Error e{ErrorKind::OpenFailed, current, m_ctx.devicePath, kDeviceUnavailable};
-            switch (ask(e)) {
-            case MediaAction::CancelSearching: return Fetch::Cancelled;
-            case MediaAction::Closed: return Fetch::Missing;
-            case MediaAction::RetryAndContinue:
-                if (!openDevice()) return Fetch::Missing;
-                break;
-            }
-        }
-        const std::uint64_t known = m_device->sectorCount();
-        if (known && current >= known) return Fetch::EndOfMedium;
-        if (readInto(current, valid)) return Fetch::Data;
-
-        const Error e{ErrorKind::ReadFailed, current, m_ctx.devicePath, "the block could not be read"};
-        if (m_ctx.endSector - current < kQuietFailureSectors) {
-            m_reporter.problem(e);
-            return Fetch::Missing;
-        }
-        switch (ask(e)) {
-        case MediaAction::CancelSearching: return Fetch::Cancelled;
-        case MediaAction::Closed: break;
-        case MediaAction::RetryAndContinue:
-            if (openDevice() && m_device->sectorCount() > current && readInto(current, valid)) return Fetch::Data;
-            break;
-        }
-        m_reporter.problem(e);
-        return Fetch::Missing;
+        m_block = block.bytes;
+        const std::uint32_t valid = block.mediumSectors * storage::kSectorSize;
+        if (!block.lost) probe(block, valid);
+        if (!m_failure) walk(valid);
+        ++m_blockIndex;
+        return !m_failure;
     }
 
-    void probe(std::uint32_t valid)
+    void probe(const storage::SweepBlock& sweptBlock, std::uint32_t valid)
     {
-        const std::uint8_t* block = m_buffer.data();
+        const std::uint8_t* block = m_block.data();
         const auto& table = m_ctx.signatures.table;
         for (std::uint32_t candidate = 0; candidate < valid; candidate += storage::kSectorSize) {
+            // A sector that could not be read is zeros, not a header.
+            if (!sweptBlock.unreadable.empty() &&
+                !sweptBlock.readable(sweptBlock.firstSector + candidate / storage::kSectorSize, 1))
+                continue;
             std::uint32_t matchNumber = 0;
             for (const OffsetGroup& g : m_index) {
                 const std::int64_t pos = static_cast<std::int64_t>(candidate) + g.offset - 1;
@@ -201,7 +198,7 @@ private:
     void write(PendingCarve& entry, std::uint32_t from, std::uint32_t to)
     {
         if (to <= from || !entry.file || m_failure) return;
-        auto written = entry.file->write(Bytes(m_buffer.data() + from, to - from));
+        auto written = entry.file->write(m_block.subspan(from, to - from));
         if (!written) m_failure = written.error();
     }
 
@@ -307,9 +304,10 @@ private:
     CarvePass m_pass;
     CarvedFileSink& m_sink;
     ProgressReporter m_reporter;
-    std::vector<std::uint8_t> m_buffer;
+    std::unique_ptr<storage::SectorSource> m_device;  // null while the device is missing
+    HeldDevice m_held;
+    Bytes m_block;  // the block being carved
     std::vector<OffsetGroup> m_index;
-    std::unique_ptr<storage::SectorSource> m_device;
     bool m_standingRetry = false;
     std::uint64_t m_running = 0;  // bytes counted for the pending files since the last match
     std::uint64_t m_blockIndex = 0;

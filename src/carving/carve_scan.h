@@ -21,7 +21,7 @@ namespace kfr::carving {
 
 inline constexpr std::uint32_t kBlockSectors = 512;
 inline constexpr std::uint32_t kBlockBytes = kBlockSectors * storage::kSectorSize;  // 262,144
-// A failed read this close to the end of the range (in sectors) is not worth asking about.
+// A block lost this close to the end of the range (in sectors) is not worth asking about.
 inline constexpr std::uint64_t kQuietFailureSectors = 262144;
 
 enum class MediaAction {
@@ -96,7 +96,9 @@ enum class CarveEnding { Finished, Stopped, Failed };
 struct CarveOutcome {
     CarveEnding ending = CarveEnding::Finished;
     std::optional<Error> error;        // why it failed (Failed only)
-    std::uint64_t unreadableBlocks = 0;  // blocks carried on as zeros
+    // Blocks of which no sector could be read, carried on as zeros by the prompt's (or the quiet
+    // rule's) decision. Single bad sectors become zeros too, but are only reported as problems.
+    std::uint64_t unreadableBlocks = 0;
     bool thoroughRan = false;
 };
 

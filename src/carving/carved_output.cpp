@@ -3,12 +3,11 @@
 #include "carving/carved_output.h"
 
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "export/output_names.h"
+#include "storage/output_files.h"
+#include "storage/output_names.h"
 
 namespace kfr::carving {
 
@@ -32,23 +31,19 @@ std::string withSlash(const std::string& folder)
 
 Error writeError(const std::string& path, int err)
 {
-    const bool full = err == ENOSPC || err == EDQUOT;
-    return Error{full ? ErrorKind::DiskFull : ErrorKind::WriteFailed, 0, path, std::strerror(err)};
+    return storage::outputError(path, err, ErrorKind::WriteFailed);
 }
 
 class DescriptorFile final : public CarvedFile {
 public:
-    DescriptorFile(int fd, std::string path) : m_fd(fd), m_path(std::move(path)) {}
-    ~DescriptorFile() override
-    {
-        if (m_fd >= 0) ::close(m_fd);
-    }
+    DescriptorFile(storage::UniqueFd fd, std::string path) : m_fd(std::move(fd)), m_path(std::move(path)) {}
 
     Status write(Bytes bytes) override
     {
+        if (!m_fd) return Error{ErrorKind::WriteFailed, 0, m_path, "file is closed"};
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
+            const ssize_t n = ::write(m_fd.get(), bytes.data() + done, bytes.size() - done);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 return writeError(m_path, errno);
@@ -61,14 +56,12 @@ public:
 
     Status close() override
     {
-        const int fd = m_fd;
-        m_fd = -1;
-        if (fd >= 0 && ::close(fd) != 0 && errno != EINTR) return writeError(m_path, errno);
+        if (const int err = m_fd.close(); err != 0) return writeError(m_path, err);
         return okStatus();
     }
 
 private:
-    int m_fd;
+    storage::UniqueFd m_fd;
     std::string m_path;
 };
 
@@ -130,7 +123,7 @@ std::string nameCarvedFile(FileTypesTable& table, std::string_view key)
         row = &table.rows.back();
     }
     row->lastFileNo += 1;
-    return exporting::numberedName(key, row->lastFileNo, "", key);
+    return storage::numberedName(key, row->lastFileNo, "", key);
 }
 
 void CarvedResults::clear()
@@ -196,12 +189,7 @@ Result<std::string> carvedResultPath(const std::string& destination, std::size_t
 Status FolderSink::ensureFolder(const std::string& path)
 {
     if (m_madeFolders.count(path)) return okStatus();
-    if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return writeError(path, errno);
-    // An existing entry must be a real folder: a symbolic link here could lead anywhere.
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return writeError(path, errno);
-    if (!S_ISDIR(st.st_mode))
-        return Error{ErrorKind::WriteFailed, 0, path, "exists and is not a folder (or is a symbolic link)"};
+    if (auto made = storage::makeRealFolder(path); !made) return made.error();
     m_madeFolders.insert(path);
     return okStatus();
 }
@@ -224,12 +212,15 @@ Result<CreatedFile> FolderSink::create(CarvePass pass, const std::string& key, c
     }
     if (auto made = ensureFolder(folder); !made) return made.error();
     const std::string path = folder + "/" + name;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (errno == EEXIST) return CreatedFile{nullptr, path};
-        return writeError(path, errno);
+    auto created = storage::createOutputFile(path, storage::CreateMode::Exclusive);
+    if (!created) {
+        // Carved output reports every failure that is not a full disk as a failed write.
+        Error e = created.error();
+        if (e.kind != ErrorKind::DiskFull) e.kind = ErrorKind::WriteFailed;
+        return e;
     }
-    return CreatedFile{std::make_unique<DescriptorFile>(fd, path), path};
+    if (!*created) return CreatedFile{nullptr, path};  // taken by an earlier search
+    return CreatedFile{std::make_unique<DescriptorFile>(std::move(created).value(), path), path};
 }
 
 Result<CreatedFile> DiscardSink::create(CarvePass, const std::string&, const std::string&)

@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <deque>
-#include <dirent.h>
+#include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -83,14 +83,10 @@ DeviceStack deviceStack(dev_t dev, const std::string& sysfsRoot)
             struct stat st {};
             if (::stat(backing.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) queue.push_back(st.st_rdev);
         }
-        if (DIR* slaves = ::opendir((dir + "/slaves").c_str())) {
-            while (const dirent* e = ::readdir(slaves)) {
-                const std::string name = e->d_name;
-                if (name == "." || name == "..") continue;
-                dev_t slave{};
-                if (parseDevice(firstLine(dir + "/slaves/" + name + "/dev"), slave)) queue.push_back(slave);
-            }
-            ::closedir(slaves);
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(dir + "/slaves", ec), end; !ec && it != end; it.increment(ec)) {
+            dev_t slave{};
+            if (parseDevice(firstLine(it->path().string() + "/dev"), slave)) queue.push_back(slave);
         }
     }
     return stack;

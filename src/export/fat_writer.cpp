@@ -3,57 +3,23 @@
 
 #include <algorithm>
 
-#include "storage/bytes.h"
-#include "volumes/cluster_chain.h"
-
 namespace kfr::exporting {
-
-namespace {
-
-// Any value from these on marks the end of a chain; formatters differ in which one they write
-// (0xFFFF and 0x0FFFFFFF are common, 0xFFF8 and 0x0FFFFFF8 occur too).
-constexpr std::uint32_t kFat16ChainEnd = 0xFFF8;
-constexpr std::uint32_t kFat32ChainEnd = 0x0FFFFFF8;
-// The top four bits of a FAT32 entry are reserved and not part of the cluster number.
-constexpr std::uint32_t kFat32EntryMask = 0x0FFFFFFF;
-
-bool stopRequestedFor(const SaveRunState* state)
-{
-    return state && state->cancelRequested;
-}
-
-}  // namespace
-
-void ClusterChain::append(std::uint32_t cluster)
-{
-    if (!runs.empty() && runs.back().first + runs.back().count == cluster && runs.back().count < UINT32_MAX)
-        ++runs.back().count;
-    else
-        runs.push_back({cluster, 1});
-    ++clusterCount;
-}
 
 ClusterChain buildClusterChain(const storage::SectorSource& source, const std::string& partType, std::uint32_t first,
                                std::uint64_t fatStart, std::uint64_t fatSectors, std::uint64_t wanted,
                                const SaveRunState* state)
 {
-    ClusterChain chain;
     const bool fat16 = partType == volumes::kFat16;
-    if (!fat16 && partType != volumes::kFat32) return chain;
-    chain.append(first);
-    if (wanted < 1 || fatStart == 0) return chain;
-    volumes::FatReader fat(source, fat16, fatStart, fatSectors);
-    std::uint32_t c = first;
-    while (!stopRequestedFor(state)) {
-        std::uint32_t next = 0;
-        if (!fat.entry(c, next)) break;
-        if (!fat16) next &= kFat32EntryMask;
-        if (next == 0 || next >= (fat16 ? kFat16ChainEnd : kFat32ChainEnd)) break;
-        chain.append(next);
-        if (chain.clusterCount > wanted) break;
-        c = next;
-    }
-    return chain;
+    if (!fat16 && partType != volumes::kFat32) return {};
+    volumes::ChainWalk walk;
+    walk.fat16 = fat16;
+    walk.fatStart = fatStart;
+    walk.fatSectors = fatSectors;
+    walk.endRule = volumes::ChainEndRule::BeforeFreeOrEndMark;
+    walk.maxClusters = wanted;
+    // A Skip is noticed once copying starts; a cancel ends the walk at once.
+    if (state) walk.stopFlags = {&state->cancelRequested};
+    return volumes::followClusterChain(source, first, walk);
 }
 
 ClusterChain chainForFile(const storage::SectorSource& source, const volumes::VolumeParameters& params,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "export/file_writer.h"
+#include "volumes/cluster_chain.h"
 
 namespace kfr::exporting {
 
@@ -19,26 +20,14 @@ struct FatSaveRequest {
     bool checkExisting = true; // apply the collision rules when the target exists
 };
 
-// Consecutive clusters of a chain.
-struct ClusterRun {
-    std::uint32_t first = 0;
-    std::uint32_t count = 0;
-};
+using volumes::ClusterChain;
+using volumes::ClusterRun;
 
-// A chain as runs of consecutive clusters, with the number of clusters it holds.
-struct ClusterChain {
-    std::vector<ClusterRun> runs;
-    std::uint64_t clusterCount = 0;
-    void append(std::uint32_t cluster);
-};
-
-// Follows a chain through one FAT copy (fatStart: its first sector; fatSectors: its size), from
-// first, for a file of wanted clusters. Chains end at an entry of 0 or an end-of-chain mark:
-// 0xFFF8 to 0xFFFF on FAT16, 0x0FFFFFF8 to 0x0FFFFFFF on FAT32 (whose top four bits are
-// reserved and masked off). The walk also ends at a FAT sector outside the copy or one that
-// cannot be read, on a skip or cancel request, and once it holds more than wanted clusters: so
-// a looping chain is bounded and rejected by the caller's length test. An empty chain for a
-// partType other than "FAT16"/"FAT32"; the first cluster alone when wanted is 0 or fatStart is 0.
+// Follows a file's chain through one FAT copy (fatStart: its first sector; fatSectors: its size),
+// from first, for a file of wanted clusters: the BeforeFreeOrEndMark rule, ended by a skip or
+// cancel request and once it holds more than wanted clusters, so a looping chain is bounded and
+// rejected by the caller's length test. An empty chain for a partType other than
+// "FAT16"/"FAT32"; the first cluster alone when wanted is 0 or fatStart is 0.
 ClusterChain buildClusterChain(const storage::SectorSource& source, const std::string& partType,
                                std::uint32_t first, std::uint64_t fatStart, std::uint64_t fatSectors,
                                std::uint64_t wanted, const SaveRunState* state = nullptr);

@@ -46,7 +46,4 @@ public:
 // The instance used when a writer is given none.
 OutputFiles& posixOutputFiles();
 
-// True for the errno values that mean "no room on the destination" (ENOSPC, EDQUOT).
-bool isNoSpaceError(int err);
-
 }  // namespace kfr::exporting

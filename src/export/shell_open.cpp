@@ -11,6 +11,8 @@
 
 #include <vector>
 
+#include "storage/unique_fd.h"
+
 namespace kfr::exporting {
 
 namespace {
@@ -34,30 +36,27 @@ Status openWithShell(int mode, const std::string& path, const std::string& launc
 
     // Everything the child needs is prepared before fork: after it only async-signal-safe calls.
     std::vector<char*> argv{const_cast<char*>(launcher.c_str()), const_cast<char*>(argument.c_str()), nullptr};
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0) return startError(launcher, errno);
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return startError(launcher, errno);
+    storage::UniqueFd reportRead(ends[0]);
+    storage::UniqueFd reportWrite(ends[1]);
 
     // Fork twice: the middle process exits at once, so the launcher is adopted by init and
     // never lingers as a zombie of ours, and we need not wait for the program it starts.
     const pid_t middle = ::fork();
-    if (middle < 0) {
-        const int err = errno;
-        ::close(report[0]);
-        ::close(report[1]);
-        return startError(launcher, err);
-    }
+    if (middle < 0) return startError(launcher, errno);
     if (middle == 0) {
         const pid_t opener = ::fork();
         if (opener == 0) {
             ::setsid();  // Ctrl+C in our terminal must not reach the viewer
             ::execvp(argv[0], argv.data());
             const int err = errno;
-            [[maybe_unused]] const ssize_t n = ::write(report[1], &err, sizeof err);
+            [[maybe_unused]] const ssize_t n = ::write(reportWrite.get(), &err, sizeof err);
             ::_exit(127);
         }
         ::_exit(opener < 0 ? 1 : 0);
     }
-    ::close(report[1]);
+    reportWrite.reset();
     int status = 0;
     while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
     }
@@ -65,9 +64,8 @@ Status openWithShell(int mode, const std::string& path, const std::string& launc
     int err = 0;
     ssize_t got;
     do {
-        got = ::read(report[0], &err, sizeof err);
+        got = ::read(reportRead.get(), &err, sizeof err);
     } while (got < 0 && errno == EINTR);
-    ::close(report[0]);
     if (got == static_cast<ssize_t>(sizeof err)) return startError(launcher, err);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return startError(launcher, EAGAIN);
     return okStatus();

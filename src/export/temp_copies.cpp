@@ -12,6 +12,7 @@
 #include "export/ntfs_writer.h"
 #include "export/safe_names.h"
 #include "storage/byte_size.h"
+#include "storage/output_files.h"
 
 namespace kfr::exporting {
 
@@ -30,11 +31,10 @@ Result<std::string> temporaryFolder(const std::string& base)
     }
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     const std::string folder = root + "/kestravon-fat-recovery-" + std::to_string(::geteuid());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return Error{ErrorKind::WriteFailed, 0, folder, std::strerror(errno)};
-    struct stat st {};
-    if (::lstat(folder.c_str(), &st) != 0) return Error{ErrorKind::WriteFailed, 0, folder, std::strerror(errno)};
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    auto made = storage::makeRealFolder(folder, 0700);
+    if (!made) return made.error();
+    const struct stat& st = *made;
+    if (st.st_uid != ::geteuid())
         return Error{ErrorKind::PermissionDenied, 0, folder, "exists but is not a private folder of this user"};
     if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
         return Error{ErrorKind::PermissionDenied, 0, folder, std::strerror(errno)};

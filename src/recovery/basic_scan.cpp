@@ -2,13 +2,14 @@
 #include "recovery/basic_scan.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <unordered_map>
 
 #include "recovery/directory_listing.h"
 #include "recovery/placement_events.h"
 #include "storage/bytes.h"
+#include "storage/sector_sweep.h"
 #include "volumes/boot_parameters.h"
+#include "volumes/fat_entry.h"
 #include "volumes/infer_parameters.h"
 
 namespace kfr::recovery {
@@ -23,43 +24,24 @@ bool stopped(const BasicScanContext& ctx)
     return ctx.stopRequested && ctx.stopRequested->load();
 }
 
-void noteProblem(BasicScanResult& result, ProgressReporter& report, const Error& e)
-{
-    ++result.unreadableSectors;
-    if (result.problems.size() < kMaxKeptProblems) result.problems.push_back(e);
-    report.problem(e);
-}
-
-// A directory's first sector: "." entry then ".." entry.
-bool looksLikeDirectoryStart(Bytes s)
-{
-    return s.size() >= 64 && s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ';
-}
-
-std::uint32_t entryCluster(Bytes entry, bool fat32)
-{
-    std::uint32_t c = readLe16(entry, 26);
-    if (fat32) c |= static_cast<std::uint32_t>(readLe16(entry, 20)) << 16;
-    return c;
-}
-
 // Examines the first sector of one cluster and appends a record when it is a directory that names
 // itself.
 void examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector, const volumes::VolumeParameters& p,
                     BasicScanResult& result, std::uint64_t& rowNumber)
 {
-    if (!looksLikeDirectoryStart(first)) return;
+    using namespace volumes;  // the entry layout
+    if (!isDirectoryStart(first)) return;
     const bool fat32 = p.isFat32();
-    if (entryCluster(first, fat32) != cluster) return;
+    if (entryFirstCluster(first, fat32) != cluster) return;
     FolderRecord r;
     r.name = "DIR" + std::to_string(rowNumber);
     r.sector = sector;
     r.self = cluster;
-    r.parent = entryCluster(first.subspan(32), fat32);
-    r.date = readLe16(first, 24);
-    r.time = readLe16(first, 22);
-    r.size = readLe32(first, 28);
-    r.attr = first[11];
+    r.parent = entryFirstCluster(first.subspan(kEntrySize), fat32);
+    r.date = readLe16(first, kEntryDateOffset);
+    r.time = readLe16(first, kEntryTimeOffset);
+    r.size = readLe32(first, kEntryFileSizeOffset);
+    r.attr = first[kEntryAttrOffset];
     if (p.isFat16()) r.sysId = "0";
     result.folders.table.append(std::move(r));
     ++rowNumber;
@@ -73,51 +55,43 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
 
     const std::uint64_t last = ctx.selection.lastSector;
     report.status(StatusLine::SectorsScannedOfTotal, last);
+    if (p.spc == 0) return;
     auto* events = dynamic_cast<BasicScanObserver*>(ctx.observer);
     std::uint64_t foundReported = 0;
 
-    const auto& source = *ctx.source;
+    // Blocks start at cluster 2's sector and below the last sector (the first one always); each
+    // is read whole, so the last may reach up to 511 sectors past the last sector, and the
+    // directories found there count.
     const std::uint64_t start = p.clusterSector(2);
-    report.begin(start, last);
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(kBlockSectors) * storage::kSectorSize);
-    std::array<std::uint8_t, storage::kSectorSize> single{};
-    std::uint32_t cluster = 2;
-    std::uint64_t rowNumber = 1;
+    storage::SweepContext sweep;
+    sweep.source = ctx.source;
+    sweep.ranges = {{start, last > start ? last - start : 1}};
+    sweep.blockSectors = kBlockSectors;
+    sweep.wholeBlocks = true;
+    sweep.stopRequested = ctx.stopRequested;
+    sweep.progress = &report;
+    sweep.progressBounds = storage::ProgressBounds{start, last};
     const std::uint32_t clustersPerBlock = kBlockSectors / p.spc;
-
-    for (std::uint64_t blockSector = start; blockSector < last || blockSector == start; blockSector += kBlockSectors) {
-        if (stopped(ctx)) {
-            result.end = ScanEnd::Stopped;
-            break;
-        }
-        report.update(blockSector);
-        // A short read at the end of the medium leaves the buffer's tail as it was: clear it
-        // there, so the previous block's directories are not found twice.
-        const std::uint64_t mediumEnd = source.sectorCount();
-        if (mediumEnd == 0 || blockSector + kBlockSectors > mediumEnd) std::fill(block.begin(), block.end(), 0);
-        const bool blockRead = source.read(blockSector, kBlockSectors, block);
+    std::uint64_t rowNumber = 1;
+    const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
+        for (const auto& run : block.unreadable)
+            if (result.problems.size() < kMaxKeptProblems)
+                result.problems.push_back(storage::unreadableRunError(*ctx.source, run));
+        auto cluster = static_cast<std::uint32_t>(2 + block.offsetInRange / kBlockSectors * clustersPerBlock);
+        // Only each cluster's first sector matters: that is where a directory's "." entry lies.
         for (std::uint32_t i = 0; i < clustersPerBlock; ++i, ++cluster) {
-            const std::uint64_t sector = blockSector + static_cast<std::uint64_t>(i) * p.spc;
-            Bytes first(block.data() + static_cast<std::size_t>(i) * p.spc * storage::kSectorSize, storage::kSectorSize);
-            if (!blockRead) {
-                // Only each cluster's first sector matters: try those one by one, so a single bad
-                // sector does not hide the other directories of its block.
-                if (sector >= source.sectorCount() && source.sectorCount() != 0) continue;
-                if (!source.read(sector, 1, single)) {
-                    noteProblem(result, report, Error{ErrorKind::ReadFailed, sector, source.path(), "unreadable sector"});
-                    continue;
-                }
-                first = Bytes(single);
-            }
-            examineCluster(first, cluster, sector, p, result, rowNumber);
+            const std::size_t at = static_cast<std::size_t>(i) * p.spc * storage::kSectorSize;
+            examineCluster(block.bytes.subspan(at, storage::kSectorSize), cluster,
+                           block.firstSector + static_cast<std::uint64_t>(i) * p.spc, p, result, rowNumber);
         }
         if (events && result.directoriesFound != foundReported) {
             foundReported = result.directoriesFound;
             events->onFoldersFound(foundReported);
         }
-        if (blockSector >= last) break;
-    }
-    report.finish();
+        return true;
+    });
+    result.unreadableSectors += swept.unreadableSectors;
+    if (swept.end == storage::SweepEnd::Stopped) result.end = ScanEnd::Stopped;
 }
 
 // Gives rows whose parent is the root the names their root entries carry.

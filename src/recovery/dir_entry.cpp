@@ -9,16 +9,10 @@
 
 namespace kfr::recovery {
 
+using namespace volumes;  // the entry layout
+
 namespace {
 
-constexpr std::size_t kAttrOffset = 11;
-constexpr std::size_t kClusterHighOffset = 20;
-constexpr std::size_t kTimeOffset = 22;
-constexpr std::size_t kDateOffset = 24;
-constexpr std::size_t kClusterLowOffset = 26;
-constexpr std::size_t kSizeOffset = 28;
-// Where the 13 UTF-16 characters of a long-name entry lie.
-constexpr std::array<std::size_t, 13> kLongNameCharOffsets = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 constexpr std::size_t kMaxLongName = 255;
 
 bool isNonAnsiChar(char32_t c)
@@ -53,7 +47,7 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool al
     if (e.size() < kEntrySize) return skipped(EntrySkip::TooShort);
     if (e[0] == 0x00) return skipped(EntrySkip::EndMark);
     if (e[0] == '.' && e[3] == ' ') return skipped(EntrySkip::DotEntry);
-    const std::uint8_t attr = e[kAttrOffset];
+    const std::uint8_t attr = e[kEntryAttrOffset];
     if (attr == kAttrLongName) return skipped(EntrySkip::LongNamePart);
 
     // Spaces are dropped wherever they stand, inside the base name too.
@@ -80,11 +74,10 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool al
     item.shortName = toUtf8(text);
     item.name = item.shortName;
     item.attr = attr;
-    item.time = readLe16(e, kTimeOffset);
-    item.date = readLe16(e, kDateOffset);
-    item.size = readLe32(e, kSizeOffset);
-    item.firstCluster = readLe16(e, kClusterLowOffset);
-    if (fat32) item.firstCluster |= static_cast<std::uint32_t>(readLe16(e, kClusterHighOffset)) << 16;
+    item.time = readLe16(e, kEntryTimeOffset);
+    item.date = readLe16(e, kEntryDateOffset);
+    item.size = readLe32(e, kEntryFileSizeOffset);
+    item.firstCluster = entryFirstCluster(e, fat32);
     if (skip) *skip = EntrySkip::None;
     return item;
 }
@@ -113,7 +106,7 @@ std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t s
             offset = static_cast<std::int64_t>(storage::kSectorSize - kEntrySize);
         }
         const Bytes entry = current.subspan(static_cast<std::size_t>(offset), kEntrySize);
-        if (entry[kAttrOffset] != kAttrLongName) break;
+        if (entry[kEntryAttrOffset] != kAttrLongName) break;
         bool ended = false;
         for (std::size_t off : kLongNameCharOffsets) {
             const std::uint16_t ch = readLe16(entry, off);
@@ -147,8 +140,7 @@ std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOff
     auto item = decodeEntry(entry, fat32, &why);
     if (!item && why == EntrySkip::NonAnsiName && byteOffset >= kEntrySize) {
         const Bytes before = sector.subspan(byteOffset - kEntrySize, kEntrySize);
-        constexpr std::size_t kLongNameChecksumOffset = 13;
-        if (before[kAttrOffset] == kAttrLongName && entry[0] != kDeletedMark &&
+        if (before[kEntryAttrOffset] == kAttrLongName && entry[0] != kDeletedMark &&
             before[kLongNameChecksumOffset] == shortNameChecksum(entry)) {
             item = decodeEntry(entry, fat32, &why, true);
         }

@@ -9,13 +9,14 @@
 
 #include "storage/bytes.h"
 #include "storage/sector_source.h"
+#include "volumes/fat_entry.h"
 
 namespace kfr::recovery {
 
-inline constexpr std::size_t kEntrySize = 32;
-inline constexpr std::uint8_t kAttrLongName = 0x0F;
-inline constexpr std::uint8_t kAttrDirectory = 0x10;
-inline constexpr std::uint8_t kDeletedMark = 0xE5;
+using volumes::kAttrDirectory;
+using volumes::kAttrLongName;
+using volumes::kDeletedMark;
+using volumes::kEntrySize;
 
 // Why an entry yields no item.
 enum class EntrySkip {

@@ -74,7 +74,7 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
         if (s == clusterStart && havePreviousCluster) return previousClusterEnd;
         return std::nullopt;
     };
-    for (std::uint32_t cluster : chain) {
+    for (std::uint32_t cluster : chain.clusters()) {
         if (cluster == 0) continue;
         const std::uint64_t start = p.clusterSector(cluster);
         clusterStart = start;

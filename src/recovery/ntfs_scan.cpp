@@ -10,6 +10,7 @@
 #include "recovery/placement_events.h"
 #include "recovery/run_list.h"
 #include "storage/bytes.h"
+#include "storage/sector_sweep.h"
 #include "volumes/boot_parameters.h"
 
 namespace kfr::recovery {
@@ -74,87 +75,69 @@ void runNtfsRecordScan(const BasicScanContext& ctx, BasicScanResult& result)
     }
     result.params = *boot;
     result.paramsFromBootSector = true;
-    const auto& p = result.params;
-    const auto& source = *ctx.source;
-
     PlacementEvents events(ctx.observer, r);
-    const MftReader locator(source, p);
-    const std::uint64_t total = locator.totalSectors();
-    report.status(StatusLine::SectorsScannedOfTotal, total);
-    report.begin(0, total);
+    const MftReader locator(*ctx.source, result.params);
+    report.status(StatusLine::SectorsScannedOfTotal, locator.totalSectors());
 
     bool orphanMade = false;
     std::uint64_t recordNumber = 0;
-    std::uint64_t visitedSectors = 0;
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(kRecordsPerRead) * kMftRecordBytes);
     MftRecordBytes record{};
-    bool stop = false;
-    for (const auto& run : locator.runs()) {
-        for (std::uint64_t off = 0; off + kSectorsPerRecordSlot <= run.sectorCount && !stop;) {
-            const std::uint64_t slotsLeft = (run.sectorCount - off) / kSectorsPerRecordSlot;
-            const auto slots = static_cast<std::uint32_t>(std::min<std::uint64_t>(kRecordsPerRead, slotsLeft));
-            std::fill(block.begin(), block.end(), 0);
-            const std::uint64_t blockSector = run.firstSector + off;
-            const bool blockRead = source.read(blockSector, slots * kSectorsPerRecordSlot, block);
-            for (std::uint32_t i = 0; i < slots; ++i, ++recordNumber) {
-                if (ctx.stopRequested && ctx.stopRequested->load()) {
-                    stop = true;
-                    break;
-                }
-                const std::uint64_t sector = blockSector + static_cast<std::uint64_t>(i) * kSectorsPerRecordSlot;
-                visitedSectors += kSectorsPerRecordSlot;
-                report.update(visitedSectors);
-                if (blockRead) {
-                    std::copy_n(block.begin() + static_cast<std::ptrdiff_t>(i) * kMftRecordBytes, kMftRecordBytes,
-                                record.begin());
-                } else if (!source.read(sector, kSectorsPerRecordSlot, record)) {
-                    ++result.unreadableSectors;
-                    report.problem(Error{ErrorKind::ReadFailed, sector, source.path(), "unreadable file record"});
-                    continue;
-                }
-                if (applyFixup(record) != RecordVerdict::Usable) continue;
+    // The table's runs in order, 1,024-byte record slots; progress counts the sectors visited.
+    storage::SweepContext sweep;
+    sweep.source = ctx.source;
+    for (const auto& run : locator.runs()) sweep.ranges.push_back({run.firstSector, run.sectorCount});
+    sweep.blockSectors = kRecordsPerRead * kSectorsPerRecordSlot;
+    sweep.stopRequested = ctx.stopRequested;
+    sweep.progress = &report;
+    sweep.progressPosition = storage::ProgressPosition::SectorsDone;
+    const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
+        const std::uint32_t slots = block.sectorCount / kSectorsPerRecordSlot;  // an odd last sector holds no record
+        for (std::uint32_t i = 0; i < slots; ++i, ++recordNumber) {
+            const std::uint64_t sector = block.firstSector + static_cast<std::uint64_t>(i) * kSectorsPerRecordSlot;
+            if (!block.readable(sector, kSectorsPerRecordSlot)) continue;
+            std::copy_n(block.bytes.begin() + static_cast<std::ptrdiff_t>(i) * kMftRecordBytes, kMftRecordBytes,
+                        record.begin());
+            if (applyFixup(record) != RecordVerdict::Usable) continue;
 
-                const NameMatch match = locator.findName(record, recordNumber);
-                if (!match.found) continue;
-                const std::uint8_t flags = recordFlags(record);
-                const bool directory = flags == 2 || flags == 3;
-                const auto parent = static_cast<std::uint32_t>(match.value.parentRecord);
-                if (!directory) {
-                    result.mftFiles.push_back(MftFileRow{parent, sector, {}, 0});
-                    continue;
-                }
-                if (!orphanMade) {
-                    insertFolderNode(r, root, kOrphanName, kOrphanCluster, 0, 0, 0, false);
-                    r.tree.item(root).expanded = true;
-                    orphanMade = true;
-                }
-                if (match.value.name == ".") continue;
-                const auto self = static_cast<std::uint32_t>(recordNumber);
-                const bool deleted = flags == 2;
-                ++result.directoriesFound;
-                ItemId parentItem = kNoItem;
-                if (parent == kRootRecord) parentItem = root;
-                else parentItem = r.clusterIndex.find(parent);
-                if (parentItem != kNoItem) {
-                    insertFolderNode(r, parentItem, match.value.name, self, parent, match.value.creationTime, 0, deleted);
-                    events.placed(false);
-                } else {
-                    FolderRecord row;
-                    row.name = match.value.name;
-                    row.self = self;
-                    row.parent = parent;
-                    row.date = match.value.creationTime;
-                    row.deleted = deleted;
-                    r.table.append(std::move(row));
-                }
+            const NameMatch match = locator.findName(record, recordNumber);
+            if (!match.found) continue;
+            const std::uint8_t flags = recordFlags(record);
+            const bool directory = flags == 2 || flags == 3;
+            const auto parent = static_cast<std::uint32_t>(match.value.parentRecord);
+            if (!directory) {
+                result.mftFiles.push_back(MftFileRow{parent, sector, {}, 0});
+                continue;
             }
-            off += static_cast<std::uint64_t>(slots) * kSectorsPerRecordSlot;
+            if (!orphanMade) {
+                insertFolderNode(r, root, kOrphanName, kOrphanCluster, 0, 0, 0, false);
+                r.tree.item(root).expanded = true;
+                orphanMade = true;
+            }
+            if (match.value.name == ".") continue;
+            const auto self = static_cast<std::uint32_t>(recordNumber);
+            const bool deleted = flags == 2;
+            ++result.directoriesFound;
+            ItemId parentItem = kNoItem;
+            if (parent == kRootRecord) parentItem = root;
+            else parentItem = r.clusterIndex.find(parent);
+            if (parentItem != kNoItem) {
+                insertFolderNode(r, parentItem, match.value.name, self, parent, match.value.creationTime, 0, deleted);
+                events.placed(false);
+            } else {
+                FolderRecord row;
+                row.name = match.value.name;
+                row.self = self;
+                row.parent = parent;
+                row.date = match.value.creationTime;
+                row.deleted = deleted;
+                r.table.append(std::move(row));
+            }
         }
-        if (stop) break;
-    }
-    report.finish();
+        return true;
+    });
+    result.unreadableSectors += swept.unreadableSectors;
+    if (swept.end == storage::SweepEnd::Stopped) result.end = ScanEnd::Stopped;
     events.placed(true);
-    if (stop) result.end = ScanEnd::Stopped;
 
     if (locator.runs().empty() && r.tree.children(root).empty())
         insertFolderNode(r, root, kOrphanName, kOrphanCluster, 0, 0, 0, false);

@@ -16,6 +16,7 @@
 
 #include "storage/byte_size.h"
 #include "storage/disk_identity.h"
+#include "storage/unique_fd.h"
 
 namespace kfr::storage {
 
@@ -27,21 +28,6 @@ constexpr std::uint32_t kTranslatedHeads = 255;
 constexpr std::uint32_t kTranslatedSectorsPerTrack = 63;
 // More entries than any machine has disks; a fake or broken tree cannot make the listing endless.
 constexpr std::size_t kMaxDisks = 1024;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 bool startsWith(const std::string& text, const char* prefix)
 {
@@ -232,7 +218,7 @@ std::optional<Candidate> blockDisk(const DiskListContext& ctx, const std::string
 
     // Only opened to learn whether it can be read and to ask for the geometry; never written.
     std::optional<DiskGeometry> kernelGeometry;
-    FileDescriptor fd(::open(disk.devicePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(::open(disk.devicePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         disk.accessProblem = accessError(disk.devicePath, errno);
     } else {
@@ -259,7 +245,7 @@ Result<Candidate> imageDisk(const std::string& path)
     if (S_ISREG(st.st_mode)) {
         disk.deviceBytes = static_cast<std::uint64_t>(st.st_size);
     } else if (S_ISBLK(st.st_mode)) {
-        FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         std::uint64_t bytes = 0;
         if (fd.get() < 0) return accessError(path, errno);
         if (::ioctl(fd.get(), BLKGETSIZE64, &bytes) != 0) return accessError(path, errno);
@@ -268,7 +254,7 @@ Result<Candidate> imageDisk(const std::string& path)
         return Error{ErrorKind::InvalidArgument, 0, path, "is neither an image file nor a block device"};
     }
     if (disk.deviceBytes < kSectorSize) return Error{ErrorKind::Implausible, 0, path, "holds not even one sector"};
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) disk.accessProblem = accessError(path, errno);
     settleSize(disk, std::nullopt);
     // An image names itself by its file; it has no maker, revision or serial.

@@ -27,37 +27,28 @@ Error openError(const std::string& path, int err)
 Result<std::unique_ptr<FileSectorSource>> FileSectorSource::open(const std::string& path)
 {
     // Read-only and nothing else: the medium being recovered must never be written.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return openError(path, errno);
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return openError(path, errno);
 
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return openError(path, err);
-    }
+    if (::fstat(fd.get(), &st) != 0) return openError(path, errno);
     std::uint64_t size = 0;
     if (S_ISBLK(st.st_mode)) {
         std::uint64_t bytes = 0;
-        if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0) size = bytes;
+        if (::ioctl(fd.get(), BLKGETSIZE64, &bytes) == 0) size = bytes;
     } else if (S_ISREG(st.st_mode)) {
         size = static_cast<std::uint64_t>(st.st_size);
     } else if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
         Error e{ErrorKind::OpenFailed, 0, path, "is a folder, not a disk or image file"};
         return e;
     }
-    return std::unique_ptr<FileSectorSource>(new FileSectorSource(fd, path, size));
+    return std::unique_ptr<FileSectorSource>(new FileSectorSource(std::move(fd), path, size));
 }
 
-FileSectorSource::FileSectorSource(int fd, std::string path, std::uint64_t byteSize)
-    : m_fd(fd), m_path(std::move(path)), m_byteSize(byteSize), m_sectorCount((byteSize + kSectorSize - 1) / kSectorSize)
+FileSectorSource::FileSectorSource(UniqueFd fd, std::string path, std::uint64_t byteSize)
+    : m_fd(std::move(fd)), m_path(std::move(path)), m_byteSize(byteSize),
+      m_sectorCount((byteSize + kSectorSize - 1) / kSectorSize)
 {
-}
-
-FileSectorSource::~FileSectorSource()
-{
-    if (m_fd >= 0) ::close(m_fd);
 }
 
 bool FileSectorSource::read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const
@@ -69,7 +60,7 @@ bool FileSectorSource::read(std::uint64_t sector, std::uint32_t count, std::span
     std::uint64_t offset = byteOffsetOf(sector);
     std::uint64_t done = 0;
     while (done < want) {
-        const ssize_t n = ::pread(m_fd, buffer.data() + done, want - done, static_cast<off_t>(offset + done));
+        const ssize_t n = ::pread(m_fd.get(), buffer.data() + done, want - done, static_cast<off_t>(offset + done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "storage/result.h"
+#include "storage/unique_fd.h"
 
 namespace kfr::storage {
 
@@ -44,7 +45,6 @@ public:
     // lacking (raw disks need root or membership of the "disk" group).
     static Result<std::unique_ptr<FileSectorSource>> open(const std::string& path);
 
-    ~FileSectorSource() override;
     FileSectorSource(const FileSectorSource&) = delete;
     FileSectorSource& operator=(const FileSectorSource&) = delete;
 
@@ -54,8 +54,8 @@ public:
     std::uint64_t byteSize() const { return m_byteSize; }
 
 private:
-    FileSectorSource(int fd, std::string path, std::uint64_t byteSize);
-    int m_fd = -1;
+    FileSectorSource(UniqueFd fd, std::string path, std::uint64_t byteSize);
+    UniqueFd m_fd;
     std::string m_path;
     std::uint64_t m_byteSize = 0;
     std::uint64_t m_sectorCount = 0;

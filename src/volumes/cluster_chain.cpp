@@ -1,4 +1,4 @@
-// Cluster chain walk over the first FAT.
+// Cluster chain walks and the FAT entry reader.
 #include "volumes/cluster_chain.h"
 
 #include <unordered_set>
@@ -10,6 +10,10 @@ namespace kfr::volumes {
 namespace {
 // FAT sectors fetched per read: chains mostly run forward through neighbouring FAT sectors.
 constexpr std::uint32_t kCacheSectors = 64;
+constexpr std::uint32_t kFat16ChainEnd = 0xFFF8;
+constexpr std::uint32_t kFat32ChainEnd = 0x0FFFFFF8;
+// The top four bits of a FAT32 entry are reserved and not part of the cluster number.
+constexpr std::uint32_t kFat32EntryMask = 0x0FFFFFFF;
 }  // namespace
 
 FatReader::FatReader(const storage::SectorSource& source, bool fat16, std::uint64_t fatStart, std::uint64_t fatSectors)
@@ -48,27 +52,67 @@ bool FatReader::entry(std::uint32_t cluster, std::uint32_t& value)
     return true;
 }
 
-ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeParameters& params,
-                              std::uint32_t firstCluster, const std::atomic<bool>* stopRequested)
+void ClusterChain::append(std::uint32_t cluster)
 {
-    ClusterChain chain{firstCluster};
-    const bool fat16 = params.isFat16();
-    // A FAT sector whose offset exceeds the FAT's size belongs to something else; offset SPF
-    // itself is still read, as the walk always has.
-    FatReader fat(source, fat16, params.firstFat, static_cast<std::uint64_t>(params.spf) + 1);
-    const std::uint32_t highest = fat16 ? 0xFFFE : 0x0FFFFFFE;
-    std::unordered_set<std::uint32_t> seen{firstCluster};
+    if (!runs.empty() && runs.back().first + runs.back().count == cluster && runs.back().count < UINT32_MAX)
+        ++runs.back().count;
+    else
+        runs.push_back({cluster, 1});
+    ++clusterCount;
+}
+
+std::vector<std::uint32_t> ClusterChain::clusters() const
+{
+    std::vector<std::uint32_t> all;
+    all.reserve(static_cast<std::size_t>(clusterCount));
+    for (const ClusterRun& run : runs)
+        for (std::uint32_t i = 0; i < run.count; ++i) all.push_back(run.first + i);
+    return all;
+}
+
+ClusterChain followClusterChain(const storage::SectorSource& source, std::uint32_t firstCluster, const ChainWalk& walk)
+{
+    ClusterChain chain;
+    chain.append(firstCluster);
+    FatReader fat(source, walk.fat16, walk.fatStart, walk.fatSectors);
+    const bool endMarks = walk.endRule == ChainEndRule::BeforeFreeOrEndMark;
+    const std::uint32_t largest = walk.fat16 ? 0xFFFE : 0x0FFFFFFE;
+    const std::uint32_t firstEndMark = walk.fat16 ? kFat16ChainEnd : kFat32ChainEnd;
+    auto stopped = [&] {
+        for (const auto* flag : walk.stopFlags)
+            if (flag && flag->load()) return true;
+        return false;
+    };
+    std::unordered_set<std::uint32_t> seen;
+    if (walk.stopAtRevisit) seen.insert(firstCluster);
     std::uint32_t c = firstCluster;
-    for (;;) {
-        if (stopRequested && stopRequested->load()) break;
+    while (chain.clusterCount <= walk.maxClusters && !stopped()) {
         std::uint32_t next = 0;
         if (!fat.entry(c, next)) break;
-        if (next < 2 || next > highest) break;
-        if (!seen.insert(next).second) break;
-        chain.push_back(next);
+        if (endMarks) {
+            if (!walk.fat16) next &= kFat32EntryMask;
+            if (next == 0 || next >= firstEndMark) break;
+        } else if (next < 2 || next > largest) {
+            break;
+        }
+        if (walk.stopAtRevisit && !seen.insert(next).second) break;
+        chain.append(next);
         c = next;
     }
     return chain;
+}
+
+ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeParameters& params,
+                              std::uint32_t firstCluster, const std::atomic<bool>* stopRequested)
+{
+    ChainWalk walk;
+    walk.fat16 = params.isFat16();
+    walk.fatStart = params.firstFat;
+    walk.fatSectors = static_cast<std::uint64_t>(params.spf) + 1;
+    walk.endRule = ChainEndRule::WithinClusterValues;
+    walk.stopAtRevisit = true;
+    walk.stopFlags = {stopRequested};
+    return followClusterChain(source, firstCluster, walk);
 }
 
 }  // namespace kfr::volumes

@@ -1,4 +1,6 @@
-// Following a file's or folder's clusters through the first FAT.
+// Following a file's or folder's clusters through a FAT copy: one walker whose limits the caller
+// chooses (which copy, how large it is, what ends a chain, how long a chain may grow, which stop
+// flags end it, whether a revisit ends it), and the reader of FAT entries it walks with.
 #pragma once
 
 #include <atomic>
@@ -10,14 +12,57 @@
 
 namespace kfr::volumes {
 
-using ClusterChain = std::vector<std::uint32_t>;
+// Consecutive clusters of a chain.
+struct ClusterRun {
+    std::uint32_t first = 0;
+    std::uint32_t count = 0;
+};
 
-// The clusters of the chain that starts at firstCluster, in order, firstCluster included.
-// The walk ends at an entry below 2 or above the largest cluster value (0xFFFE for FAT16,
-// 0x0FFFFFFE for FAT32, so FAT16's 0xFFF7..0xFFFE are followed like clusters), at a FAT sector
-// past the FAT's size, at an unreadable FAT sector, on a stop request, and at the first cluster
-// the chain already visited: a chain on a damaged volume may loop, and a real chain never
-// revisits a cluster.
+// A chain as runs of consecutive clusters: a file of 4 GiB in 512-byte clusters has 8 million
+// clusters, mostly in a few runs.
+struct ClusterChain {
+    std::vector<ClusterRun> runs;
+    std::uint64_t clusterCount = 0;
+
+    void append(std::uint32_t cluster);
+    // Every cluster, in order (for short chains such as folders).
+    std::vector<std::uint32_t> clusters() const;
+};
+
+// What a FAT entry must hold for the walk to go on.
+enum class ChainEndRule {
+    // Any value from 2 to the largest cluster value (0xFFFE on FAT16, 0x0FFFFFFE on FAT32, all 32
+    // bits compared): FAT16's 0xFFF7..0xFFFE are followed like clusters.
+    WithinClusterValues,
+    // Anything but a free entry (0) or an end-of-chain mark: 0xFFF8..0xFFFF on FAT16,
+    // 0x0FFFFFF8..0x0FFFFFFF on FAT32 after its reserved top four bits are masked off.
+    // Formatters differ in which end mark they write (0xFFFF and 0x0FFFFFFF are common, 0xFFF8
+    // and 0x0FFFFFF8 occur too).
+    BeforeFreeOrEndMark,
+};
+
+struct ChainWalk {
+    bool fat16 = true;
+    std::uint64_t fatStart = 0;    // first sector of the FAT copy; 0: unknown, the chain is its first cluster
+    std::uint64_t fatSectors = 0;  // entries in later sectors read as absent and end the chain
+    ChainEndRule endRule = ChainEndRule::WithinClusterValues;
+    // The walk ends once the chain holds more than this many clusters, so a looping chain is
+    // bounded and its caller can tell it is too long.
+    std::uint64_t maxClusters = UINT64_MAX;
+    // A chain on a damaged volume may loop and a real chain never revisits a cluster: with this
+    // set, the walk ends before the first cluster it already holds.
+    bool stopAtRevisit = false;
+    // Any of these set ends the walk (null entries are ignored).
+    std::vector<const std::atomic<bool>*> stopFlags;
+};
+
+// The chain from firstCluster (always its first cluster) through the FAT copy the walk names.
+// It also ends at an entry that cannot be read (an unreadable FAT sector).
+ClusterChain followClusterChain(const storage::SectorSource& source, std::uint32_t firstCluster, const ChainWalk& walk);
+
+// A folder's chain through the first FAT, as directory listings walk it: the WithinClusterValues
+// rule, a FAT of SPF + 1 sectors (offset SPF itself is still read, as the walk always has), the
+// revisit guard and the stop flag.
 ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeParameters& params,
                               std::uint32_t firstCluster, const std::atomic<bool>* stopRequested = nullptr);
 

@@ -2,21 +2,17 @@
 #include "volumes/infer_parameters.h"
 
 #include <array>
-#include <vector>
+#include <optional>
 
 #include "storage/bytes.h"
+#include "storage/sector_sweep.h"
+#include "volumes/fat_entry.h"
 
 namespace kfr::volumes {
 
 namespace {
 
 constexpr std::uint32_t kBlockSectors = 256;
-
-// "." entry then ".." entry at the start of a sector.
-bool isDirectoryStart(Bytes s)
-{
-    return s.size() >= 64 && s[0] == '.' && s[1] == ' ' && s[32] == '.' && s[33] == '.' && s[34] == ' ';
-}
 
 bool isClusterSize(std::uint64_t q)
 {
@@ -101,41 +97,44 @@ Result<VolumeParameters> inferFatParameters(const InferenceContext& ctx)
 
     ProgressReporter progress(ctx.observer);
     progress.stage(WorkStage::CalculatingPartitionParams);
-    progress.begin(first, last);
 
+    // Every sector of the range, in order: the first directory found is the anchor, and the first
+    // later one that agrees with it on a geometry settles it.
+    storage::SweepContext sweep;
+    sweep.source = ctx.source;
+    sweep.ranges = {storage::inclusiveRange(first, last)};
+    sweep.blockSectors = kBlockSectors;
+    sweep.stopRequested = ctx.stopRequested;
+    sweep.progress = &progress;
     Anchor anchor;
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(kBlockSectors) * storage::kSectorSize);
-    for (std::uint64_t blockStart = first; blockStart <= last; blockStart += kBlockSectors) {
-        if (ctx.stopRequested && ctx.stopRequested->load()) return Error{ErrorKind::Stopped, blockStart, {}, "stopped"};
-        progress.update(blockStart);
-        const std::uint64_t remaining = last - blockStart + 1;
-        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockSectors, remaining));
-        std::fill(block.begin(), block.end(), 0);
-        const bool blockRead = source.read(blockStart, count, block);
-        for (std::uint32_t i = 0; i < count; ++i) {
-            const std::uint64_t s = blockStart + i;
-            Bytes sector(block.data() + static_cast<std::size_t>(i) * storage::kSectorSize, storage::kSectorSize);
-            std::array<std::uint8_t, storage::kSectorSize> single{};
-            if (!blockRead) {
-                // One bad sector must not hide the rest of the block: read it sector by sector.
-                if (!source.read(s, 1, single)) continue;
-                sector = Bytes(single);
-            }
-            if (!isDirectoryStart(sector)) continue;
-            const std::uint32_t self = (static_cast<std::uint32_t>(readLe16(sector, 20)) << 16) | readLe16(sector, 26);
+    std::optional<VolumeParameters> found;
+    std::uint64_t reached = first;
+    const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
+        reached = block.firstSector + block.sectorCount;
+        for (std::uint32_t i = 0; i < block.sectorCount; ++i) {
+            const std::uint64_t s = block.firstSector + i;
+            const Bytes sector = block.bytes.subspan(static_cast<std::size_t>(i) * storage::kSectorSize, storage::kSectorSize);
+            if (!isDirectoryStart(sector)) continue;  // unreadable sectors read as zeros and are passed over
+            // The anchor is read with the high word on FAT16 too, where that word is reserved and 0.
+            const std::uint32_t self = entryFirstCluster(sector, true);
             if (!anchor.held) {
                 if (self >= 2 && self <= 0xFFFFFFFEu) anchor = Anchor{true, s, self};
                 continue;
             }
-            const std::uint32_t k = fat16 ? readLe16(sector, 26) : self;
+            const std::uint32_t k = entryFirstCluster(sector, !fat16);
             VolumeParameters candidate = p;
             if (pairWithAnchor(anchor, s, k, first, candidate)) {
-                progress.finish();
-                return candidate;
+                found = candidate;
+                return false;
             }
         }
+        return true;
+    });
+    if (found) {
+        progress.finish();
+        return *found;
     }
-    progress.finish();
+    if (swept.end == storage::SweepEnd::Stopped) return Error{ErrorKind::Stopped, reached, {}, "stopped"};
     return Error{ErrorKind::Implausible, first, sel.devicePath, "no two directories agree on a geometry"};
 }
 

@@ -208,29 +208,33 @@ private:
 
 TEST(CarveMedia, UnreadableBlocksKeepPendingFilesInShapeAndAskWhenFarFromTheEnd)
 {
-    // Three blocks; the middle one cannot be read. The range reaches far beyond the image, so
-    // a failure is not near its end and the prompt is asked.
+    // Three blocks; the middle one cannot be read, whole or in one sector. The range reaches far
+    // beyond the image, so a failure is not near its end and a lost block is asked about.
     auto image = blankImage(3 * 512);
     plant(image, 100 * kSector, kA);
     plant(image, 1100 * kSector, kB);
     struct Case {
         const char* name;
+        std::uint64_t firstBad, badCount;
         MediaAnswer answer;
         CarveEnding ending;
         std::size_t files;
         std::size_t asked;
+        std::uint64_t unreadableBlocks;
     } cases[] = {
-        {"retry, then carry on with zeros", {MediaAction::RetryAndContinue, true}, CarveEnding::Finished, 2, 1},
-        {"closed without an answer", {MediaAction::Closed, false}, CarveEnding::Finished, 2, 1},
-        {"cancel searching", {MediaAction::CancelSearching, false}, CarveEnding::Stopped, 1, 1},
+        {"retry, then carry on with zeros", 512, 512, {MediaAction::RetryAndContinue, true}, CarveEnding::Finished, 2, 1, 1},
+        {"closed without an answer", 512, 512, {MediaAction::Closed, false}, CarveEnding::Finished, 2, 1, 1},
+        {"cancel searching", 512, 512, {MediaAction::CancelSearching, false}, CarveEnding::Stopped, 1, 1, 0},
+        {"one bad sector becomes zeros alone, unasked", 700, 1, {MediaAction::CancelSearching, false},
+         CarveEnding::Finished, 2, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Search s({aaa(), bbb()}, {}, image);
         storage::MemorySectorSource memory(image);
-        s.ctx.openDevice = [&memory]() -> Result<std::unique_ptr<storage::SectorSource>> {
+        s.ctx.openDevice = [&memory, &c]() -> Result<std::unique_ptr<storage::SectorSource>> {
             auto faulty = std::make_unique<kfr::test::FaultySectorSource>(memory);
-            faulty->failSector(700);
+            faulty->failSectors(c.firstBad, c.badCount);
             return std::unique_ptr<storage::SectorSource>(std::move(faulty));
         };
         s.ctx.endSector = 1000000;
@@ -241,11 +245,16 @@ TEST(CarveMedia, UnreadableBlocksKeepPendingFilesInShapeAndAskWhenFarFromTheEnd)
         EXPECT_EQ(prompt.asked.size(), c.asked);
         ASSERT_EQ(s.observer.carved.size(), c.files);
         auto expected = s.slice(100 * kSector, 1000 * kSector);
-        if (c.ending == CarveEnding::Stopped) expected.resize(412 * kSector);  // up to the failed block
-        else std::fill(expected.begin() + 412 * kSector, expected.begin() + 924 * kSector, 0);
+        const auto badFrom = static_cast<std::ptrdiff_t>((c.firstBad - 100) * kSector);
+        if (c.ending == CarveEnding::Stopped)
+            expected.resize(static_cast<std::size_t>(badFrom));  // up to the lost block
+        else
+            std::fill_n(expected.begin() + badFrom, c.badCount * kSector, 0);
         EXPECT_EQ(s.carved(CarvePass::General, "AAA", "AAA00001.AAA"), expected);
+        EXPECT_EQ(outcome.unreadableBlocks, c.unreadableBlocks);
         if (c.ending == CarveEnding::Finished) {
-            EXPECT_EQ(outcome.unreadableBlocks, 1u);
+            ASSERT_EQ(s.observer.problems.size(), 1u);  // the unreadable run, once
+            EXPECT_EQ(s.observer.problems[0].sector, c.firstBad);
         }
     }
 }
@@ -258,12 +267,14 @@ TEST(CarveMedia, NearTheEndAFailedBlockIsNotAskedAboutAndAnUnopenableDeviceIs)
     storage::MemorySectorSource memory(image);
     s.ctx.openDevice = [&memory]() -> Result<std::unique_ptr<storage::SectorSource>> {
         auto faulty = std::make_unique<kfr::test::FaultySectorSource>(memory);
-        faulty->failSector(512);
+        faulty->failSectors(512, 512);  // the middle block, lost whole
         return std::unique_ptr<storage::SectorSource>(std::move(faulty));
     };
     ScriptedPrompt prompt({MediaAction::CancelSearching, false});
     s.ctx.mediaPrompt = &prompt;
-    EXPECT_EQ(s.run().ending, CarveEnding::Finished);
+    const auto outcome = s.run();
+    EXPECT_EQ(outcome.ending, CarveEnding::Finished);
+    EXPECT_EQ(outcome.unreadableBlocks, 1u);
     EXPECT_TRUE(prompt.asked.empty());
     ASSERT_EQ(s.observer.problems.size(), 1u);
     EXPECT_EQ(s.observer.problems[0].sector, 512u);

@@ -11,6 +11,7 @@
 
 #include "recovery/basic_scan.h"
 #include "recovery/folder_listing.h"
+#include "recovery/mft_reader.h"
 #include "sleuthkit_oracle.h"
 #include "storage/memory_source.h"
 #include "test_support.h"
@@ -165,6 +166,26 @@ TEST(BasicScan, NtfsVolumeMatchesAnIndependentReader)
     EXPECT_EQ(test::fileDigest(path), before);
 }
 
+TEST(BasicScan, NtfsUnreadableRecordHidesOnlyItsFolder)
+{
+    Scanned clean = scan(test::fixturePath("ntfs_basic.img"), "NTFS");
+    const auto& nodes = clean.result.folders.nodes;
+    const auto folder = std::find_if(nodes.begin(), nodes.end(), [](const FolderNode& n) { return n.self != kOrphanCluster; });
+    ASSERT_NE(folder, nodes.end());
+    const MftReader reader(*clean.source, clean.result.params);
+    const auto sector = reader.sectorOf(folder->self);
+    ASSERT_TRUE(sector.has_value());
+    // The second half of the folder's record: its neighbours in the same block must still count.
+    test::FaultySectorSource faulty(*clean.source);
+    faulty.failSector(*sector + 1);
+    test::RecordingObserver observer;
+    const auto result = scanSource(faulty, "NTFS", nullptr, &observer);
+    EXPECT_EQ(result.directoriesFound + 1, clean.result.directoriesFound);
+    EXPECT_EQ(result.unreadableSectors, 1u);
+    ASSERT_EQ(observer.problems.size(), 1u);
+    EXPECT_EQ(observer.problems[0].sector, *sector + 1);
+}
+
 TEST(BasicScan, FoldersWhoseParentWasOverwrittenLandInTheOrphanFolder)
 {
     Scanned s = scan(test::fixturePath("fat32_lost_parent.img"), "FAT32");
@@ -238,6 +259,11 @@ TEST(BasicScan, UnreadableSectorHidesOnlyItself)
     const auto result = scanSource(faulty, "FAT16", nullptr, &observer);
     Scanned clean = scan(path, "FAT16");
     EXPECT_EQ(result.directoriesFound, clean.result.directoriesFound);
+    EXPECT_EQ(result.unreadableSectors, 1u);
+    ASSERT_EQ(observer.problems.size(), 1u);
+    EXPECT_EQ(observer.problems[0].sector, 92u + 4 * 3 + 1);
+    ASSERT_EQ(result.problems.size(), 1u);
+    EXPECT_EQ(result.problems[0].sector, 92u + 4 * 3 + 1);
 }
 
 TEST(BasicScan, HostileDirectoriesEndInTheOrphanFolder)

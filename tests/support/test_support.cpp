@@ -103,7 +103,7 @@ bool FaultySectorSource::read(std::uint64_t sector, std::uint32_t count, std::sp
 
 std::uint64_t FaultySectorSource::sectorCount() const
 {
-    return std::min(m_end, m_inner.sectorCount());
+    return m_sizeHidden ? 0 : std::min(m_end, m_inner.sectorCount());
 }
 
 }  // namespace kfr::test

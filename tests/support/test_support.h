@@ -47,12 +47,19 @@ private:
     std::string m_path;
 };
 
-// Wraps a source and fails reads that touch chosen sectors; can also end the medium early.
+// Wraps a source and fails reads that touch chosen sectors; can also end the medium early, or
+// hide its size as a device that cannot tell it does.
 class FaultySectorSource final : public storage::SectorSource {
 public:
     explicit FaultySectorSource(const storage::SectorSource& inner) : m_inner(inner) {}
     void failSector(std::uint64_t sector) { m_bad.insert(sector); }
+    void failSectors(std::uint64_t first, std::uint64_t count)
+    {
+        for (std::uint64_t s = first; s < first + count; ++s) m_bad.insert(s);
+    }
+    void heal() { m_bad.clear(); }
     void truncateAt(std::uint64_t sector) { m_end = sector; }
+    void hideSize() { m_sizeHidden = true; }
 
     bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override;
     std::uint64_t sectorCount() const override;
@@ -62,6 +69,7 @@ private:
     const storage::SectorSource& m_inner;
     std::set<std::uint64_t> m_bad;
     std::uint64_t m_end = UINT64_MAX;
+    bool m_sizeHidden = false;
 };
 
 class RecordingObserver : public ScanObserver {

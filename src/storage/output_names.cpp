@@ -1,7 +1,7 @@
 // Numbered output names.
-#include "export/output_names.h"
+#include "storage/output_names.h"
 
-namespace kfr::exporting {
+namespace kfr::storage {
 
 std::string numberedName(std::string_view prefix, std::uint64_t n, std::string_view suffix, std::string_view extension)
 {
@@ -14,4 +14,4 @@ std::string numberedName(std::string_view prefix, std::uint64_t n, std::string_v
     return name;
 }
 
-}  // namespace kfr::exporting
+}  // namespace kfr::storage

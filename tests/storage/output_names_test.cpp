@@ -1,9 +1,9 @@
 // Numbered output names: at least five digits, the extension's dot dropped.
 #include <gtest/gtest.h>
 
-#include "export/output_names.h"
+#include "storage/output_names.h"
 
-using kfr::exporting::numberedName;
+using kfr::storage::numberedName;
 
 TEST(NumberedName, PadsToFiveDigitsAndGrowsBeyond)
 {
