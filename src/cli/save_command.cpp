@@ -170,6 +170,11 @@ CollisionAnswer startAnswerFor(const std::string& mode)
     return CollisionAnswer::Overwrite;  // ask
 }
 
+bool isFile(const ItemRow& row)
+{
+    return row.kind == RowKind::FatFile || row.kind == RowKind::NtfsFile;
+}
+
 // The file rows named by a path "Folder/Sub/name.ext" ("name.ext" for a file of Root), with the
 // folder that lists them. Every row of that name counts: a live file and a deleted one may share it.
 Result<std::vector<SelectedRow>> findFileRows(ScanRun& run, const std::string& path)
@@ -185,13 +190,33 @@ Result<std::vector<SelectedRow>> findFileRows(ScanRun& run, const std::string& p
     run.session.applyChanges(run.results.get(), listing->changes);
     std::vector<SelectedRow> rows;
     for (const auto& row : listing->rows)
-        if (row.kind != RowKind::Folder && row.name == name) rows.push_back({folder, row});
+        if (isFile(row) && row.name == name) rows.push_back({folder, row});
     // FAT keeps 8.3 names in upper case; "todo.txt" finds "TODO.TXT" when nothing matches exactly.
     if (rows.empty())
         for (const auto& row : listing->rows)
-            if (row.kind != RowKind::Folder && lowerText(row.name) == lowerText(name)) rows.push_back({folder, row});
+            if (isFile(row) && lowerText(row.name) == lowerText(name)) rows.push_back({folder, row});
     if (rows.empty()) return Error{ErrorKind::NotFound, 0, path, "the folder lists no file of this name"};
     return rows;
+}
+
+nlohmann::json fileJson(const FileResult& f)
+{
+    nlohmann::json unreadable = nlohmann::json::array();
+    for (const auto& range : f.unreadable) unreadable.push_back({{"offset", range.offset}, {"length", range.length}});
+    nlohmann::json j{{"path", f.info.targetPath},
+                     {"size", f.info.size},
+                     {"written", f.bytesWritten},
+                     {"outcome", fileOutcomeName(f.outcome)},
+                     {"unreadableRanges", unreadable},
+                     {"firstSector", f.firstSector}};
+    if (f.outcome == FileOutcome::Incomplete) j["reason"] = shortReasonName(f.reason);
+    return j;
+}
+
+// Whether anything the user asked for did not come out whole.
+bool anythingShort(const SaveRunReport& r)
+{
+    return r.filesIncomplete || r.filesWithUnreadable || r.filesFailed || r.filesSkipped;
 }
 
 nlohmann::json reportJson(const SaveOptions& o, const SaveRunReport& r)
@@ -210,10 +235,15 @@ nlohmann::json reportJson(const SaveOptions& o, const SaveRunReport& r)
                      {"filesSkipped", r.filesSkipped},
                      {"filesDeclined", r.filesDeclined},
                      {"filesFailed", r.filesFailed},
+                     {"filesIncomplete", r.filesIncomplete},
+                     {"filesWithUnreadable", r.filesWithUnreadable},
                      {"foldersDone", r.foldersDone},
                      {"summary", savedSummaryText(r.filesWritten, r.foldersDone)},
                      {"replacedNames", replaced},
                      {"problems", problems}};
+    nlohmann::json files = nlohmann::json::array();
+    for (const auto& f : r.files) files.push_back(fileJson(f));
+    j["files"] = std::move(files);
     if (r.end == SaveEnd::DiskFull) j["message"] = kDiskFullText;
     return j;
 }
@@ -223,9 +253,32 @@ void printReport(const SaveOptions& o, const SaveRunReport& r)
     std::cout << "Saved " << r.filesWritten << " of " << r.filesTotal << " files (" << r.foldersDone << " of "
               << r.foldersTotal << " folders) to " << o.destination << ".\n"
               << savedSummaryText(r.filesWritten, r.foldersDone) << "\n";
+    if (r.filesIncomplete) {
+        std::cout << r.filesIncomplete << " files are incomplete (written short):\n";
+        for (const auto& f : r.files)
+            if (f.outcome == FileOutcome::Incomplete)
+                std::cout << "  " << f.info.targetPath << ": " << f.bytesWritten << " of " << f.info.size << " bytes, "
+                          << shortReasonText(f.reason) << "\n";
+    }
+    if (r.filesWithUnreadable) {
+        std::cout << r.filesWithUnreadable << " files hold stretches the medium could not give, saved as zeros:\n";
+        for (const auto& f : r.files) {
+            if (f.outcome != FileOutcome::Written || f.unreadable.empty()) continue;
+            std::uint64_t bytes = 0;
+            for (const auto& range : f.unreadable) bytes += range.length;
+            std::cout << "  " << f.info.targetPath << ": " << bytes << " bytes in " << f.unreadable.size()
+                      << " stretch(es), the first at byte " << f.unreadable.front().offset << "\n";
+        }
+    }
     if (r.filesSkipped) std::cout << r.filesSkipped << " files stopped part-way (what was written stays).\n";
     if (r.filesDeclined) std::cout << r.filesDeclined << " files not written: a file of the same name was kept.\n";
-    if (r.filesFailed) std::cout << r.filesFailed << " files could not be written (see below).\n";
+    if (r.filesFailed) {
+        std::cout << r.filesFailed << " files could not be written:\n";
+        for (const auto& f : r.files)
+            if (f.outcome == FileOutcome::NotCreated || f.outcome == FileOutcome::NoData ||
+                f.outcome == FileOutcome::WriteFailed)
+                std::cout << "  " << f.info.targetPath << ": " << fileOutcomeText(f.outcome) << "\n";
+    }
     for (const auto& [original, used] : r.replacedNames)
         std::cout << "Name not usable as it stands, saved as \"" << used << "\": " << nlohmann::json(original).dump()
                   << "\n";
@@ -298,7 +351,7 @@ int runSaveCommand(const SaveOptions& o, const GlobalOptions& g)
         printReport(o, report);
         if (report.end == SaveEnd::DiskFull) std::cerr << kDiskFullText << "\n";
     }
-    return report.end == SaveEnd::Finished ? 0 : 1;
+    return report.end == SaveEnd::Finished && !anythingShort(report) ? 0 : 1;
 }
 
 int runOpenCommand(const OpenOptions& o, const GlobalOptions& g)

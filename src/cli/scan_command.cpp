@@ -123,7 +123,8 @@ nlohmann::json listingJson(const FolderResults& r, ItemId id, const FolderListin
         const auto columns = texts::listColumns(row, today);
         nlohmann::json cols = nlohmann::json::object();
         for (std::size_t i = 0; i < columns.size(); ++i) cols[texts::kBasicListColumns[i]] = columns[i];
-        rows.push_back({{"kind", row.kind == RowKind::Folder ? "folder" : "file"},
+        const char* kind = row.kind == RowKind::Folder ? "folder" : row.kind == RowKind::VolumeLabel ? "label" : "file";
+        rows.push_back({{"kind", kind},
                         {"deleted", row.deleted},
                         {"columns", cols}});
     }

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "export/file_times.h"
+
 namespace kfr::exporting {
 
 ClusterChain buildClusterChain(const storage::SectorSource& source, const std::string& partType, std::uint32_t first,
@@ -66,13 +68,20 @@ FileOutcome writeFatFile(const WriterContext& ctx, const FatSaveRequest& request
         file.finish(FileOutcome::NoData);
         return file.outcome();
     }
+    if (const auto modified = fatEntryTime(request.date, request.time)) file.setModifiedTime(*modified);
 
     std::vector<SectorExtent> extents;
+    if (!namesDataCluster && size > 0) {
+        if (request.firstCluster < 2) {
+            file.setShortReason(ShortReason::NoDataCluster);
+        } else {
+            file.setShortReason(pastEndReason(ctx));
+        }
+    }
     if (namesDataCluster && size > 0) {
         const std::uint64_t clusterBytes = static_cast<std::uint64_t>(p.spc) * storage::kSectorSize;
         const std::uint64_t wanted = (size + clusterBytes - 1) / clusterBytes;
-        const std::uint64_t end = volumeEndOf(ctx);
-        const std::uint64_t volumeClusters = end > p.cluster0Start ? (end - p.cluster0Start) / p.spc : 0;
+        const std::uint64_t volumeClusters = volumes::clustersBefore(p, volumeEndOf(ctx));
         // A chain never visits a cluster twice, so one longer than the volume cannot be valid:
         // following it would only loop. The clusters after the first are read instead (and the
         // copy ends at the volume's end).

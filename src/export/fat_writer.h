@@ -18,6 +18,8 @@ struct FatSaveRequest {
     std::uint64_t size = 0;    // from the directory entry
     std::uint32_t firstCluster = 0;
     bool checkExisting = true; // apply the collision rules when the target exists
+    std::uint16_t date = 0;    // the entry's date and time words: the saved file's modification time
+    std::uint16_t time = 0;
 };
 
 using volumes::ClusterChain;

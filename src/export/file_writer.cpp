@@ -33,6 +33,14 @@ std::uint64_t volumeEndOf(const WriterContext& ctx)
     return end;
 }
 
+ShortReason pastEndReason(const WriterContext& ctx)
+{
+    // The medium ends no later than the volume: a cut-off image or a failing disk.
+    const std::uint64_t medium = ctx.source ? ctx.source->sectorCount() : 0;
+    const bool mediumEnds = medium && volumeEndOf(ctx) >= medium;
+    return mediumEnds ? ShortReason::PastMediumEnd : ShortReason::PastVolumeEnd;
+}
+
 FileSession::FileSession(const WriterContext& context, const std::string& targetPath, const std::string& displayName,
                          std::uint64_t size, bool checkExisting)
     : m_ctx(context), m_files(context.files ? *context.files : posixOutputFiles())
@@ -52,8 +60,8 @@ FileSession::FileSession(const WriterContext& context, const std::string& target
         const CollisionOutcome c = collisionStep(targetPath, collisions, m_ctx.prompt, m_files, m_ctx.maxNameBytes);
         if (!c.proceed) {
             m_ended = true;
-            m_outcome = FileOutcome::Declined;
-            if (observer) observer->onFileFinished(m_info, m_outcome, 0);
+            m_result.outcome = FileOutcome::Declined;
+            if (observer) observer->onFileFinished(m_result);
             return;
         }
         m_info.targetPath = c.targetPath;
@@ -158,6 +166,13 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
     const std::uint64_t volumeEnd = volumeEndOf(m_ctx);
     const std::uint64_t size = m_info.size;
     std::vector<std::uint8_t> buffer;
+    for (const SectorExtent& extent : extents)
+        if (!extent.zeros && extent.sectorCount) {
+            m_result.firstSector = extent.firstSector;
+            break;
+        }
+    // Running out of extents before the size is a chain or run list that ends early.
+    if (m_result.reason == ShortReason::None) m_result.reason = ShortReason::ChainEnded;
 
     for (const SectorExtent& extent : extents) {
         std::uint64_t sector = extent.firstSector;
@@ -176,21 +191,26 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
                 continue;
             }
             // Data beyond the volume (or the medium) does not exist: the file ends here.
-            if (sector >= volumeEnd) return finish();
+            if (sector >= volumeEnd) {
+                m_result.reason = pastEndReason(m_ctx);
+                return finish();
+            }
             std::uint64_t count = std::min({left, kBatchSectors, volumeEnd - sector});
             count = std::min(count, (neededSectors + chunkSectors - 1) / chunkSectors * chunkSectors);
             const std::size_t bytes = static_cast<std::size_t>(count * storage::kSectorSize);
             buffer.assign(bytes, 0);
+            std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, wanted));
             if (!source.read(sector, static_cast<std::uint32_t>(count), buffer)) {
                 for (std::uint64_t c = 0; c < count; c += chunkSectors) {
                     const std::uint64_t n = std::min(chunkSectors, count - c);
                     auto piece = std::span<std::uint8_t>(buffer).subspan(static_cast<std::size_t>(c * storage::kSectorSize),
                                                                         static_cast<std::size_t>(n * storage::kSectorSize));
-                    if (!source.read(sector + c, static_cast<std::uint32_t>(n), piece))
-                        std::fill(piece.begin(), piece.end(), 0);
+                    if (source.read(sector + c, static_cast<std::uint32_t>(n), piece)) continue;
+                    std::fill(piece.begin(), piece.end(), 0);
+                    const std::uint64_t from = c * storage::kSectorSize;
+                    if (from < take) noteUnreadable(m_written + from, std::min<std::uint64_t>(piece.size(), take - from));
                 }
             }
-            std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, wanted));
             // Past the valid data length the file reads as zeros.
             if (initializedSize < m_written + take) {
                 const std::uint64_t keep = initializedSize > m_written ? initializedSize - m_written : 0;
@@ -213,7 +233,21 @@ void FileSession::writeBytes(std::span<const std::uint8_t> bytes)
 
 void FileSession::finish(FileOutcome outcome)
 {
-    if (!m_ended) end(outcome);
+    if (m_ended) return;
+    if (outcome == FileOutcome::Written && m_written < m_info.size) {
+        outcome = FileOutcome::Incomplete;
+        if (m_result.reason == ShortReason::None) m_result.reason = ShortReason::ChainEnded;
+    }
+    end(outcome);
+}
+
+void FileSession::noteUnreadable(std::uint64_t offset, std::uint64_t length)
+{
+    auto& ranges = m_result.unreadable;
+    if (!ranges.empty() && ranges.back().offset + ranges.back().length == offset)
+        ranges.back().length += length;
+    else
+        ranges.push_back({offset, length});
 }
 
 void FileSession::end(FileOutcome outcome)
@@ -221,6 +255,7 @@ void FileSession::end(FileOutcome outcome)
     if (m_ended) return;
     m_ended = true;
     if (m_out) {
+        if (m_hasModified) m_out->setModifiedTime(m_modified);
         const Status closed = m_out->close();
         m_out.reset();
         if (!closed.ok() && outcome == FileOutcome::Written) {
@@ -233,9 +268,11 @@ void FileSession::end(FileOutcome outcome)
             }
         }
     }
-    m_outcome = outcome;
+    if (outcome != FileOutcome::Incomplete) m_result.reason = ShortReason::None;
+    m_result.outcome = outcome;
+    m_result.bytesWritten = m_written;
     reportBytes(true);
-    if (SaveObserver* o = observer()) o->onFileFinished(m_info, m_outcome, m_written);
+    if (SaveObserver* o = observer()) o->onFileFinished(m_result);
 }
 
 }  // namespace kfr::exporting

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -59,19 +60,28 @@ public:
     FileSession& operator=(const FileSession&) = delete;
 
     bool ended() const { return m_ended; }
-    FileOutcome outcome() const { return m_outcome; }
-    const SaveFileInfo& info() const { return m_info; }
+    FileOutcome outcome() const { return m_result.outcome; }
+    const SaveFileInfo& info() const { return m_result.info; }
+    const FileResult& result() const { return m_result; }
+
+    // Why the file will come out short, when the writer knows it before copying (a chain that
+    // names no data cluster); copy() finds the other reasons itself.
+    void setShortReason(ShortReason reason) { m_result.reason = reason; }
+    // The modification time the file gets when it is closed (seconds and nanoseconds since 1970).
+    void setModifiedTime(const struct timespec& time) { m_modified = time; m_hasModified = true; }
 
     // Creates (truncates) the target. A full destination ends the file as DiskFull, which ends
     // the run; any other failure skips the file. False when ended.
     bool create();
     // Copies the extents into the target until size bytes are written or the extents end.
     // Bytes from initializedSize on are written as zeros (NTFS valid data length). A chunk that
-    // cannot be read is written as zeros, so later bytes keep their offsets.
+    // cannot be read is written as zeros, so later bytes keep their offsets, and is noted in the
+    // result's unreadable ranges.
     void copy(const std::vector<SectorExtent>& extents, std::uint64_t initializedSize = UINT64_MAX);
     // Writes bytes held in memory (NTFS resident data).
     void writeBytes(std::span<const std::uint8_t> bytes);
     // Ends the file: NoData when nothing was created, Written otherwise (unless it already ended).
+    // A file ended as Written with fewer bytes than its size is Incomplete.
     void finish(FileOutcome outcome = FileOutcome::Written);
 
 private:
@@ -81,22 +91,29 @@ private:
     void reportBytes(bool force);
     void end(FileOutcome outcome);
     void reportDiskFull();
+    void noteUnreadable(std::uint64_t offset, std::uint64_t length);
     SaveObserver* observer() const;
 
     const WriterContext& m_ctx;
     OutputFiles& m_files;
-    SaveFileInfo m_info;
+    FileResult m_result;
+    SaveFileInfo& m_info = m_result.info;
     std::unique_ptr<OutputFile> m_out;
+    struct timespec m_modified {};
+    bool m_hasModified = false;
     std::uint64_t m_skipBaseline = 0;
     std::uint64_t m_written = 0;
     std::uint64_t m_lastPercent = UINT64_MAX;
     std::uint64_t m_lastReportedBytes = UINT64_MAX;
     std::int64_t m_lastReportMs = 0;
     bool m_ended = false;
-    FileOutcome m_outcome = FileOutcome::Written;
 };
 
 // The first sector past the volume for this context.
 std::uint64_t volumeEndOf(const WriterContext& context);
+
+// Why data at or beyond volumeEndOf() cannot be read: the medium ends there (a cut-off image), or
+// the volume does.
+ShortReason pastEndReason(const WriterContext& context);
 
 }  // namespace kfr::exporting

@@ -5,6 +5,7 @@
 #include <array>
 #include <optional>
 
+#include "export/file_times.h"
 #include "recovery/mft_record.h"
 
 namespace kfr::exporting {
@@ -29,12 +30,17 @@ std::optional<recovery::AttributeRef> unnamedData(Bytes record)
 }  // namespace
 
 std::vector<SectorExtent> runListExtents(const recovery::RunList& runs, const volumes::VolumeParameters& params,
-                                         std::uint64_t volumeEndSector)
+                                         std::uint64_t volumeEndSector, bool* clipped)
 {
     std::vector<SectorExtent> extents;
+    bool cut = false;
     const std::uint64_t spc = params.spc;
-    if (spc == 0 || volumeEndSector <= params.cluster0Start) return extents;
-    const std::uint64_t volumeClusters = (volumeEndSector - params.cluster0Start) / spc;
+    const std::uint64_t volumeClusters = volumes::clustersBefore(params, volumeEndSector);
+    if (clipped) *clipped = false;
+    if (volumeClusters == 0) {
+        if (clipped) *clipped = !runs.empty();
+        return extents;
+    }
     std::uint64_t dataClusters = 0;
     for (const auto& run : runs) {
         if (run.length == 0) continue;
@@ -43,13 +49,18 @@ std::vector<SectorExtent> runListExtents(const recovery::RunList& runs, const vo
             extents.push_back({0, sectors, true});
             continue;
         }
-        if (run.startCluster >= volumeClusters) break;
+        if (run.startCluster >= volumeClusters) {
+            cut = true;
+            break;
+        }
         std::uint64_t count = std::min(run.length, volumeClusters - run.startCluster);
+        if (count < run.length) cut = true;
         count = std::min(count, volumeClusters - dataClusters);
         if (count > 0) extents.push_back({params.clusterSector(run.startCluster), count * spc, false});
         dataClusters += count;
         if (count < run.length || dataClusters >= volumeClusters) break;
     }
+    if (clipped) *clipped = cut;
     return extents;
 }
 
@@ -57,7 +68,10 @@ void writeRunList(const WriterContext& ctx, FileSession& file, const recovery::R
                   std::uint64_t initializedSize)
 {
     if (!file.create()) return;
-    file.copy(runListExtents(runs, *ctx.params, volumeEndOf(ctx)), initializedSize);
+    bool clipped = false;
+    const auto extents = runListExtents(runs, *ctx.params, volumeEndOf(ctx), &clipped);
+    if (clipped) file.setShortReason(pastEndReason(ctx));
+    file.copy(extents, initializedSize);
     file.finish();
 }
 
@@ -91,6 +105,9 @@ FileOutcome writeNtfsFile(const WriterContext& ctx, const NtfsSaveRequest& reque
 
     FileSession file(ctx, request.targetPath, request.displayName, size, request.checkExisting);
     if (file.ended()) return file.outcome();
+    if (readable)
+        if (const auto stamp = recovery::modificationTime(record))
+            if (const auto modified = ntfsStampTime(*stamp)) file.setModifiedTime(*modified);
     if (!readable) {
         if (ctx.observer && !ctx.openingMode)
             ctx.observer->onProblem(Error{ErrorKind::ReadFailed, request.recordSector, request.targetPath,

@@ -31,8 +31,8 @@ void writeRunList(const WriterContext& context, FileSession& file, const recover
                   std::uint64_t initializedSize = UINT64_MAX);
 
 // The sector extents of runs on a volume (cluster0Start: the volume's first sector), clipped as
-// writeRunList describes.
+// writeRunList describes; clipped (when given) tells whether anything was cut off.
 std::vector<SectorExtent> runListExtents(const recovery::RunList& runs, const volumes::VolumeParameters& params,
-                                         std::uint64_t volumeEndSector);
+                                         std::uint64_t volumeEndSector, bool* clipped = nullptr);
 
 }  // namespace kfr::exporting

@@ -54,6 +54,12 @@ public:
         return okStatus();
     }
 
+    void setModifiedTime(const struct timespec& time) override
+    {
+        m_modified = time;
+        m_hasModified = true;
+    }
+
     Status close() override
     {
         if (!m_fd) return okStatus();
@@ -63,6 +69,11 @@ public:
             if (::ftruncate(m_fd.get(), static_cast<off_t>(m_length)) != 0)
                 result = outputError(m_path, errno, ErrorKind::WriteFailed);
         }
+        // Last, after every write: a later write would stamp the file with the time of writing.
+        if (m_hasModified) {
+            const struct timespec times[2] = {{0, UTIME_OMIT}, m_modified};
+            ::futimens(m_fd.get(), times);
+        }
         if (const int err = m_fd.close(); err != 0 && result.ok()) result = outputError(m_path, err, ErrorKind::WriteFailed);
         return result;
     }
@@ -71,6 +82,8 @@ private:
     storage::UniqueFd m_fd;
     std::string m_path;
     std::uint64_t m_length = 0;
+    struct timespec m_modified {};
+    bool m_hasModified = false;
 };
 
 }  // namespace

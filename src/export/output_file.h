@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <span>
 #include <string>
@@ -19,6 +20,9 @@ public:
     virtual Status write(std::span<const std::uint8_t> bytes) = 0;
     // Appends byteCount zero bytes. Implementations may leave a hole instead of writing them.
     virtual Status writeZeros(std::uint64_t byteCount) = 0;
+    // The modification time the file keeps once closed. Best effort: a file system that cannot
+    // store it keeps the time of writing.
+    virtual void setModifiedTime(const struct timespec& /*time*/) {}
     // Makes the file as long as what was appended and closes it; later calls do nothing.
     virtual Status close() = 0;
 };

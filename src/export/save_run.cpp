@@ -41,9 +41,10 @@ public:
     void onSavedTotals(std::uint64_t f, std::uint64_t d) override { if (m_inner) m_inner->onSavedTotals(f, d); }
     void onFileStarted(const SaveFileInfo& f) override { if (m_inner) m_inner->onFileStarted(f); }
     void onFileBytes(std::uint64_t w, std::uint64_t s) override { if (m_inner) m_inner->onFileBytes(w, s); }
-    void onFileFinished(const SaveFileInfo& f, FileOutcome o, std::uint64_t b) override
+    void onFileFinished(const FileResult& result) override
     {
-        if (m_inner) m_inner->onFileFinished(f, o, b);
+        m_report.files.push_back(result);
+        if (m_inner) m_inner->onFileFinished(result);
     }
     void onFolderFinished(std::uint64_t d, std::uint64_t t) override { if (m_inner) m_inner->onFolderFinished(d, t); }
     void onNameReplaced(const std::string& a, const std::string& b) override { if (m_inner) m_inner->onNameReplaced(a, b); }
@@ -110,7 +111,7 @@ public:
 
     bool addFile(std::size_t folder, const recovery::ItemRow& row)
     {
-        if (row.kind == RowKind::Folder) return false;
+        if (row.kind == RowKind::Folder || row.kind == RowKind::VolumeLabel) return false;
         if (m_ctx.deletedOnly && !row.deleted) return false;
         const auto key = std::make_tuple(m_plan.folders[folder].item, static_cast<int>(row.kind), row.firstCluster,
                                          row.recordSector, row.size, row.name);
@@ -123,6 +124,8 @@ public:
         f.firstCluster = row.firstCluster;
         f.recordSector = row.recordSector;
         f.deleted = row.deleted;
+        f.date = row.fatDate;
+        f.time = row.fatTime;
         m_plan.files.push_back(std::move(f));
         return true;
     }
@@ -316,12 +319,16 @@ SaveRunReport runSave(const SaveRunContext& context)
             const std::string target = dir + "/" + file.name;
             FileOutcome outcome = FileOutcome::NoData;
             if (fat) {
-                outcome = writeFatFile(wctx, {target, file.name, file.size, file.firstCluster, true});
+                outcome = writeFatFile(wctx, {target, file.name, file.size, file.firstCluster, true, file.date, file.time});
             } else if (ntfs) {
                 outcome = writeNtfsFile(wctx, {target, file.name, file.size, file.recordSector, true});
             }
             switch (outcome) {
-            case FileOutcome::Written: ++report.filesWritten; break;
+            case FileOutcome::Written:
+                ++report.filesWritten;
+                if (!report.files.empty() && !report.files.back().unreadable.empty()) ++report.filesWithUnreadable;
+                break;
+            case FileOutcome::Incomplete: ++report.filesIncomplete; break;
             case FileOutcome::Skipped:
             case FileOutcome::Cancelled: ++report.filesSkipped; break;
             case FileOutcome::Declined: ++report.filesDeclined; break;

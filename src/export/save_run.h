@@ -55,6 +55,8 @@ struct PlannedFile {
     std::uint32_t firstCluster = 0;
     std::uint64_t recordSector = 0;
     bool deleted = false;
+    std::uint16_t date = 0;  // FAT: the entry's date and time words
+    std::uint16_t time = 0;
 };
 
 struct PlannedFolder {
@@ -91,13 +93,16 @@ struct SaveRunReport {
     Error error;                      // for Refused: the destination
     std::uint64_t filesTotal = 0;
     std::uint64_t foldersTotal = 0;
-    std::uint64_t filesWritten = 0;   // complete
+    std::uint64_t filesWritten = 0;   // every byte written (some may stand for unreadable stretches)
+    std::uint64_t filesWithUnreadable = 0;  // written, with stretches the medium could not give
+    std::uint64_t filesIncomplete = 0;      // written short: FileResult says how short and why
     std::uint64_t filesSkipped = 0;   // Skip or Stop while being written (what was written stays)
     std::uint64_t filesDeclined = 0;  // abandoned by the collision step
     std::uint64_t filesFailed = 0;    // not created, no data on the medium, write failure
     std::uint64_t foldersDone = 0;
     std::vector<std::pair<std::string, std::string>> replacedNames;  // (original, used instead)
     std::vector<Error> problems;      // the first problems met (bounded)
+    std::vector<FileResult> files;    // every offered file, in the order it was offered
     // Names and deleted marks of folders learned while listing them, for the results' owner.
     recovery::FolderChanges folderChanges;
 };

@@ -7,6 +7,7 @@ const char* fileOutcomeName(FileOutcome outcome)
 {
     switch (outcome) {
     case FileOutcome::Written: return "written";
+    case FileOutcome::Incomplete: return "incomplete";
     case FileOutcome::Skipped: return "skipped";
     case FileOutcome::Cancelled: return "cancelled";
     case FileOutcome::Declined: return "declined";
@@ -16,6 +17,18 @@ const char* fileOutcomeName(FileOutcome outcome)
     case FileOutcome::DiskFull: return "disk-full";
     }
     return "written";
+}
+
+const char* shortReasonName(ShortReason reason)
+{
+    switch (reason) {
+    case ShortReason::None: return "";
+    case ShortReason::PastMediumEnd: return "past-medium-end";
+    case ShortReason::PastVolumeEnd: return "past-volume-end";
+    case ShortReason::ChainEnded: return "chain-ended";
+    case ShortReason::NoDataCluster: return "no-data-cluster";
+    }
+    return "";
 }
 
 }  // namespace kfr::exporting

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "storage/progress.h"
 
@@ -29,7 +30,8 @@ struct SaveRunState {
 
 // How one offered file ended.
 enum class FileOutcome {
-    Written,    // every byte the medium holds for it was written
+    Written,    // every byte was written (unreadable stretches as zeros: see FileResult)
+    Incomplete, // fewer bytes than its size could be written (FileResult says how many, and why)
     Skipped,    // skipRequested: what was written so far stays
     Cancelled,  // cancelRequested: what was written so far stays
     Declined,   // the collision step abandoned it: nothing written, nothing counted
@@ -41,6 +43,23 @@ enum class FileOutcome {
 
 const char* fileOutcomeName(FileOutcome outcome);
 
+// Why a file was written short.
+enum class ShortReason {
+    None,
+    PastMediumEnd,  // its data runs past the end of the medium (a cut-off image, a failing disk)
+    PastVolumeEnd,  // its data runs past the end of the volume
+    ChainEnded,     // its cluster chain or run list ends before its size
+    NoDataCluster,  // the entry names cluster 0 or 1, where no data lies, with a size above 0
+};
+
+const char* shortReasonName(ShortReason reason);
+
+// A stretch of bytes in an output file.
+struct ByteRange {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
 // One file as the progress window shows it.
 struct SaveFileInfo {
     std::string displayName;         // "File Name :"
@@ -49,6 +68,16 @@ struct SaveFileInfo {
     std::uint64_t fileNumber = 0;    // filesWritten after this file passed the collision step
     std::uint64_t totalFiles = 0;    // totalFilesToSave
     std::uint32_t barStep = 512;     // the current-file bar's step: 4096 with clusters of 8 sectors or more
+};
+
+// How one offered file ended, in full.
+struct FileResult {
+    SaveFileInfo info;
+    FileOutcome outcome = FileOutcome::Written;
+    std::uint64_t bytesWritten = 0;
+    ShortReason reason = ShortReason::None;      // for Incomplete
+    std::vector<ByteRange> unreadable;           // stretches written as zeros because the medium could not be read
+    std::uint64_t firstSector = 0;               // where its data begins on the medium (0: unknown or none)
 };
 
 // Receives a save run's progress on the writing thread (never for temporary copies).
@@ -64,7 +93,7 @@ public:
     virtual void onFileStarted(const SaveFileInfo& /*file*/) {}
     // Bytes of the current file written so far; coalesced, and always sent at the file's end.
     virtual void onFileBytes(std::uint64_t /*written*/, std::uint64_t /*size*/) {}
-    virtual void onFileFinished(const SaveFileInfo& /*file*/, FileOutcome /*outcome*/, std::uint64_t /*bytesWritten*/) {}
+    virtual void onFileFinished(const FileResult& /*result*/) {}
     // Every file of one ticked folder was offered.
     virtual void onFolderFinished(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
     // A name from the medium could not be used as it stands and was replaced.

@@ -103,7 +103,7 @@ OpenResult openThroughCopy(const WriterContext& ctx, const recovery::ItemRow& ro
         result.folderItem = row.folderItem;
         return result;
     }
-    if (!ctx.params || ctx.params->spc == 0) return result;
+    if (row.kind == recovery::RowKind::VolumeLabel || !ctx.params || ctx.params->spc == 0) return result;
 
     const std::string& name = row.name;
     const std::string path = copies.nextPath(name);

@@ -61,7 +61,7 @@ private:
 std::size_t removeTemporaryCopies(TemporaryCopies& copies);
 
 enum class OpenAction {
-    Nothing,     // no volume parameters (no cluster size)
+    Nothing,     // a volume label, or no volume parameters (no cluster size)
     ListFolder,  // a folder row: list that folder (folderItem) instead
     Opened,      // a copy was written and handed to the opener
     Failed,      // the copy is missing (NotFound) or the opener could not start

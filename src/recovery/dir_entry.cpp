@@ -50,13 +50,25 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool al
     const std::uint8_t attr = e[kEntryAttrOffset];
     if (attr == kAttrLongName) return skipped(EntrySkip::LongNamePart);
 
-    // Spaces are dropped wherever they stand, inside the base name too.
     std::string raw;
-    for (std::size_t i = 0; i < 8; ++i)
-        if (e[i] != ' ') raw += static_cast<char>(e[i]);
-    if (e[8] != ' ') raw += '.';
-    for (std::size_t i = 8; i < 11; ++i)
-        if (e[i] != ' ') raw += static_cast<char>(e[i]);
+    if ((attr & kAttrVolumeLabel) && !(attr & kAttrDirectory)) {
+        // A label is eleven characters, not a name and an extension: "CHS_FAT32  " stays
+        // "CHS_FAT32". Only trailing blanks are padding.
+        raw.assign(reinterpret_cast<const char*>(e.data()), 11);
+        raw.erase(raw.find_last_not_of(' ') + 1);
+    } else {
+        // Spaces are dropped wherever they stand, inside the base name too. Lower-case flags
+        // give the name as the system that wrote it showed it ("receipts", "january.csv"); a
+        // deleted entry's first byte is the deleted mark and stays as it is.
+        const std::uint8_t flags = e[kEntryNtFlagsOffset];
+        auto put = [&raw](std::uint8_t c, bool lower) {
+            if (c == ' ') return;
+            raw += static_cast<char>(lower && c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+        };
+        for (std::size_t i = 0; i < 8; ++i) put(e[i], (flags & kLowerCaseBase) != 0);
+        if (e[8] != ' ') raw += '.';
+        for (std::size_t i = 8; i < 11; ++i) put(e[i], (flags & kLowerCaseExtension) != 0);
+    }
 
     DirItem item;
     if (!raw.empty() && static_cast<std::uint8_t>(raw[0]) == kDeletedMark) {
@@ -131,6 +143,41 @@ std::uint8_t shortNameChecksum(Bytes entry)
     return sum;
 }
 
+bool provenByLongName(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
+                      const storage::SectorSource& source, const PreviousSector& previousSector)
+{
+    if (byteOffset + kEntrySize > sector.size()) return false;
+    const Bytes entry = sector.subspan(byteOffset, kEntrySize);
+    // The entry in front: in this sector, or the last of the directory's sector before it.
+    std::array<std::uint8_t, kEntrySize> before{};
+    if (byteOffset >= kEntrySize) {
+        std::copy_n(sector.begin() + static_cast<std::ptrdiff_t>(byteOffset - kEntrySize), kEntrySize, before.begin());
+    } else {
+        std::optional<std::uint64_t> previous;
+        if (previousSector)
+            previous = previousSector(sectorNumber);
+        else if (sectorNumber > 0)
+            previous = sectorNumber - 1;
+        if (!previous) return false;
+        const auto bytes = storage::readOneSector(source, *previous);
+        if (!bytes) return false;
+        std::copy_n(bytes->begin() + (storage::kSectorSize - kEntrySize), kEntrySize, before.begin());
+    }
+    if (before[kEntryAttrOffset] != kAttrLongName) return false;
+    const std::uint8_t checksum = before[kLongNameChecksumOffset];
+    if (entry[0] != kDeletedMark) return checksum == shortNameChecksum(entry);
+    // Deleting overwrote the first byte, which the checksum covers: any first byte that makes
+    // the checksum agree proves the pair.
+    std::array<std::uint8_t, 11> name{};
+    std::copy_n(entry.begin(), 11, name.begin());
+    for (unsigned first = 0x20; first <= 0xFF; ++first) {
+        if (first == kDeletedMark) continue;
+        name[0] = static_cast<std::uint8_t>(first);
+        if (shortNameChecksum(name) == checksum) return true;
+    }
+    return false;
+}
+
 std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
                                                bool fat32, const storage::SectorSource& source, EntrySkip* skip,
                                                const PreviousSector& previousSector)
@@ -138,13 +185,8 @@ std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOff
     EntrySkip why = EntrySkip::None;
     const Bytes entry = sector.subspan(byteOffset, std::min(kEntrySize, sector.size() - byteOffset));
     auto item = decodeEntry(entry, fat32, &why);
-    if (!item && why == EntrySkip::NonAnsiName && byteOffset >= kEntrySize) {
-        const Bytes before = sector.subspan(byteOffset - kEntrySize, kEntrySize);
-        if (before[kEntryAttrOffset] == kAttrLongName && entry[0] != kDeletedMark &&
-            before[kLongNameChecksumOffset] == shortNameChecksum(entry)) {
-            item = decodeEntry(entry, fat32, &why, true);
-        }
-    }
+    if (!item && why == EntrySkip::NonAnsiName && provenByLongName(sector, byteOffset, sectorNumber, source, previousSector))
+        item = decodeEntry(entry, fat32, &why, true);
     if (!item) {
         if (skip) *skip = why;
         return std::nullopt;

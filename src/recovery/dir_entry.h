@@ -13,6 +13,7 @@
 
 namespace kfr::recovery {
 
+using volumes::kAttrVolumeLabel;
 using volumes::kAttrDirectory;
 using volumes::kAttrLongName;
 using volumes::kDeletedMark;
@@ -42,6 +43,8 @@ struct DirItem {
     std::uint32_t byteOffset = 0;  // offset of the entry in that sector
 
     bool isDirectory() const { return (attr & kAttrDirectory) != 0; }
+    // The volume's label: named by all eleven bytes (no name and extension), and no file.
+    bool isVolumeLabel() const { return (attr & kAttrVolumeLabel) != 0 && !isDirectory(); }
 };
 
 // Decodes one entry; fat32 decides whether the high cluster word counts. Returns nothing for a
@@ -61,6 +64,12 @@ std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t s
 
 // Checksum of an 11-byte short name as long-name entries store it at their offset 13.
 std::uint8_t shortNameChecksum(Bytes entry);
+
+// Whether the long-name entry in front of the short entry at byteOffset (in this sector, or at
+// the end of the directory's sector before) carries that short entry's checksum. For a deleted
+// entry, whose first byte was overwritten, any first byte that agrees will do.
+bool provenByLongName(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
+                      const storage::SectorSource& source, const PreviousSector& previousSector = {});
 
 // decodeEntry, plus the long name from the entries before it. A short name written in another
 // code page (bytes 0x80..0xFF, as formatters using OEM code pages produce for accented names) is

@@ -1,6 +1,7 @@
 // Directory walk over sectors and cluster chains.
 #include "recovery/directory_listing.h"
 
+#include <unordered_map>
 #include <vector>
 
 #include "volumes/cluster_chain.h"
@@ -11,22 +12,45 @@ namespace {
 
 enum class SectorOutcome { Continue, EndDirectory, Stop };
 
-SectorOutcome visitSector(const DirectoryContext& ctx, Bytes sector, std::uint64_t number, bool endMarkEndsDirectory,
-                          const PreviousSector& previous, const std::function<bool(const DirItem&)>& onItem)
+// A deleted folder's clusters are no longer chained: its directory is read on from its first
+// cluster through the following free clusters, at most as far as a directory can reach (65,536
+// entries), and only while its sectors still hold directory entries.
+constexpr std::uint64_t kMaxDirectoryBytes = 65536ULL * 32;
+
+struct SectorVisit {
+    SectorOutcome outcome = SectorOutcome::Continue;
+    bool endMark = false;
+    std::size_t entries = 0;  // entries that look like directory entries (items, long-name parts, dots)
+};
+
+SectorVisit visitSector(const DirectoryContext& ctx, Bytes sector, std::uint64_t number, bool endMarkEndsDirectory,
+                        const PreviousSector& previous, const std::function<bool(const DirItem&)>& onItem)
 {
+    SectorVisit visit;
     const bool fat32 = ctx.params->isFat32();
     for (std::size_t off = 0; off + kEntrySize <= sector.size(); off += kEntrySize) {
-        if (ctx.stopRequested && ctx.stopRequested->load()) return SectorOutcome::Stop;
+        if (ctx.stopRequested && ctx.stopRequested->load()) {
+            visit.outcome = SectorOutcome::Stop;
+            return visit;
+        }
         EntrySkip skip = EntrySkip::None;
         auto item = decodeEntryWithLongName(sector, off, number, fat32, *ctx.source, &skip, previous);
         if (!item) {
-            if (skip == EntrySkip::EndMark)
-                return endMarkEndsDirectory ? SectorOutcome::EndDirectory : SectorOutcome::Continue;
+            if (skip == EntrySkip::EndMark) {
+                visit.endMark = true;
+                if (endMarkEndsDirectory) visit.outcome = SectorOutcome::EndDirectory;
+                return visit;
+            }
+            if (skip == EntrySkip::LongNamePart || skip == EntrySkip::DotEntry) ++visit.entries;
             continue;
         }
-        if (!onItem(*item)) return SectorOutcome::Stop;
+        ++visit.entries;
+        if (!onItem(*item)) {
+            visit.outcome = SectorOutcome::Stop;
+            return visit;
+        }
     }
-    return SectorOutcome::Continue;
+    return visit;
 }
 
 }  // namespace
@@ -55,8 +79,7 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
         for (std::uint32_t i = 0; i < p.rootSectors; ++i) {
             const std::uint64_t s = p.rootStart + i;
             if (!readOrReport(s)) continue;
-            const auto outcome = visitSector(ctx, buffer, s, endsDirectory, previous, onItem);
-            if (outcome != SectorOutcome::Continue) return;
+            if (visitSector(ctx, buffer, s, endsDirectory, previous, onItem).outcome != SectorOutcome::Continue) return;
         }
         return;
     }
@@ -65,26 +88,46 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
     const bool endsDirectory = rule != EndMarkRule::EndsSector;
     if (p.spc == 0) return;
     const auto chain = volumes::walkClusterChain(source, p, first, ctx.stopRequested);
-    // A long name may start in the directory's previous cluster, which need not lie just before.
-    std::uint64_t previousClusterEnd = 0;
-    bool havePreviousCluster = false;
-    std::uint64_t clusterStart = 0;
+    std::vector<std::uint32_t> clusters = chain.clusters();
+    // A long name may start one or more clusters back, in clusters that need not lie just before:
+    // every step back follows the directory's own clusters.
+    std::unordered_map<std::uint64_t, std::size_t> clusterAt;  // first sector -> index in clusters
     const PreviousSector previous = [&](std::uint64_t s) -> std::optional<std::uint64_t> {
-        if (s > clusterStart) return s - 1;
-        if (s == clusterStart && havePreviousCluster) return previousClusterEnd;
-        return std::nullopt;
+        const auto it = clusterAt.find(s);
+        if (it == clusterAt.end()) return s - 1;  // inside a cluster of the directory
+        if (it->second == 0) return std::nullopt;
+        return p.clusterSector(clusters[it->second - 1]) + p.spc - 1;
     };
-    for (std::uint32_t cluster : chain.clusters()) {
-        if (cluster == 0) continue;
+    auto visitCluster = [&](std::uint32_t cluster, bool continuation) {
         const std::uint64_t start = p.clusterSector(cluster);
-        clusterStart = start;
+        clusterAt.emplace(start, clusterAt.size());
         for (std::uint32_t i = 0; i < p.spc; ++i) {
             if (!readOrReport(start + i)) continue;
-            const auto outcome = visitSector(ctx, buffer, start + i, endsDirectory, previous, onItem);
-            if (outcome != SectorOutcome::Continue) return;
+            const SectorVisit visit = visitSector(ctx, buffer, start + i, endsDirectory, previous, onItem);
+            if (visit.outcome != SectorOutcome::Continue || (continuation && (visit.endMark || visit.entries == 0)))
+                return false;
         }
-        previousClusterEnd = start + p.spc - 1;
-        havePreviousCluster = true;
+        return true;
+    };
+    for (std::size_t i = 0; i < clusters.size(); ++i) {
+        if (clusters[i] == 0) return;
+        if (!visitCluster(clusters[i], false)) return;
+    }
+    if (dir.root || chain.stop != volumes::ChainStop::FreeEntry || !endsDirectory) return;
+
+    // The chain ended at a free entry without an end mark: a deleted folder that filled its first
+    // clusters. Its later clusters are taken to follow it, passing over clusters the first FAT
+    // gives to other files.
+    volumes::FatReader fat(source, p.isFat16(), p.firstFat, p.spf);
+    const std::uint64_t volumeClusters = volumes::clustersBefore(p, source.sectorCount() ? source.sectorCount() : UINT64_MAX);
+    std::uint64_t budget = kMaxDirectoryBytes / (static_cast<std::uint64_t>(p.spc) * storage::kSectorSize);
+    for (std::uint64_t c = static_cast<std::uint64_t>(clusters.back()) + 1; budget > 0 && c < volumeClusters && c <= UINT32_MAX;
+         ++c) {
+        std::uint32_t entry = 0;
+        if (fat.entry(static_cast<std::uint32_t>(c), entry) && (p.isFat16() ? entry : entry & 0x0FFFFFFF) != 0) continue;
+        clusters.push_back(static_cast<std::uint32_t>(c));
+        --budget;
+        if (!visitCluster(static_cast<std::uint32_t>(c), true)) return;
     }
 }
 

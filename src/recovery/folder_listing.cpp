@@ -142,7 +142,7 @@ FolderListing populateItemList(const ListingContext& ctx, const FolderResults& r
                 if (naming) namer.offer(e);
                 if (e.isDirectory()) return true;
                 ItemRow row;
-                row.kind = RowKind::FatFile;
+                row.kind = e.isVolumeLabel() ? RowKind::VolumeLabel : RowKind::FatFile;
                 row.name = e.name;
                 row.shortName = e.shortName;
                 row.deleted = e.deleted || folderDeleted;
@@ -150,8 +150,8 @@ FolderListing populateItemList(const ListingContext& ctx, const FolderResults& r
                 row.firstCluster = e.firstCluster;
                 row.fatDate = e.date;
                 row.fatTime = e.time;
+                if (row.kind == RowKind::FatFile) ++out.files;
                 batch.add(std::move(row));
-                ++out.files;
                 return true;
             });
             if (naming) out.changes = namer.changes();

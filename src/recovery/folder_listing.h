@@ -19,7 +19,9 @@
 
 namespace kfr::recovery {
 
-enum class RowKind { Folder, FatFile, NtfsFile };
+// A volume label is listed (it is the medium's own name) but is no file: it holds no data and
+// is never saved.
+enum class RowKind { Folder, FatFile, NtfsFile, VolumeLabel };
 
 // How a row's date and time are held.
 enum class RowTime {

@@ -29,7 +29,7 @@ MftReader::MftReader(const storage::SectorSource& source, const volumes::VolumeP
             SectorRun s;
             s.sectorCount = run.length * params.spc;
             // A run without clusters on disk maps to sector 0, where no file record lies.
-            if (!run.sparse) s.firstSector = params.cluster0Start + run.startCluster * params.spc;
+            if (!run.sparse) s.firstSector = params.clusterSector(run.startCluster);
             m_runs.push_back(s);
         }
         break;

@@ -95,6 +95,18 @@ std::vector<std::uint64_t> attributeListRecords(Bytes value)
     return out;
 }
 
+std::optional<std::uint64_t> modificationTime(Bytes record)
+{
+    constexpr std::size_t kModifiedOffset = 8;  // after the creation time
+    for (const auto& attr : listAttributes(record)) {
+        if (attr.type != kAttrStandardInformation) continue;
+        const auto value = residentValue(record, attr);
+        if (!value || value->size() < kModifiedOffset + 8) return std::nullopt;
+        return readLe64(*value, kModifiedOffset);
+    }
+    return std::nullopt;
+}
+
 std::uint8_t recordFlags(Bytes record)
 {
     return readU8(record, kFlagsField);

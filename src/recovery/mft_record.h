@@ -13,6 +13,7 @@
 namespace kfr::recovery {
 
 inline constexpr std::size_t kMftRecordBytes = 1024;
+inline constexpr std::uint32_t kAttrStandardInformation = 0x10;
 inline constexpr std::uint32_t kAttrAttributeList = 0x20;
 inline constexpr std::uint32_t kAttrFileName = 0x30;
 inline constexpr std::uint32_t kAttrData = 0x80;
@@ -52,6 +53,10 @@ std::optional<FileNameValue> decodeFileName(Bytes value);
 // Record numbers named by a resident attribute-list value, in list order (ends at type 0 or
 // 0xFFFFFFFF).
 std::vector<std::uint64_t> attributeListRecords(Bytes value);
+
+// The modification time of the record's standard-information attribute (what file managers
+// show), or nothing when the record has none.
+std::optional<std::uint64_t> modificationTime(Bytes record);
 
 // Low byte of the record's flags: 0x01 in use, 0x02 directory.
 std::uint8_t recordFlags(Bytes record);

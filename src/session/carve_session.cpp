@@ -76,7 +76,7 @@ CarvePreparation prepareCarve(const CarveSetup& setup, carving::ExtensionList ex
     ctx->destination = setup.destination;
 
     out.check = carving::checkSignatureSearch(*ctx);
-    if (out.check != carving::SearchCheck::Ready) return std::move(out);
+    if (out.check != carving::SearchCheck::Ready) return out;
     if (auto prepared = carving::prepareSignatureSearch(*ctx); !prepared) return fail(prepared.error());
     out.context = std::move(ctx);
     return out;

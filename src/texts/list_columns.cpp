@@ -38,6 +38,7 @@ std::string timeText(const ItemRow& row)
 std::string typeText(const ItemRow& row)
 {
     if (row.kind == RowKind::Folder) return recovery::kFolderType;
+    if (row.kind == RowKind::VolumeLabel) return "Volume Label";
     return recovery::describeFileType(recovery::extensionOf(row.name));
 }
 
@@ -47,6 +48,8 @@ std::array<std::string, 9> listColumns(const ItemRow& row, const std::string& to
     case RowKind::Folder:
         return {row.name, typeText(row), "0", dateText(row, today), timeText(row), std::to_string(row.firstCluster),
                 std::to_string(row.parent), std::to_string(row.folderItem), ""};
+    case RowKind::VolumeLabel:
+        return {row.name, typeText(row), "", dateText(row, today), timeText(row), "", "", "", row.shortName};
     case RowKind::FatFile:
         return {row.name, typeText(row), std::to_string(row.size), dateText(row, today), timeText(row),
                 std::to_string(row.firstCluster), "", "", row.shortName};

@@ -107,6 +107,36 @@ std::vector<std::string> openingLines(const recovery::ItemRow& row)
     return {row.name, std::string(kOpeningFilePrefix) + storage::sizeText(row.size), kPleaseWaitText};
 }
 
+const char* shortReasonText(exporting::ShortReason reason)
+{
+    using exporting::ShortReason;
+    switch (reason) {
+    case ShortReason::None: return "";
+    case ShortReason::PastMediumEnd: return "its data runs past the end of the medium";
+    case ShortReason::PastVolumeEnd: return "its data runs past the end of the volume";
+    case ShortReason::ChainEnded: return "its cluster chain or run list ends before its size";
+    case ShortReason::NoDataCluster: return "its entry names no data cluster";
+    }
+    return "";
+}
+
+const char* fileOutcomeText(exporting::FileOutcome outcome)
+{
+    using exporting::FileOutcome;
+    switch (outcome) {
+    case FileOutcome::Written: return "";
+    case FileOutcome::Incomplete: return "written short";
+    case FileOutcome::Skipped: return "skipped part-way";
+    case FileOutcome::Cancelled: return "stopped part-way";
+    case FileOutcome::Declined: return "not written: a file of the same name was kept";
+    case FileOutcome::NotCreated: return "the file could not be created";
+    case FileOutcome::NoData: return "the medium holds no readable data for it";
+    case FileOutcome::WriteFailed: return "writing it failed";
+    case FileOutcome::DiskFull: return "the destination is full";
+    }
+    return "";
+}
+
 std::string paramsFailureText(recovery::ParamsFailure failure)
 {
     switch (failure) {

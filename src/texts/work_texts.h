@@ -9,6 +9,7 @@
 
 #include "carving/carve_scan.h"
 #include "export/destination.h"
+#include "export/save_state.h"
 #include "recovery/basic_scan.h"
 #include "recovery/folder_listing.h"
 #include "storage/progress.h"
@@ -46,6 +47,12 @@ const char* destinationMessage(exporting::DestinationVerdict verdict);
 // The three lines of the please-wait window shown while a file is opened: the name, "Opening
 // File : " with the size text, and kPleaseWaitText.
 std::vector<std::string> openingLines(const recovery::ItemRow& row);
+
+// Why a file was written short, as a clause: "its data runs past the end of the medium".
+const char* shortReasonText(exporting::ShortReason reason);
+
+// How a file that was not written whole ended, as a clause ("" for Written).
+const char* fileOutcomeText(exporting::FileOutcome outcome);
 
 // Why a Basic Search has no volume parameters, as the screen says it ("" for None).
 std::string paramsFailureText(recovery::ParamsFailure failure);

@@ -74,8 +74,7 @@ Result<VolumeParameters> readFat16(const SectorSource& source, const VolumeSelec
     p.secondFat = first + reserved + spf;
     p.totalSectors = totalSectorsOf(*boot);
     const std::uint64_t dataStart = first + reserved + 2ULL * spf + p.rootSectors;
-    if (dataStart < 2ULL * spc) return rejected(first, "data area would begin before the volume");
-    p.cluster0Start = dataStart - 2ULL * spc;
+    p.cluster0Start = static_cast<std::int64_t>(dataStart) - 2LL * spc;
     return p;
 }
 
@@ -111,8 +110,7 @@ Result<VolumeParameters> readFat32(const SectorSource& source, const VolumeSelec
                 p.secondFat = first + reserved + spf;
                 p.totalSectors = totalSectorsOf(*boot);
                 const std::uint64_t dataStart = first + reserved + 2ULL * spf;
-                if (dataStart < 2ULL * spc) return rejected(first, "data area would begin before the volume");
-                p.cluster0Start = dataStart - 2ULL * spc;
+                p.cluster0Start = static_cast<std::int64_t>(dataStart) - 2LL * spc;
                 return p;
             }
         }
@@ -144,7 +142,7 @@ bool ntfsFromCopy(Bytes boot, std::uint64_t first, VolumeParameters& p)
     p.spc = spc;
     p.sectorsPerRecord = perRecord;
     p.sectorsPerIndexRecord = indexValue == 0xF4 ? 8 : indexValue * spc;
-    p.cluster0Start = first;
+    p.cluster0Start = static_cast<std::int64_t>(first);
     return true;
 }
 

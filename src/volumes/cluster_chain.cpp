@@ -86,16 +86,33 @@ ClusterChain followClusterChain(const storage::SectorSource& source, std::uint32
     std::unordered_set<std::uint32_t> seen;
     if (walk.stopAtRevisit) seen.insert(firstCluster);
     std::uint32_t c = firstCluster;
-    while (chain.clusterCount <= walk.maxClusters && !stopped()) {
-        std::uint32_t next = 0;
-        if (!fat.entry(c, next)) break;
-        if (endMarks) {
-            if (!walk.fat16) next &= kFat32EntryMask;
-            if (next == 0 || next >= firstEndMark) break;
-        } else if (next < 2 || next > largest) {
+    for (;;) {
+        if (chain.clusterCount > walk.maxClusters) {
+            chain.stop = ChainStop::TooLong;
             break;
         }
-        if (walk.stopAtRevisit && !seen.insert(next).second) break;
+        if (stopped()) {
+            chain.stop = ChainStop::Stopped;
+            break;
+        }
+        std::uint32_t next = 0;
+        if (!fat.entry(c, next)) {
+            chain.stop = ChainStop::Unreadable;
+            break;
+        }
+        if (endMarks && !walk.fat16) next &= kFat32EntryMask;
+        if (next == 0 || next == 1) {
+            chain.stop = next == 0 ? ChainStop::FreeEntry : ChainStop::BadEntry;
+            break;
+        }
+        if (endMarks ? next >= firstEndMark : next > largest) {
+            chain.stop = ChainStop::EndMark;
+            break;
+        }
+        if (walk.stopAtRevisit && !seen.insert(next).second) {
+            chain.stop = ChainStop::Revisit;
+            break;
+        }
         chain.append(next);
         c = next;
     }

@@ -18,11 +18,23 @@ struct ClusterRun {
     std::uint32_t count = 0;
 };
 
+// Why a walk ended.
+enum class ChainStop {
+    EndMark,     // an end-of-chain mark (or, under WithinClusterValues, any value past the clusters)
+    FreeEntry,   // a free entry (0): a deleted file or folder, whose entries were cleared
+    BadEntry,    // an entry of 1, which names no cluster
+    Unreadable,  // the FAT sector cannot be read, or lies past the copy
+    TooLong,     // the chain grew past maxClusters
+    Revisit,     // the next cluster is one the chain already holds
+    Stopped,     // a stop flag was set
+};
+
 // A chain as runs of consecutive clusters: a file of 4 GiB in 512-byte clusters has 8 million
 // clusters, mostly in a few runs.
 struct ClusterChain {
     std::vector<ClusterRun> runs;
     std::uint64_t clusterCount = 0;
+    ChainStop stop = ChainStop::EndMark;
 
     void append(std::uint32_t cluster);
     // Every cluster, in order (for short chains such as folders).

@@ -26,7 +26,12 @@ inline constexpr std::size_t kLongNameChecksumOffset = 13;
 inline constexpr std::array<std::size_t, 13> kLongNameCharOffsets = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 
 inline constexpr std::uint8_t kAttrLongName = 0x0F;
+inline constexpr std::uint8_t kAttrVolumeLabel = 0x08;
 inline constexpr std::uint8_t kAttrDirectory = 0x10;
+// Flags in the byte at kEntryNtFlagsOffset: the system that wrote the entry shows the base name
+// or the extension of an 8.3 name in lower case.
+inline constexpr std::uint8_t kLowerCaseBase = 0x08;
+inline constexpr std::uint8_t kLowerCaseExtension = 0x10;
 inline constexpr std::uint8_t kDeletedMark = 0xE5;
 
 // True when the bytes begin with a directory's first two entries: "." then "..", each padded

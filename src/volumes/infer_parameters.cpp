@@ -36,9 +36,13 @@ bool pairWithAnchor(const Anchor& anchor, std::uint64_t s, std::uint32_t k, std:
     if (d == 0 || n % d != 0) return false;
     const std::uint64_t q = n / d;
     if (!isClusterSize(q)) return false;
-    // Both directories must put cluster 0 at the same sector.
-    if (static_cast<std::uint64_t>(ca) * q > a || static_cast<std::uint64_t>(k) * q > s) return false;
-    if (a - static_cast<std::uint64_t>(ca) * q != s - static_cast<std::uint64_t>(k) * q) return false;
+    // Both directories must put cluster 0 at the same sector. Cluster 0 may lie before the
+    // volume's first sector (large clusters on a small volume), so positions are signed here;
+    // cluster 2, where the data area begins, may not.
+    const std::int64_t zeroFromAnchor = static_cast<std::int64_t>(a) - static_cast<std::int64_t>(ca) * static_cast<std::int64_t>(q);
+    const std::int64_t zeroFromOther = static_cast<std::int64_t>(s) - static_cast<std::int64_t>(k) * static_cast<std::int64_t>(q);
+    if (zeroFromAnchor != zeroFromOther) return false;
+    if ((static_cast<std::uint64_t>(ca) - 2) * q > a) return false;
 
     const std::uint64_t cluster2 = a - (static_cast<std::uint64_t>(ca) - 2) * q;
     if (cluster2 < first + p.reserveSectors) return false;
@@ -53,7 +57,7 @@ bool pairWithAnchor(const Anchor& anchor, std::uint64_t s, std::uint32_t k, std:
     }
     if (spf == 0 || spf > 0xFFFFFFFFULL) return false;
     p.spc = static_cast<std::uint32_t>(q);
-    p.cluster0Start = a - static_cast<std::uint64_t>(ca) * q;
+    p.cluster0Start = zeroFromAnchor;
     p.spf = static_cast<std::uint32_t>(spf);
     p.firstFat = first + p.reserveSectors;
     p.secondFat = first + p.reserveSectors + spf;

@@ -32,6 +32,13 @@ std::string guessFileSystemBySize(std::uint64_t firstSector, std::uint64_t lastS
     return kUnknown;
 }
 
+std::uint64_t clustersBefore(const VolumeParameters& p, std::uint64_t end)
+{
+    if (p.spc == 0) return 0;
+    const __int128 span = static_cast<__int128>(end) - p.cluster0Start;
+    return span > 0 ? static_cast<std::uint64_t>(span / p.spc) : 0;
+}
+
 bool isValidClusterSize(std::uint32_t spc)
 {
     return spc >= 1 && spc <= 128 && (spc & (spc - 1)) == 0;

@@ -21,7 +21,10 @@ struct VolumeParameters {
     std::uint32_t rootSectors = 0;     // FAT16: sectors of the fixed root directory; FAT32: 0
     std::uint64_t rootStart = 0;       // FAT16: absolute sector of the root; FAT32: root cluster
     std::uint32_t reserveSectors = 0;  // from the volume's first sector to the first FAT
-    std::uint64_t cluster0Start = 0;   // where cluster 0 would begin
+    // Where cluster 0 would begin. With large clusters on a small volume the data area can start
+    // before sector 2 * SPC, and cluster 0 then lies before the medium's sector 0: a negative
+    // position is valid here, only clusters from 2 on are ever read.
+    std::int64_t cluster0Start = 0;
     std::uint64_t firstFat = 0;
     std::uint64_t secondFat = 0;
     std::uint32_t totalSectors = 0;    // from the boot sector (partition lists only)
@@ -36,7 +39,11 @@ struct VolumeParameters {
     bool isFat16() const { return partType == kFat16; }
     bool isFat32() const { return partType == kFat32; }
     bool isNtfs() const { return partType == kNtfs; }
-    std::uint64_t clusterSector(std::uint64_t cluster) const { return cluster0Start + cluster * spc; }
+    // Unsigned arithmetic wraps, so a negative cluster0Start still gives cluster n's sector.
+    std::uint64_t clusterSector(std::uint64_t cluster) const
+    {
+        return static_cast<std::uint64_t>(cluster0Start) + cluster * spc;
+    }
 };
 
 // The volume the user selected: the device or image holding it and its sector range.
@@ -46,6 +53,9 @@ struct VolumeSelection {
     std::uint64_t lastSector = 0;  // inclusive end of every scan
     std::string partType;          // from nameFileSystem or guessFileSystemBySize
 };
+
+// How many whole clusters fit below sector `end` (clusters counted from cluster 0).
+std::uint64_t clustersBefore(const VolumeParameters& params, std::uint64_t end);
 
 // Maps a file-system name shown in the drive lists to a PartType: contains "FAT16" or is exactly
 // "FAT" -> FAT16; contains "FAT32" -> FAT32; contains "NTFS" -> NTFS; otherwise "Unknown".

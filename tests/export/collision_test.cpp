@@ -134,7 +134,7 @@ TEST(Collision, SavingOverAnEarlierSave)
     test::SaveSetup first(*s, out.path());
     const SaveRunReport initial = runSave(first.ctx);
     ASSERT_EQ(initial.filesWritten, 5u);
-    const std::string todo = out.file("Documents/Work/TODO.TXT");
+    const std::string todo = out.file("Documents/Work/todo.txt");
     test::writeText(todo, "changed by the user");
 
     struct Case {
@@ -170,6 +170,6 @@ TEST(Collision, SavingOverAnEarlierSave)
         EXPECT_EQ(test::filesUnder(out.path()).size(), c.filesAfter);
     }
     // The renaming run left the user's file alone; the overwriting run put the medium's bytes back.
-    EXPECT_EQ(test::fileText(out.file("Documents/Work/TODO_dd_0.TXT")).substr(0, 8), "todo.txt");
+    EXPECT_EQ(test::fileText(out.file("Documents/Work/todo_dd_0.txt")).substr(0, 8), "todo.txt");
     EXPECT_EQ(test::fileText(todo).substr(0, 8), "todo.txt");
 }

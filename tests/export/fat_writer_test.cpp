@@ -63,6 +63,13 @@ struct Written {
     FileOutcome outcome;
     std::vector<std::uint8_t> bytes;
     bool exists;
+    ShortReason reason;
+    std::vector<ByteRange> unreadable;
+};
+
+struct ResultKeeper : SaveObserver {
+    FileResult last;
+    void onFileFinished(const FileResult& r) override { last = r; }
 };
 
 Written write(const TinyVolume& v, const storage::SectorSource& source, std::uint32_t first, std::uint64_t size)
@@ -73,10 +80,14 @@ Written write(const TinyVolume& v, const storage::SectorSource& source, std::uin
     ctx.source = &source;
     ctx.params = &v.params;
     ctx.state = &state;
+    ResultKeeper keeper;
+    ctx.observer = &keeper;
     const std::string target = out.file("file.bin");
     const FileOutcome outcome = writeFatFile(ctx, {target, "file.bin", size, first, false});
     EXPECT_EQ(state.filesWritten, 1u);
-    return {outcome, test::readFileBytes(target), std::filesystem::exists(target)};
+    EXPECT_EQ(keeper.last.outcome, outcome);
+    return {outcome, test::readFileBytes(target), std::filesystem::exists(target), keeper.last.reason,
+            keeper.last.unreadable};
 }
 
 }  // namespace
@@ -91,6 +102,7 @@ TEST(FatWriter, ReadsTheChainThenTheSecondFatThenConsecutiveClusters)
         std::uint32_t first;
         std::uint64_t size;
         std::vector<std::uint32_t> clusters;
+        ShortReason shortBecause = ShortReason::None;  // None: written whole
     };
     const std::vector<Case> cases{
         {"fragmented live file", "FAT16", 4, {{3, 4}, {4, 9}, {9, 0xFFFF}}, {{3, 4}, {4, 9}, {9, 0xFFFF}}, 3, 6000, {3, 4, 9}},
@@ -106,14 +118,17 @@ TEST(FatWriter, ReadsTheChainThenTheSecondFatThenConsecutiveClusters)
          {3, 4, 9}},
         {"size 0 with a data cluster: 4096 bytes", "FAT16", 4, {}, {}, 50, 0, {50, 51}},
         {"size 0 without a cluster: empty", "FAT16", 4, {}, {}, 0, 0, {}},
-        {"clusters past the volume end the file", "FAT16", 4, {}, {}, 63, 5 * 2048, {63, 64, 65}},
-        {"cluster 0 or 1 holds no data", "FAT32", 1, {}, {}, 1, 700, {}},
+        {"clusters past the medium end the file, which is incomplete", "FAT16", 4, {}, {}, 63, 5 * 2048, {63, 64, 65},
+         ShortReason::PastMediumEnd},
+        {"cluster 0 or 1 holds no data: incomplete", "FAT32", 1, {}, {}, 1, 700, {}, ShortReason::NoDataCluster},
+        {"a first cluster past the medium: incomplete and empty", "FAT16", 4, {}, {}, 70, 100, {},
+         ShortReason::PastMediumEnd},
         {"a size beyond the volume over a looping chain ends at the volume's end", "FAT16", 4, {{2, 3}, {3, 2}},
          {{2, 3}, {3, 2}}, 2, 1ULL << 40, [] {
              std::vector<std::uint32_t> all;
              for (std::uint32_t c = 2; c < 66; ++c) all.push_back(c);
              return all;
-         }()},
+         }(), ShortReason::PastMediumEnd},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,7 +137,8 @@ TEST(FatWriter, ReadsTheChainThenTheSecondFatThenConsecutiveClusters)
         for (auto [cluster, next] : c.fat2) v.link(cluster, next, 2);
         const std::uint64_t size = c.size ? c.size : 4096;
         const Written w = write(v, v.source, c.first, c.size);
-        EXPECT_EQ(w.outcome, FileOutcome::Written);
+        EXPECT_EQ(w.outcome, c.shortBecause == ShortReason::None ? FileOutcome::Written : FileOutcome::Incomplete);
+        EXPECT_EQ(w.reason, c.shortBecause);
         EXPECT_TRUE(w.exists);
         EXPECT_EQ(w.bytes, v.expected(c.clusters, static_cast<std::size_t>(size)));
     }
@@ -147,6 +163,11 @@ TEST(FatWriter, UnreadableChunkBecomesZerosInItsPlace)
         std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(badOffset), std::min(chunk, expected.size() - badOffset), 0);
         EXPECT_EQ(w.bytes.size(), size);
         EXPECT_EQ(w.bytes, expected);
+        // The file is saved whole, and says which stretch stands for what could not be read.
+        EXPECT_EQ(w.outcome, FileOutcome::Written);
+        ASSERT_EQ(w.unreadable.size(), 1u);
+        EXPECT_EQ(w.unreadable[0].offset, badOffset);
+        EXPECT_EQ(w.unreadable[0].length, std::min<std::uint64_t>(chunk, size - badOffset));
     }
 }
 

@@ -140,11 +140,13 @@ TEST(NtfsWriter, WritesWhatTheRecordHolds)
          }()},
         {"size 0 non-resident: 4096 bytes", RecordBuilder().nonResident({0x11, 1, 9, 0}, 0).done(), 0,
          FileOutcome::Written, blank.clusters({9})},
-        {"run beyond the volume", RecordBuilder().nonResident({0x21, 1, 0xE8, 0x03, 0}, 4096).done(), 4096,
-         FileOutcome::Written, std::vector<std::uint8_t>{}},
-        {"run crossing the volume's end is cut there",
+        {"run beyond the volume: incomplete", RecordBuilder().nonResident({0x21, 1, 0xE8, 0x03, 0}, 4096).done(), 4096,
+         FileOutcome::Incomplete, std::vector<std::uint8_t>{}},
+        {"run crossing the volume's end is cut there: incomplete",
          RecordBuilder().nonResident({0x14, 0xFF, 0xFF, 0xFF, 0xFF, 60, 0}, 1ULL << 40).done(), 1ULL << 40,
-         FileOutcome::Written, blank.clusters({60, 61, 62, 63})},
+         FileOutcome::Incomplete, blank.clusters({60, 61, 62, 63})},
+        {"run list ending before the size: incomplete", RecordBuilder().nonResident({0x11, 1, 5, 0}, 3 * 4096).done(),
+         3 * 4096, FileOutcome::Incomplete, blank.clusters({5})},
         {"record that is no file record", std::vector<std::uint8_t>(1024, 0x41), 100, FileOutcome::NoData, std::nullopt},
     };
     for (const auto& c : cases) {
@@ -179,7 +181,7 @@ TEST(NtfsWriter, RunListsThatClaimMoreThanTheVolumeAreBounded)
     ctx.params = &v.params;
     ctx.state = &state;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(writeNtfsFile(ctx, {out.file("big"), "big", 1ULL << 40, 0, false}), FileOutcome::Written);
+    EXPECT_EQ(writeNtfsFile(ctx, {out.file("big"), "big", 1ULL << 40, 0, false}), FileOutcome::Incomplete);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
     EXPECT_EQ(std::filesystem::file_size(out.file("big")), kVolumeClusters * kClusterBytes);
 

@@ -48,7 +48,7 @@ TEST(SaveCommand, SavesFoldersAndFilesAndAnswersCollisionsAsTold)
     EXPECT_EQ(j["summary"], texts::savedSummaryText(4, 2));
     const auto files = test::filesUnder(out.path());
     EXPECT_EQ(files.size(), 4u);
-    const std::string draft = out.file("Old Projects/Archive/_RAFT1.TXT");
+    const std::string draft = out.file("Old Projects/Archive/_raft1.txt");
     EXPECT_EQ(test::fileText(draft), test::fileText(std::string(KFR_FIXTURE_SOURCE_DIR) +
                                                     "/originals/fat32_basic/Old Projects/Archive/draft1.txt"));
 

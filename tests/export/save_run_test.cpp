@@ -70,10 +70,7 @@ struct ScriptedObserver : SaveObserver {
             skipped = true;
         }
     }
-    void onFileFinished(const SaveFileInfo& f, FileOutcome o, std::uint64_t) override
-    {
-        finished.emplace_back(f.displayName, o);
-    }
+    void onFileFinished(const FileResult& r) override { finished.emplace_back(r.info.displayName, r.outcome); }
     void onFolderFinished(std::uint64_t, std::uint64_t) override { ++foldersFinished; }
     void onDiskFull() override { ++diskFull; }
 };
@@ -354,7 +351,7 @@ TEST(SaveRun, HostileNamesNeverLeaveTheDestination)
         }
     }
     EXPECT_EQ(files, report.filesWritten);
-    EXPECT_TRUE(std::filesystem::exists(dest + "/__/Work/TODO.TXT"));
+    EXPECT_TRUE(std::filesystem::exists(dest + "/__/Work/todo.txt"));
     EXPECT_TRUE(std::filesystem::is_regular_file(dest + "/___dd_0"));
     EXPECT_TRUE(std::filesystem::exists(dest + "/.._.._escaped/Camera/IMG_0001.JPG"));
 }
