@@ -365,6 +365,7 @@ int runOpenCommand(const OpenOptions& o, const GlobalOptions& g)
 
     auto folder = temporaryFolder();
     if (!folder) return reportError(folder.error(), g.json);
+    removeLeftoverCopies(*folder);
     TemporaryCopies copies(*folder);
     SaveRunState state;
     if (!g.json)
@@ -381,6 +382,14 @@ int runOpenCommand(const OpenOptions& o, const GlobalOptions& g)
         printJson({{"source", o.selection.source}, {"file", o.file}, {"copy", opened.copyPath}, {"opened", !o.noOpen}});
     else
         std::cout << opened.copyPath << "\n";
+    // The copy lives as long as it is needed: on a terminal until the user says so; otherwise
+    // until a later run finds that no program holds it open any more.
+    if (!o.noOpen && ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO)) {
+        std::cerr << "Press Enter when you have finished with the file; its temporary copy is then removed.\n";
+        std::string line;
+        std::getline(std::cin, line);
+        removeTemporaryCopies(copies);
+    }
     return 0;
 }
 

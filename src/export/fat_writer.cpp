@@ -37,16 +37,41 @@ ClusterChain chainForFile(const storage::SectorSource& source, const volumes::Vo
         }
     }
     // A deleted file: its FAT entries were cleared, and its clusters were most likely allocated
-    // one after the other.
+    // one after the other, around the clusters that other files held then and still hold: a
+    // cluster the first FAT gives to a file belongs to that live file, and copying it would put
+    // another file's bytes into this one. With a cleared or unreadable FAT every cluster counts.
     chain = {};
     std::uint64_t left = wanted;
     std::uint64_t next = first;
+    if (!followFat || params.firstFat == 0) {
+        // A size no chain on the volume could hold: the clusters that follow, in one stretch.
+        while (left > 0 && next <= UINT32_MAX) {
+            const std::uint64_t n = std::min<std::uint64_t>({left, UINT32_MAX, UINT32_MAX - next + 1});
+            chain.runs.push_back({static_cast<std::uint32_t>(next), static_cast<std::uint32_t>(n)});
+            chain.clusterCount += n;
+            left -= n;
+            next += n;
+        }
+        return chain;
+    }
+    volumes::FatReader fat(source, params.isFat16(), params.firstFat, params.spf);
+    auto inUse = [&](std::uint64_t cluster) {
+        std::uint32_t entry = 0;
+        return fat.entry(static_cast<std::uint32_t>(cluster), entry) && (params.isFat16() ? entry : entry & 0x0FFFFFFF) != 0;
+    };
+    // Only a chain that is gone (its first entry free) tells that the FAT no longer speaks for
+    // this file; a chain that is merely broken (a loop, a wrong length) leaves the FAT unreliable.
+    const bool skipInUse = !inUse(first);
     while (left > 0 && next <= UINT32_MAX) {
-        const std::uint64_t n = std::min<std::uint64_t>({left, UINT32_MAX, UINT32_MAX - next + 1});
-        chain.runs.push_back({static_cast<std::uint32_t>(next), static_cast<std::uint32_t>(n)});
-        chain.clusterCount += n;
-        left -= n;
-        next += n;
+        if (state && state->cancelRequested) break;
+        // The first cluster is the file's own whatever the FAT says now.
+        if (skipInUse && next != first && inUse(next)) {
+            ++next;
+            continue;
+        }
+        chain.append(static_cast<std::uint32_t>(next));
+        --left;
+        ++next;
     }
     return chain;
 }

@@ -35,8 +35,9 @@ ClusterChain buildClusterChain(const storage::SectorSource& source, const std::s
                                std::uint64_t wanted, const SaveRunState* state = nullptr);
 
 // The clusters the FAT writer reads for a file: the chain from the first FAT when it holds
-// exactly wanted clusters, else from the second, else wanted consecutive clusters from first
-// (at once when followFat is false).
+// exactly wanted clusters, else from the second, else wanted clusters from first on, passing
+// over clusters the first FAT gives to other files (all consecutive clusters, at once, when
+// followFat is false).
 ClusterChain chainForFile(const storage::SectorSource& source, const volumes::VolumeParameters& params,
                           std::uint32_t first, std::uint64_t wanted, const SaveRunState* state = nullptr,
                           bool followFat = true);

@@ -2,12 +2,15 @@
 #include "export/save_run.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <set>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "export/fat_writer.h"
+#include "export/file_times.h"
 #include "export/ntfs_writer.h"
 #include "export/safe_names.h"
 #include "recovery/mft_record.h"
@@ -185,6 +188,24 @@ bool anythingChosen(const SaveRunContext& ctx)
     return ctx.checks && ctx.checks->anythingTicked(ctx.results->tree);
 }
 
+// Gives every folder the run made the time its entry or record holds (the destination itself,
+// and the orphan folder, which has no entry, keep theirs).
+template <typename DirOf>
+void restoreFolderTimes(const SaveRunContext& ctx, const SavePlan& plan, const DirOf& dirOf)
+{
+    const bool ntfs = ctx.params && ctx.params->isNtfs();
+    for (const PlannedFolder& f : plan.folders) {
+        if (f.relativePath.empty()) continue;
+        const recovery::FolderNode* node = ctx.results->nodeOf(f.item);
+        if (!node || node->self == recovery::kOrphanCluster) continue;
+        const auto time = ntfs ? ntfsStampTime(node->date)
+                               : fatEntryTime(static_cast<std::uint16_t>(node->date), static_cast<std::uint16_t>(node->time));
+        if (!time) continue;
+        const struct timespec times[2] = {{0, UTIME_OMIT}, *time};
+        ::utimensat(AT_FDCWD, dirOf(f).c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+}
+
 }  // namespace
 
 const char* saveEndName(SaveEnd end)
@@ -347,6 +368,9 @@ SaveRunReport runSave(const SaveRunContext& context)
             observer.onFolderFinished(report.foldersDone, plan.folderCount);
         }
     }
+    // Last, when nothing more is written into them: a folder's time changes with every file
+    // created in it.
+    if (!ctx.files) restoreFolderTimes(ctx, plan, dirOf);
     observer.onSavedTotals(report.filesWritten, report.foldersDone);
     return report;
 }

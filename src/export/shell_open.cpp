@@ -17,6 +17,17 @@ namespace kfr::exporting {
 
 namespace {
 
+// What the launcher's processes report through the pipe.
+constexpr int kExecFailed = 1;  // value: errno of exec
+constexpr int kExited = 2;      // value: the launcher's exit status
+struct LaunchReport {
+    int kind = 0;
+    int value = 0;
+};
+// How long the launcher is watched for an early exit.
+constexpr int kWatchMs = 3000;
+constexpr int kPollMs = 20;
+
 Error startError(const std::string& launcher, int err)
 {
     return Error{ErrorKind::OpenFailed, 0, launcher, std::strerror(err)};
@@ -41,8 +52,10 @@ Status openWithShell(int mode, const std::string& path, const std::string& launc
     storage::UniqueFd reportRead(ends[0]);
     storage::UniqueFd reportWrite(ends[1]);
 
-    // Fork twice: the middle process exits at once, so the launcher is adopted by init and
-    // never lingers as a zombie of ours, and we need not wait for the program it starts.
+    // Fork twice: the middle process watches the launcher for a moment and then exits, so the
+    // launcher is adopted by init and never lingers as a zombie of ours, and we need not wait for
+    // the program it starts. A launcher that gives up at once (no program for this type of file)
+    // is seen in that moment and its exit status reported.
     const pid_t middle = ::fork();
     if (middle < 0) return startError(launcher, errno);
     if (middle == 0) {
@@ -50,24 +63,41 @@ Status openWithShell(int mode, const std::string& path, const std::string& launc
         if (opener == 0) {
             ::setsid();  // Ctrl+C in our terminal must not reach the viewer
             ::execvp(argv[0], argv.data());
-            const int err = errno;
-            [[maybe_unused]] const ssize_t n = ::write(reportWrite.get(), &err, sizeof err);
+            const LaunchReport failed{kExecFailed, errno};
+            [[maybe_unused]] const ssize_t n = ::write(reportWrite.get(), &failed, sizeof failed);
             ::_exit(127);
         }
-        ::_exit(opener < 0 ? 1 : 0);
+        if (opener < 0) ::_exit(1);
+        for (int waited = 0; waited < kWatchMs; waited += kPollMs) {
+            int status = 0;
+            if (::waitpid(opener, &status, WNOHANG) == opener) {
+                const LaunchReport exited{kExited, WIFEXITED(status) ? WEXITSTATUS(status) : 128};
+                [[maybe_unused]] const ssize_t n = ::write(reportWrite.get(), &exited, sizeof exited);
+                break;
+            }
+            ::usleep(kPollMs * 1000);
+        }
+        ::_exit(0);
     }
     reportWrite.reset();
     int status = 0;
     while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
     }
-    // The pipe closes without data when exec succeeded (close-on-exec); otherwise it carries errno.
-    int err = 0;
-    ssize_t got;
-    do {
-        got = ::read(reportRead.get(), &err, sizeof err);
-    } while (got < 0 && errno == EINTR);
-    if (got == static_cast<ssize_t>(sizeof err)) return startError(launcher, err);
+    // Reports until both writers are gone: the launcher's end closes on exec (close-on-exec).
+    LaunchReport report{};
+    LaunchReport got{};
+    for (;;) {
+        const ssize_t n = ::read(reportRead.get(), &got, sizeof got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n != static_cast<ssize_t>(sizeof got)) break;
+        if (report.kind != kExecFailed) report = got;
+    }
+    if (report.kind == kExecFailed) return startError(launcher, report.value);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return startError(launcher, EAGAIN);
+    if (report.kind == kExited && report.value != 0)
+        return Error{ErrorKind::NotFound, 0, path,
+                     launcher + " found no program to open this type of file (exit status " +
+                         std::to_string(report.value) + ")"};
     return okStatus();
 }
 

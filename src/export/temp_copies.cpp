@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,7 +57,11 @@ std::string temporaryCopyName(std::uint32_t counter, const std::string& itemName
 std::string TemporaryCopies::nextPath(const std::string& itemName)
 {
     std::lock_guard lock(m_mutex);
-    return m_folder + "/" + temporaryCopyName(m_counter++, itemName);
+    for (;;) {
+        std::string path = m_folder + "/" + temporaryCopyName(m_counter++, itemName);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || m_counter == 0) return path;
+    }
 }
 
 void TemporaryCopies::remember(const std::string& path)
@@ -94,6 +100,47 @@ std::size_t removeTemporaryCopies(TemporaryCopies& copies)
     return copies.removeAll();
 }
 
+namespace {
+
+bool isCopyName(const std::string& name)
+{
+    if (name.size() < 4 || name.compare(0, 3, "MRC") != 0) return false;
+    std::size_t i = 3;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9') ++i;
+    return i > 3 && (i == name.size() || name[i] == '.');
+}
+
+}  // namespace
+
+std::size_t removeLeftoverCopies(const std::string& folder, const std::string& procRoot)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::vector<std::pair<std::string, struct stat>> candidates;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        struct stat st {};
+        if (!isCopyName(name) || ::lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid())
+            continue;
+        candidates.emplace_back(entry.path().string(), st);
+    }
+    if (candidates.empty()) return 0;
+    // A viewer may still show a copy: anything some process holds open stays.
+    std::set<std::pair<dev_t, ino_t>> held;
+    for (const auto& process : fs::directory_iterator(procRoot, ec)) {
+        std::error_code fdError;
+        for (const auto& fd : fs::directory_iterator(process.path() / "fd", fdError)) {
+            struct stat st {};
+            if (::stat(fd.path().c_str(), &st) == 0 && S_ISREG(st.st_mode)) held.emplace(st.st_dev, st.st_ino);
+        }
+    }
+    std::size_t removed = 0;
+    for (const auto& [path, st] : candidates)
+        if (!held.count({st.st_dev, st.st_ino}) && ::unlink(path.c_str()) == 0) ++removed;
+    return removed;
+}
+
 OpenResult openThroughCopy(const WriterContext& ctx, const recovery::ItemRow& row, TemporaryCopies& copies,
                            const Opener& opener)
 {
@@ -114,8 +161,6 @@ OpenResult openThroughCopy(const WriterContext& ctx, const recovery::ItemRow& ro
     // No progress window and no disk-full report for a copy: the please-wait window stands in.
     WriterContext opening = ctx;
     opening.openingMode = true;
-    // A copy left by an earlier run under this name goes first.
-    if (files.exists(path)) files.removeFile(path);
     const auto& p = *ctx.params;
     FileOutcome outcome = FileOutcome::NoData;
     if (p.isFat16() || p.isFat32()) {

@@ -35,7 +35,8 @@ public:
     explicit TemporaryCopies(std::string folder) : m_folder(std::move(folder)) {}
 
     const std::string& folder() const { return m_folder; }
-    // The next copy's path; increases the counter.
+    // The next copy's path; increases the counter, passing over names still taken (a copy an
+    // earlier run left for a viewer that may still have it open).
     std::string nextPath(const std::string& itemName);
     // Remembers a file this program wrote, by its identity, so only that file is ever removed.
     void remember(const std::string& path);
@@ -59,6 +60,12 @@ private:
 
 // Removes the temporary copies (run when a recovery screen or the main window closes).
 std::size_t removeTemporaryCopies(TemporaryCopies& copies);
+
+// Removes the copies ("MRC<n>...") an earlier run left in this user's private folder (a run
+// that crashed, or a command-line `open` that handed its copy over and ended) once no process
+// holds them open any more; procRoot is where the processes' open files are read ("/proc").
+// Returns how many were removed.
+std::size_t removeLeftoverCopies(const std::string& folder, const std::string& procRoot = "/proc");
 
 enum class OpenAction {
     Nothing,     // a volume label, or no volume parameters (no cluster size)

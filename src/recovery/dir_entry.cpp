@@ -15,9 +15,18 @@ namespace {
 
 constexpr std::size_t kMaxLongName = 255;
 
-bool isNonAnsiChar(char32_t c)
+// Attribute bits 0x40 and 0x80 are never set, the case byte holds only its two flags, and a date
+// or time (when there is one) names a real day and hour.
+bool plausibleEntryFields(Bytes e)
 {
-    return c >= 0x80 && c <= 0xFF;
+    if (e[kEntryAttrOffset] & 0xC0) return false;
+    if (e[kEntryNtFlagsOffset] & ~(kLowerCaseBase | kLowerCaseExtension)) return false;
+    const std::uint16_t date = readLe16(e, kEntryDateOffset);
+    const std::uint16_t time = readLe16(e, kEntryTimeOffset);
+    const unsigned month = (date >> 5) & 0x0F;
+    if (date != 0 && ((date & 0x1F) == 0 || month == 0 || month > 12)) return false;
+    if ((time >> 11) > 23 || ((time >> 5) & 0x3F) > 59 || (time & 0x1F) > 29) return false;
+    return true;
 }
 
 bool isInvalidNameChar(char32_t c)
@@ -50,38 +59,51 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool al
     const std::uint8_t attr = e[kEntryAttrOffset];
     if (attr == kAttrLongName) return skipped(EntrySkip::LongNamePart);
 
-    std::string raw;
+    DirItem item;
+    std::u32string text;
     if ((attr & kAttrVolumeLabel) && !(attr & kAttrDirectory)) {
         // A label is eleven characters, not a name and an extension: "CHS_FAT32  " stays
         // "CHS_FAT32". Only trailing blanks are padding.
-        raw.assign(reinterpret_cast<const char*>(e.data()), 11);
+        std::string raw(reinterpret_cast<const char*>(e.data()), 11);
         raw.erase(raw.find_last_not_of(' ') + 1);
+        text = decodeOemName(raw);
     } else {
-        // Spaces are dropped wherever they stand, inside the base name too. Lower-case flags
-        // give the name as the system that wrote it showed it ("receipts", "january.csv"); a
-        // deleted entry's first byte is the deleted mark and stays as it is.
+        // Spaces are dropped wherever they stand, inside the base name too.
+        std::string base, extension;
+        for (std::size_t i = 0; i < 8; ++i)
+            if (e[i] != ' ') base += static_cast<char>(e[i]);
+        for (std::size_t i = 8; i < 11; ++i)
+            if (e[i] != ' ') extension += static_cast<char>(e[i]);
+        if (!base.empty() && static_cast<std::uint8_t>(base[0]) == kDeletedMark) {
+            item.deleted = true;
+            base[0] = '_';
+        } else if (!base.empty() && base[0] == 0x05) {
+            // A name whose first character is 0xE5 in its code page is stored with 0x05 there,
+            // so that it is not taken for the deleted mark.
+            base[0] = static_cast<char>(kDeletedMark);
+        }
+        // Lower-case flags give the name as the system that wrote it showed it ("receipts",
+        // "january.csv").
         const std::uint8_t flags = e[kEntryNtFlagsOffset];
-        auto put = [&raw](std::uint8_t c, bool lower) {
-            if (c == ' ') return;
-            raw += static_cast<char>(lower && c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-        };
-        for (std::size_t i = 0; i < 8; ++i) put(e[i], (flags & kLowerCaseBase) != 0);
-        if (e[8] != ' ') raw += '.';
-        for (std::size_t i = 8; i < 11; ++i) put(e[i], (flags & kLowerCaseExtension) != 0);
+        std::u32string baseText = decodeOemName(base);
+        std::u32string extensionText = decodeOemName(extension);
+        if (flags & kLowerCaseBase)
+            for (char32_t& c : baseText) c = lowerLatin(c);
+        if (flags & kLowerCaseExtension)
+            for (char32_t& c : extensionText) c = lowerLatin(c);
+        text = baseText;
+        if (e[8] != ' ') text += U'.';
+        text += extensionText;
     }
-
-    DirItem item;
-    if (!raw.empty() && static_cast<std::uint8_t>(raw[0]) == kDeletedMark) {
-        item.deleted = true;
-        raw[0] = '_';
-    }
-    const std::u32string text = decodeWindows1252(raw);
-    bool nonAnsi = false;
+    bool nonAscii = false;
     for (char32_t c : text) {
         if (isInvalidNameChar(c)) return skipped(EntrySkip::InvalidName);
-        if (isNonAnsiChar(c)) nonAnsi = true;
+        if (c >= 0x80) nonAscii = true;
     }
-    if (nonAnsi && !allowNonAnsi) return skipped(EntrySkip::NonAnsiName);
+    // Names written in an OEM code page are real names, but bytes from 0x80 on also make random
+    // data pass for an entry; such a name is taken when a long name proves it, or when the rest
+    // of the entry holds what a real entry holds.
+    if (nonAscii && !allowNonAnsi && !plausibleEntryFields(e)) return skipped(EntrySkip::NonAnsiName);
 
     item.shortName = toUtf8(text);
     item.name = item.shortName;
@@ -133,6 +155,25 @@ std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t s
         if (ended || name.size() > kMaxLongName) break;
     }
     return utf16ToUtf8(name);
+}
+
+bool looksLikeDirectorySector(Bytes sector)
+{
+    std::size_t entries = 0;
+    for (std::size_t off = 0; off + kEntrySize <= sector.size(); off += kEntrySize) {
+        const Bytes e = sector.subspan(off, kEntrySize);
+        if (e[0] == 0x00) break;
+        ++entries;
+        if (e[kEntryAttrOffset] == kAttrLongName) {
+            // A long-name part: its type byte and cluster word are always 0.
+            if (e[12] != 0 || readLe16(e, kEntryClusterLowOffset) != 0) return false;
+            continue;
+        }
+        if (!plausibleEntryFields(e)) return false;
+        EntrySkip skip = EntrySkip::None;
+        if (!decodeEntry(e, false, &skip, true) && skip != EntrySkip::DotEntry) return false;
+    }
+    return entries > 0;
 }
 
 std::uint8_t shortNameChecksum(Bytes entry)

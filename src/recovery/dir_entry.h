@@ -62,6 +62,11 @@ using PreviousSector = std::function<std::optional<std::uint64_t>(std::uint64_t 
 std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
                            const storage::SectorSource& source, const PreviousSector& previousSector = {});
 
+// Whether a sector holds nothing but what directory sectors hold: short entries (live or
+// deleted) whose fields are sane, long-name entries, and from an end mark on nothing. Used to tell
+// the later clusters of a deleted folder, which no chain names any more, from file data.
+bool looksLikeDirectorySector(Bytes sector);
+
 // Checksum of an 11-byte short name as long-name entries store it at their offset 13.
 std::uint8_t shortNameChecksum(Bytes entry);
 

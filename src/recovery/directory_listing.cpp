@@ -16,6 +16,8 @@ enum class SectorOutcome { Continue, EndDirectory, Stop };
 // cluster through the following free clusters, at most as far as a directory can reach (65,536
 // entries), and only while its sectors still hold directory entries.
 constexpr std::uint64_t kMaxDirectoryBytes = 65536ULL * 32;
+// Free clusters looked at for a deleted folder's next cluster before giving up.
+constexpr std::uint32_t kMaxClustersLookedAt = 4096;
 
 struct SectorVisit {
     SectorOutcome outcome = SectorOutcome::Continue;
@@ -116,15 +118,19 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
     if (dir.root || chain.stop != volumes::ChainStop::FreeEntry || !endsDirectory) return;
 
     // The chain ended at a free entry without an end mark: a deleted folder that filled its first
-    // clusters. Its later clusters are taken to follow it, passing over clusters the first FAT
-    // gives to other files.
+    // clusters. Its later clusters most likely follow it, among clusters the first FAT gives to
+    // other files and free ones that held other deleted data: the next free clusters whose first
+    // sector reads as directory entries continue it, until an end mark.
     volumes::FatReader fat(source, p.isFat16(), p.firstFat, p.spf);
     const std::uint64_t volumeClusters = volumes::clustersBefore(p, source.sectorCount() ? source.sectorCount() : UINT64_MAX);
     std::uint64_t budget = kMaxDirectoryBytes / (static_cast<std::uint64_t>(p.spc) * storage::kSectorSize);
-    for (std::uint64_t c = static_cast<std::uint64_t>(clusters.back()) + 1; budget > 0 && c < volumeClusters && c <= UINT32_MAX;
-         ++c) {
+    std::uint32_t looked = 0;
+    for (std::uint64_t c = static_cast<std::uint64_t>(clusters.back()) + 1;
+         budget > 0 && looked < kMaxClustersLookedAt && c < volumeClusters && c <= UINT32_MAX; ++c) {
         std::uint32_t entry = 0;
         if (fat.entry(static_cast<std::uint32_t>(c), entry) && (p.isFat16() ? entry : entry & 0x0FFFFFFF) != 0) continue;
+        ++looked;
+        if (!source.read(p.clusterSector(c), 1, buffer) || !looksLikeDirectorySector(buffer)) continue;
         clusters.push_back(static_cast<std::uint32_t>(c));
         --budget;
         if (!visitCluster(static_cast<std::uint32_t>(c), true)) return;

@@ -9,9 +9,14 @@
 
 namespace kfr::recovery {
 
-// Short (8.3) names are stored in an 8-bit code page. We read them as Windows-1252, the code page
-// Western systems use for them; bytes it leaves undefined map to the same-numbered C1 control.
-std::u32string decodeWindows1252(const std::string& bytes);
+// Short (8.3) names are stored in the OEM code page of the system that wrote them (not the one
+// its windows use): bytes from 0x80 on are read as code page 850, the OEM code page of Western
+// European systems, so "É", "Ü" and "ñ" come out as they were written. Bytes below 0x80 are ASCII.
+std::u32string decodeOemName(const std::string& bytes);
+
+// The lower-case form of an ASCII or Latin-1 capital letter (what an 8.3 name's lower-case flags
+// ask for); other characters unchanged.
+char32_t lowerLatin(char32_t c);
 
 std::string toUtf8(const std::u32string& text);
 // UTF-16 code units (as in long names and NTFS names) to UTF-8; unpaired surrogates become U+FFFD.

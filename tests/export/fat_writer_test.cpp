@@ -109,6 +109,8 @@ TEST(FatWriter, ReadsTheChainThenTheSecondFatThenConsecutiveClusters)
         {"first FAT damaged, second intact", "FAT32", 1, {{5, 7}, {7, 0x0FFFFFFF}}, {{5, 6}, {6, 12}, {12, 0x0FFFFFFF}}, 5,
          1500, {5, 6, 12}},
         {"deleted file: entries cleared", "FAT16", 4, {}, {}, 20, 10000, {20, 21, 22, 23, 24}},
+        {"deleted file passes over clusters live files hold", "FAT16", 4, {{21, 0xFFFF}, {23, 24}, {24, 0xFFFF}}, {},
+         20, 10000, {20, 22, 25, 26, 27}},
         {"FAT16 chain ending at 0xFFF8", "FAT16", 4, {{30, 33}, {33, 0xFFF8}}, {{30, 33}, {33, 0xFFF8}}, 30, 4096, {30, 33}},
         {"FAT32 end mark 0x0FFFFFF8, reserved bits set", "FAT32", 1, {{30, 0xF0000021}, {33, 0x0FFFFFF8}},
          {{30, 0xF0000021}, {33, 0x0FFFFFF8}}, 30, 1024, {30, 33}},

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "export/temp_copies.h"
 #include "texts/messages.h"
@@ -152,10 +154,12 @@ TEST(TemporaryCopies, OnlyTheCopiesThisProgramMadeAreRemoved)
     ctx.source = s->source.get();
     ctx.params = &s->result.params;
     ctx.state = &state;
-    // A copy left by an earlier run under the first name is replaced.
+    // A copy left by an earlier run keeps its name (a viewer may still show it): the new copy
+    // takes the next free one.
     test::writeText(*folder + "/MRC0.jpg", "left over");
     const OpenResult jpg = openThroughCopy(ctx, test::fileRow(*s, "", "写真.jpg"), copies, nullptr);
-    ASSERT_EQ(jpg.copyPath, *folder + "/MRC0.jpg");
+    ASSERT_EQ(jpg.copyPath, *folder + "/MRC1.jpg");
+    EXPECT_EQ(test::fileText(*folder + "/MRC0.jpg"), "left over");
     EXPECT_EQ(fs::file_size(jpg.copyPath), 6000u);
     const OpenResult txt = openThroughCopy(ctx, test::fileRow(*s, "", "NOTES.TXT"), copies, nullptr);
     fs::create_directory(*folder + "/MRC2");
@@ -169,6 +173,19 @@ TEST(TemporaryCopies, OnlyTheCopiesThisProgramMadeAreRemoved)
     EXPECT_TRUE(fs::exists(txt.copyPath));
     EXPECT_TRUE(fs::is_directory(*folder + "/MRC2"));
     EXPECT_TRUE(fs::exists(*folder + "/MRC9.txt"));
+
+    // What earlier runs left goes at the next start, unless a program still holds it open.
+    test::writeText(*folder + "/MRC7.pdf", "held by a viewer");
+    test::writeText(*folder + "/notes.txt", "not a copy");
+    const int held = ::open((*folder + "/MRC7.pdf").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    EXPECT_EQ(removeLeftoverCopies(*folder), 3u);  // MRC0.jpg, MRC9.txt and the stand-in at MRC2.TXT's name
+    EXPECT_FALSE(fs::exists(*folder + "/MRC0.jpg"));
+    EXPECT_TRUE(fs::exists(*folder + "/MRC7.pdf"));
+    EXPECT_TRUE(fs::exists(*folder + "/notes.txt"));
+    EXPECT_TRUE(fs::is_directory(*folder + "/MRC2"));
+    ::close(held);
+    EXPECT_EQ(removeLeftoverCopies(*folder), 1u);
 
     // A link planted where the private folder goes is refused.
     test::TempDir other;

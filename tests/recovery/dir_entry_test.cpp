@@ -62,7 +62,28 @@ TEST(DirEntry, ShortNamesAndSkips)
         {"0x7F is allowed", withByte("ABC     TXT", 1, 0x7F), EntrySkip::None, "A\x7F" "C.TXT", false},
         {"control byte 0x1F", withByte("ABC     TXT", 1, 0x1F), EntrySkip::InvalidName, "", false},
         {"question mark", shortEntry("AB?     TXT"), EntrySkip::InvalidName, "", false},
-        {"latin-1 letter", withByte("ABC     TXT", 1, 0xE9), EntrySkip::NonAnsiName, "", false},
+        {"OEM letter in an entry that holds what entries hold", withByte("ABC     TXT", 1, 0x90), EntrySkip::None,
+         "A\xC3\x89" "C.TXT", false},
+        {"OEM letter with a reserved attribute bit: random bytes", withByte("ABC     TXT", 1, 0x90, 0xA0),
+         EntrySkip::NonAnsiName, "", false},
+        {"OEM letter with a month 13", [] {
+             auto e = shortEntry("ABC     TXT");
+             e[1] = 0x90;
+             e[24] = 0xA1;  // day 1, month 13
+             e[25] = 0x01;
+             return e;
+         }(), EntrySkip::NonAnsiName, "", false},
+        {"0x05 stands for a first character 0xE5", withByte("ABC     TXT", 0, 0x05), EntrySkip::None,
+         "\xC3\x95" "BC.TXT", false},
+        {"lower-case flags", withByte("RECEIPTSCSV", 12, 0x18), EntrySkip::None, "receipts.csv", false},
+        {"lower-case base only", withByte("MARCH   CSV", 12, 0x08), EntrySkip::None, "march.CSV", false},
+        {"lower-case flags keep the deleted mark", [] {
+             auto e = shortEntry("XPRIL   CSV");
+             e[0] = 0xE5;
+             e[12] = 0x18;
+             return e;
+         }(), EntrySkip::None, "_pril.csv", true},
+        {"volume label is one name", shortEntry("CHS_FAT32  ", 0x08), EntrySkip::None, "CHS_FAT32", false},
         {"end mark", withByte("ABC     TXT", 0, 0x00), EntrySkip::EndMark, "", false},
         {"dot entry", shortEntry(".          ", 0x10), EntrySkip::DotEntry, "", false},
         {"dotdot entry", shortEntry("..         ", 0x10), EntrySkip::DotEntry, "", false},
@@ -83,7 +104,7 @@ TEST(DirEntry, ShortNamesAndSkips)
     }
 }
 
-TEST(DirEntry, ClusterSizeAndWindows1252)
+TEST(DirEntry, ClusterSizeAndOemCodePage)
 {
     auto e = shortEntry("PHOTO   JPG");
     e[20] = 0x01;  // high cluster word
@@ -94,8 +115,8 @@ TEST(DirEntry, ClusterSizeAndWindows1252)
     EXPECT_EQ(decodeEntry(e, false)->firstCluster, 0x1234u);
     EXPECT_EQ(decodeEntry(e, true)->firstCluster, 0x11234u);
     EXPECT_EQ(decodeEntry(e, true)->size, 10000u);
-    e[2] = 0x80;  // the euro sign in Windows-1252: above 0xFF once converted, so valid
-    EXPECT_EQ(decodeEntry(e, false)->shortName, "PH\xE2\x82\xACTO.JPG");
+    e[2] = 0x80;  // C-cedilla in code page 850
+    EXPECT_EQ(decodeEntry(e, false)->shortName, "PH\xC3\x87TO.JPG");
 }
 
 TEST(DirEntry, LongNamesInFrontOfTheShortEntry)
@@ -135,12 +156,29 @@ TEST(DirEntry, OemShortNameIsKeptWhenItsLongNameVouchesForIt)
     auto item = decodeEntryWithLongName(sector, 32, 0, false, src);
     ASSERT_TRUE(item);
     EXPECT_EQ(item->name, "CAF\xC3\x89.txt");
-    // A wrong checksum proves nothing: the entry stays skipped.
-    image[13] ^= 0x55;
-    const kfr::Bytes changed(image.data(), 512);
+    // A wrong checksum proves nothing: an entry whose own fields do not look like an entry's
+    // stays skipped.
+    src.bytes()[13] ^= 0x55;
+    src.bytes()[32 + 12] = 0xFF;
+    const kfr::Bytes changed(src.bytes().data(), 512);
     EntrySkip skip{};
     EXPECT_FALSE(decodeEntryWithLongName(changed, 32, 0, false, src, &skip));
     EXPECT_EQ(skip, EntrySkip::NonAnsiName);
+
+    // Deleted, the first byte is the deleted mark and the checksum no longer matches: some first
+    // byte still makes it agree. The same when the short entry opens its sector and its long
+    // name ends the sector before.
+    std::vector<std::uint8_t> two(3 * 512, 0);
+    putLongNameEntry(two.data() + 512 - 32, u"Caf\u00e9.jpg", 0x41, shortNameChecksum(shortEntry("CAF\x90~1  JPG")));
+    auto deleted = shortEntry("CAF\x90~1  JPG");
+    deleted[0] = 0xE5;
+    deleted[12] = 0xFF;  // only the long name can vouch for it
+    std::memcpy(two.data() + 512, deleted.data(), 32);
+    storage::MemorySectorSource twoSectors(two);
+    const auto found = decodeEntryWithLongName(kfr::Bytes(two.data() + 512, 512), 0, 1, false, twoSectors);
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(found->deleted);
+    EXPECT_EQ(found->name, "Caf\xC3\xA9.jpg");
 }
 
 TEST(DirEntry, DateAndTimeTexts)
