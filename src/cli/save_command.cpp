@@ -307,7 +307,8 @@ int runSaveCommand(const SaveOptions& o, const GlobalOptions& g)
     const auto& scan = run.results->scan;
     const auto& results = scan.folders;
     if (scan.end == ScanEnd::Failed || scan.paramsFailed)
-        return reportError(Error{ErrorKind::Implausible, 0, o.selection.source, kUnableToCalculateText}, g.json);
+        return reportError(Error{ErrorKind::Implausible, 0, o.selection.source, paramsFailureText(scan.paramsFailure)},
+                           g.json);
 
     session::SaveRequest request;
     if (o.all && !results.tree.empty()) request.checks.tick(results.tree, results.tree.firstTopLevel());

@@ -14,6 +14,7 @@
 #include "recovery/folder_listing.h"
 #include "texts/list_columns.h"
 #include "texts/messages.h"
+#include "texts/work_texts.h"
 
 namespace kfr::cli {
 
@@ -108,7 +109,7 @@ nlohmann::json summaryJson(const BasicScanResult& res)
 
 void printSummary(const BasicScanResult& res)
 {
-    if (res.paramsFailed) std::cout << texts::kUnableToCalculateText << "\n";
+    if (res.paramsFailed) std::cout << texts::paramsFailureText(res.paramsFailure) << "\n";
     std::cout << "Scan " << endText(res.end) << ": " << res.folders.folderCount << " folders placed";
     if (res.unreadableSectors) std::cout << ", " << res.unreadableSectors << " unreadable sectors skipped";
     std::cout << ".\n";
@@ -162,10 +163,14 @@ int runInfo(const SelectionOptions& sel, const GlobalOptions& g)
     auto info = session.volumeInfo({&stop, &progress});
     progress.clearLine();
     if (!info) {
+        const auto failure = info.error().kind == ErrorKind::Stopped       ? ParamsFailure::StoppedInference
+                             : session.selection().partType == volumes::kNtfs ? ParamsFailure::NtfsBootSector
+                                                                               : ParamsFailure::NotInferred;
+        const std::string message = texts::paramsFailureText(failure);
         if (g.json) {
-            printJson({{"source", sel.source}, {"error", {{"message", texts::kUnableToCalculateText}}}});
+            printJson({{"source", sel.source}, {"error", {{"message", message}}}});
         } else {
-            std::cerr << texts::kUnableToCalculateText << "\n";
+            std::cerr << message << "\n";
         }
         return 2;
     }

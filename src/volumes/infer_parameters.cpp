@@ -1,6 +1,7 @@
 // Geometry inference from directory clusters.
 #include "volumes/infer_parameters.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -25,8 +26,82 @@ struct Anchor {
     std::uint32_t cluster = 0;
 };
 
+// The first sector of a FAT: the media byte 0xF8, then the end-of-chain value of entry 0.
+bool startsFat(Bytes s, bool fat16)
+{
+    return s[0] == 0xF8 && s[1] == 0xFF && s[2] == 0xFF && (fat16 ? s[3] == 0xFF : (s[3] & 0x0F) == 0x0F);
+}
+
+// Finds the two FAT copies between the volume's first sector and cluster 2 on the medium itself:
+// the first sector that begins like a FAT, and the sector where that sector repeats (the second
+// copy). Formatters differ in reserved sectors, FAT16 root sizes and padding, so a layout read off
+// the medium beats any default. Fills p and returns true when both copies are found.
+bool fatsOnMedium(const storage::SectorSource& source, std::uint64_t first, std::uint64_t cluster2, VolumeParameters& p)
+{
+    const bool fat16 = p.isFat16();
+    // The reserved area is counted in 16 bits.
+    const std::uint64_t searchEnd = std::min<std::uint64_t>(cluster2, first + 65536);
+    std::optional<storage::SectorBytes> fat;
+    std::uint64_t firstFat = 0;
+    for (std::uint64_t s = first + 1; s < searchEnd; ++s) {
+        fat = storage::readOneSector(source, s);
+        if (fat && startsFat(*fat, fat16)) {
+            firstFat = s;
+            break;
+        }
+        fat.reset();
+    }
+    if (!fat) return false;
+    const std::uint64_t gap = cluster2 - firstFat;  // two FATs, and on FAT16 the root directory
+    std::uint64_t spf = 0;
+    if (fat16) {
+        // The root directory holds at most 65,536 entries: 4,096 sectors.
+        for (std::uint64_t candidate = gap / 2; candidate > 0 && gap - 2 * candidate <= 4096; --candidate) {
+            const auto copy = storage::readOneSector(source, firstFat + candidate);
+            if (copy && *copy == *fat) {
+                spf = candidate;
+                break;
+            }
+        }
+    } else if (gap % 2 == 0) {
+        spf = gap / 2;
+    }
+    if (spf == 0 || spf > 0xFFFFFFFFULL) return false;
+    p.reserveSectors = static_cast<std::uint32_t>(firstFat - first);
+    p.spf = static_cast<std::uint32_t>(spf);
+    p.firstFat = firstFat;
+    p.secondFat = firstFat + spf;
+    if (fat16) {
+        p.rootStart = firstFat + 2 * spf;
+        p.rootSectors = static_cast<std::uint32_t>(gap - 2 * spf);
+    }
+    return true;
+}
+
+// The layout the usual formatters give, from the reserved sectors found in the window (or their
+// default) and a FAT16 root of 512 entries.
+bool usualFats(std::uint64_t first, std::uint64_t cluster2, VolumeParameters& p)
+{
+    if (cluster2 < first + p.reserveSectors) return false;
+    const std::uint64_t gap = cluster2 - first - p.reserveSectors;  // FATs (and FAT16 root) before cluster 2
+    std::uint64_t spf = 0;
+    if (p.isFat16()) {
+        if (gap < 32) return false;
+        spf = (gap - 32) / 2;
+        p.rootStart = first + p.reserveSectors + 2 * spf;
+    } else {
+        spf = gap / 2;
+    }
+    if (spf == 0 || spf > 0xFFFFFFFFULL) return false;
+    p.spf = static_cast<std::uint32_t>(spf);
+    p.firstFat = first + p.reserveSectors;
+    p.secondFat = first + p.reserveSectors + spf;
+    return true;
+}
+
 // Tries to pair the directory at sector s with the anchor; on success fills p.
-bool pairWithAnchor(const Anchor& anchor, std::uint64_t s, std::uint32_t k, std::uint64_t first, VolumeParameters& p)
+bool pairWithAnchor(const storage::SectorSource& source, const Anchor& anchor, std::uint64_t s, std::uint32_t k,
+                    std::uint64_t first, VolumeParameters& p)
 {
     const std::uint32_t ca = anchor.cluster;
     const std::uint64_t a = anchor.sector;
@@ -43,24 +118,12 @@ bool pairWithAnchor(const Anchor& anchor, std::uint64_t s, std::uint32_t k, std:
     const std::int64_t zeroFromOther = static_cast<std::int64_t>(s) - static_cast<std::int64_t>(k) * static_cast<std::int64_t>(q);
     if (zeroFromAnchor != zeroFromOther) return false;
     if ((static_cast<std::uint64_t>(ca) - 2) * q > a) return false;
-
     const std::uint64_t cluster2 = a - (static_cast<std::uint64_t>(ca) - 2) * q;
-    if (cluster2 < first + p.reserveSectors) return false;
-    const std::uint64_t gap = cluster2 - first - p.reserveSectors;  // FATs (and FAT16 root) before cluster 2
-    std::uint64_t spf = 0;
-    if (p.isFat16()) {
-        if (gap < 32) return false;
-        spf = (gap - 32) / 2;
-        p.rootStart = first + p.reserveSectors + 2 * spf;
-    } else {
-        spf = gap / 2;
-    }
-    if (spf == 0 || spf > 0xFFFFFFFFULL) return false;
+    if (cluster2 <= first) return false;
+
+    if (!fatsOnMedium(source, first, cluster2, p) && !usualFats(first, cluster2, p)) return false;
     p.spc = static_cast<std::uint32_t>(q);
     p.cluster0Start = zeroFromAnchor;
-    p.spf = static_cast<std::uint32_t>(spf);
-    p.firstFat = first + p.reserveSectors;
-    p.secondFat = first + p.reserveSectors + spf;
     return true;
 }
 
@@ -127,7 +190,7 @@ Result<VolumeParameters> inferFatParameters(const InferenceContext& ctx)
             }
             const std::uint32_t k = entryFirstCluster(sector, !fat16);
             VolumeParameters candidate = p;
-            if (pairWithAnchor(anchor, s, k, first, candidate)) {
+            if (pairWithAnchor(source, anchor, s, k, first, candidate)) {
                 found = candidate;
                 return false;
             }

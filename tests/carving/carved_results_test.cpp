@@ -121,4 +121,13 @@ TEST(OpenWithShell, HandsThePathOverAsOneArgumentWithoutAShell)
     auto noLauncher = exporting::openWithShell(1, tricky, dir.file("no-such-opener"));
     ASSERT_FALSE(noLauncher.ok());
     EXPECT_EQ(noLauncher.error().kind, ErrorKind::OpenFailed);
+
+    // A desktop without a program for the type: the opener gives up at once, and that is said.
+    const std::string refusing = dir.file("refusing-open");
+    std::ofstream(refusing) << "#!/bin/sh\nexit 3\n";
+    ::chmod(refusing.c_str(), 0755);
+    auto noProgram = exporting::openWithShell(0, tricky, refusing);
+    ASSERT_FALSE(noProgram.ok());
+    EXPECT_EQ(noProgram.error().kind, ErrorKind::NotFound);
+    EXPECT_NE(noProgram.error().detail.find("exit status 3"), std::string::npos);
 }

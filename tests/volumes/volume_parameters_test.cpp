@@ -38,13 +38,18 @@ struct FatExpectation {
     std::uint32_t spf, spc, rootSectors;
     std::uint64_t rootStart;
     std::uint32_t reserved;
-    std::uint64_t cluster0Start, firstFat, secondFat;
+    std::int64_t cluster0Start;
+    std::uint64_t firstFat, secondFat;
 };
 
 // Geometry as fsstat reports it for each fixture (see tests/fixtures/README.md).
 const FatExpectation kFatFixtures[] = {
     {"fat16_basic.img", "FAT16", 32, 4, 32, 68, 4, 92, 4, 36},
     {"fat32_basic.img", "FAT32", 630, 1, 0, 2, 32, 1290, 32, 662},
+    // Large clusters on small volumes: the data area begins before sector 2 * SPC, so cluster 0
+    // lies before the volume's first sector.
+    {"fat16_large_clusters.img", "FAT16", 17, 64, 1, 35, 1, -92, 1, 18},
+    {"fat32_large_clusters.img", "FAT32", 2, 128, 0, 2, 8, -244, 8, 10},
 };
 
 void expectGeometry(const VolumeParameters& p, const FatExpectation& e)
