@@ -150,6 +150,7 @@ TEST(FaultImages, WhatOnlyTheFileSystemKnowsComesBackToo)
         {"Report.txt", 1562247462},      // 2019-07-04 13:37:42 UTC
         {"NEWYEAR.TXT", 978307200},      // 2001-01-01 00:00:00 UTC
         {"Dates/leap day.txt", 1709251198},  // 2024-02-29 23:59:58 UTC
+        {"Dates", 1710498030},               // the folder's own entry: 2024-03-15 10:20:30 UTC
     };
     for (const auto& d : dated) {
         struct stat st {};
