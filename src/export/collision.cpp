@@ -33,7 +33,7 @@ void applyReplaceReply(const ReplaceReply& reply, CollisionState& collisions)
 }
 
 std::string autoRenamePath(const std::string& path, const std::function<bool(const std::string&)>& exists,
-                           std::size_t maxNameBytes)
+                           std::size_t maxNameBytes, std::uint64_t* nextNumber)
 {
     const auto slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -43,15 +43,17 @@ std::string autoRenamePath(const std::string& path, const std::function<bool(con
     const std::string base = hasExtension ? file.substr(0, dot) : file;
     const std::string extension = hasExtension ? "." + file.substr(dot + 1) : std::string();
 
-    for (std::uint64_t n = 0;; ++n) {
+    for (std::uint64_t n = nextNumber ? *nextNumber : 0;; ++n) {
         const std::string tail = "_dd_" + std::to_string(n) + extension;
         std::string head = base;
         // Keep the new name within what the destination accepts: the number must survive.
         if (head.size() + tail.size() > maxNameBytes)
             head = head.substr(0, characterBoundary(head, maxNameBytes > tail.size() ? maxNameBytes - tail.size() : 0));
         std::string candidate = folder + head + tail;
-        if (!exists(candidate)) return candidate;
-        if (n == UINT64_MAX) return candidate;
+        if (!exists(candidate) || n == UINT64_MAX) {
+            if (nextNumber) *nextNumber = n + 1;
+            return candidate;
+        }
     }
 }
 
@@ -71,7 +73,7 @@ CollisionOutcome collisionStep(const std::string& targetPath, CollisionState& co
     case CollisionAnswer::SkipAll:
         return out;
     case CollisionAnswer::RenameAll:
-        target = autoRenamePath(target, exists, maxNameBytes);
+        target = autoRenamePath(target, exists, maxNameBytes, &collisions.nextRenameNumber[targetPath]);
         break;
     case CollisionAnswer::OverwriteAll:
         break;

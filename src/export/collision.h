@@ -2,8 +2,10 @@
 // the standing answers that stop it from asking again, and the automatic "_dd_" renaming.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_map>
 
 #include "export/output_file.h"
 #include "export/safe_names.h"
@@ -28,6 +30,9 @@ bool isStandingAnswer(CollisionAnswer answer);
 // one run when the front end wants it to.
 struct CollisionState {
     CollisionAnswer collisionAnswer = CollisionAnswer::Overwrite;
+    // Where "_dd_" numbering goes on for each path renamed in this run: a thousand files of one
+    // name try each number once, not a thousand times.
+    std::unordered_map<std::string, std::uint64_t> nextRenameNumber;
     bool runCancelled = false;  // "Cancel" was answered: the run ends after the current file
     std::string collisionPath;  // the colliding target; "Overwrite" and "Rename" put their edit box back
 };
@@ -58,7 +63,7 @@ void applyReplaceReply(const ReplaceReply& reply, CollisionState& collisions);
 // "README" -> "README_dd_0"; ".profile" -> "_dd_0.profile". The number starts at 0 for every
 // call. A file-name part that would grow past maxNameBytes is shortened before its number.
 std::string autoRenamePath(const std::string& path, const std::function<bool(const std::string&)>& exists,
-                           std::size_t maxNameBytes = kDefaultNameMaxBytes);
+                           std::size_t maxNameBytes = kDefaultNameMaxBytes, std::uint64_t* nextNumber = nullptr);
 std::string autoRenamePath(const std::string& path);
 
 struct CollisionOutcome {

@@ -58,6 +58,29 @@ bool wholeDiskOf(dev_t dev, const std::string& sysfsRoot, dev_t& disk)
     return parseDevice(firstLine(dir + "/../dev"), disk);
 }
 
+// The image behind a loop device (its sysfs folder), or "".
+std::string backingFileOf(const std::string& deviceDirectory)
+{
+    std::string backing = firstLine(deviceDirectory + "/loop/backing_file");
+    // The kernel marks a backing file removed since with " (deleted)".
+    const std::string deleted = " (deleted)";
+    if (backing.size() > deleted.size() && backing.compare(backing.size() - deleted.size(), deleted.size(), deleted) == 0)
+        backing.resize(backing.size() - deleted.size());
+    return backing;
+}
+
+// Whether any of the files is the same file (by identity, not by name) as any of the others.
+bool shareAFile(const std::vector<std::string>& files, const std::vector<struct stat>& others)
+{
+    for (const auto& file : files) {
+        struct stat st {};
+        if (::stat(file.c_str(), &st) != 0) continue;
+        for (const auto& other : others)
+            if (st.st_dev == other.st_dev && st.st_ino == other.st_ino) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 DeviceStack deviceStack(dev_t dev, const std::string& sysfsRoot)
@@ -71,13 +94,13 @@ DeviceStack deviceStack(dev_t dev, const std::string& sysfsRoot)
         stack.devices.push_back(d);
         const std::string dir = deviceDir(d, sysfsRoot);
         dev_t disk{};
-        if (wholeDiskOf(d, sysfsRoot, disk) && !contains(stack.wholeDisks, disk)) stack.wholeDisks.push_back(disk);
-        std::string backing = firstLine(dir + "/loop/backing_file");
-        if (!backing.empty()) {
-            // The kernel marks a backing file removed since with " (deleted)".
-            const std::string deleted = " (deleted)";
-            if (backing.size() > deleted.size() && backing.compare(backing.size() - deleted.size(), deleted.size(), deleted) == 0)
-                backing.resize(backing.size() - deleted.size());
+        if (wholeDiskOf(d, sysfsRoot, disk) && !contains(stack.wholeDisks, disk)) {
+            stack.wholeDisks.push_back(disk);
+            // A partition of a loop device (loop0p1) rests on the loop device's backing file.
+            if (const std::string file = backingFileOf(deviceDir(disk, sysfsRoot)); !file.empty())
+                stack.backingFiles.push_back(file);
+        }
+        if (const std::string backing = backingFileOf(dir); !backing.empty()) {
             stack.backingFiles.push_back(backing);
             // A loop device over a block device rests on that device.
             struct stat st {};
@@ -106,19 +129,23 @@ DestinationVerdict checkDestination(const std::string& destination, const std::s
     if (sourcePath.empty() || ::stat(sourcePath.c_str(), &source) != 0) return DestinationVerdict::Usable;
     const DeviceStack stack = deviceStack(dest.st_dev, sysfsRoot);
 
+    // The files the source rests on: the image itself, or the images behind a loop device that
+    // is (or holds) the source. Two loop devices over one image are one medium.
+    std::vector<struct stat> sourceFiles;
     if (S_ISBLK(source.st_mode)) {
         const dev_t s = source.st_rdev;
         if (contains(stack.devices, s) || contains(stack.wholeDisks, s)) return DestinationVerdict::OnSourceVolume;
         dev_t sourceDisk{};
         if (wholeDiskOf(s, sysfsRoot, sourceDisk) && contains(stack.devices, sourceDisk))
             return DestinationVerdict::OnSourceVolume;
-        return DestinationVerdict::Usable;
+        for (const auto& file : deviceStack(s, sysfsRoot).backingFiles) {
+            struct stat st {};
+            if (::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode)) sourceFiles.push_back(st);
+        }
+    } else {
+        sourceFiles.push_back(source);
     }
-    for (const auto& file : stack.backingFiles) {
-        struct stat backing {};
-        if (::stat(file.c_str(), &backing) == 0 && backing.st_dev == source.st_dev && backing.st_ino == source.st_ino)
-            return DestinationVerdict::OnSourceVolume;
-    }
+    if (shareAFile(stack.backingFiles, sourceFiles)) return DestinationVerdict::OnSourceVolume;
     return DestinationVerdict::Usable;
 }
 

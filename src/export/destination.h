@@ -20,7 +20,9 @@ enum class DestinationVerdict {
 // a partition of it, on the whole disk it is a partition of, or on a device stacked over any of
 // these (device mapper, RAID, loop). An image file is not a volume: any other folder, even on
 // the same file system, is fine, except a file system mounted from that very image (a loop
-// device backed by it). sysfsRoot is where the kernel's block-device tree is read ("/sys").
+// device backed by it, or a partition of one). Files are compared by identity, and a loop
+// device as source stands for its image: a second loop device over the same image is the same
+// medium. sysfsRoot is where the kernel's block-device tree is read ("/sys").
 DestinationVerdict checkDestination(const std::string& destination, const std::string& sourcePath,
                                     const std::string& sysfsRoot = "/sys");
 

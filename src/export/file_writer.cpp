@@ -201,6 +201,11 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
             buffer.assign(bytes, 0);
             std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, wanted));
             if (!source.read(sector, static_cast<std::uint32_t>(count), buffer)) {
+                // A medium that went away gives nothing more: zeros would only pretend.
+                if (!source.present()) {
+                    m_result.reason = ShortReason::MediumRemoved;
+                    return finish();
+                }
                 for (std::uint64_t c = 0; c < count; c += chunkSectors) {
                     const std::uint64_t n = std::min(chunkSectors, count - c);
                     auto piece = std::span<std::uint8_t>(buffer).subspan(static_cast<std::size_t>(c * storage::kSectorSize),

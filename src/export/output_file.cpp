@@ -2,6 +2,8 @@
 // recovered file can never redirect the bytes elsewhere, and holes for runs of zeros.
 #include "export/output_file.h"
 
+#include "export/destination.h"
+
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
@@ -112,6 +114,49 @@ OutputFiles& posixOutputFiles()
 {
     static PosixOutputFiles files;  // stateless
     return files;
+}
+
+Status OutputFiles::makeFolders(const std::string& path)
+{
+    if (makeDirectoryPath(path)) return okStatus();
+    return Error{ErrorKind::WriteFailed, 0, path, "the folder cannot be created"};
+}
+
+Result<std::unique_ptr<AnchoredOutputFiles>> AnchoredOutputFiles::open(const std::string& destination)
+{
+    auto tree = storage::OutputTree::open(destination);
+    if (!tree) return tree.error();
+    return std::unique_ptr<AnchoredOutputFiles>(new AnchoredOutputFiles(std::move(tree).value()));
+}
+
+Result<std::unique_ptr<OutputFile>> AnchoredOutputFiles::create(const std::string& path)
+{
+    const auto relative = m_tree.relative(path);
+    if (!relative) return posixOutputFiles().create(path);
+    auto fd = m_tree.createFile(*relative, storage::CreateMode::Truncate);
+    if (!fd) return fd.error();
+    return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
+}
+
+bool AnchoredOutputFiles::exists(const std::string& path) const
+{
+    const auto relative = m_tree.relative(path);
+    return relative ? m_tree.exists(*relative) : posixOutputFiles().exists(path);
+}
+
+bool AnchoredOutputFiles::removeFile(const std::string& path)
+{
+    const auto relative = m_tree.relative(path);
+    return relative ? m_tree.removeFile(*relative) : posixOutputFiles().removeFile(path);
+}
+
+Status AnchoredOutputFiles::makeFolders(const std::string& path)
+{
+    const auto relative = m_tree.relative(path);
+    if (!relative) return OutputFiles::makeFolders(path);
+    auto folder = m_tree.folder(*relative, true);
+    if (!folder) return folder.error();
+    return okStatus();
 }
 
 }  // namespace kfr::exporting

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 
+#include "storage/output_files.h"
 #include "storage/result.h"
 
 namespace kfr::exporting {
@@ -37,6 +38,11 @@ public:
     virtual bool exists(const std::string& path) const = 0;
     // Removes a file (not a folder); false when there was none or it could not be removed.
     virtual bool removeFile(const std::string& path) = 0;
+    // Makes the folder and every missing folder above it; fails when it cannot stand there as a
+    // folder.
+    virtual Status makeFolders(const std::string& path);
+    // The destination itself was removed while files were being written into it.
+    virtual bool destinationGone() const { return false; }
 };
 
 // The destination file systems of the machine. Stateless; one instance serves every thread.
@@ -49,5 +55,24 @@ public:
 
 // The instance used when a writer is given none.
 OutputFiles& posixOutputFiles();
+
+// The files of one save run under its destination: every folder and file below the destination
+// is made one name at a time from the destination's own descriptor, never through a symbolic
+// link (see storage::OutputTree). Paths elsewhere are handled as PosixOutputFiles does. One
+// instance per run and thread.
+class AnchoredOutputFiles final : public OutputFiles {
+public:
+    static Result<std::unique_ptr<AnchoredOutputFiles>> open(const std::string& destination);
+
+    Result<std::unique_ptr<OutputFile>> create(const std::string& path) override;
+    bool exists(const std::string& path) const override;
+    bool removeFile(const std::string& path) override;
+    Status makeFolders(const std::string& path) override;
+    bool destinationGone() const override { return m_tree.rootRemoved(); }
+
+private:
+    explicit AnchoredOutputFiles(storage::OutputTree tree) : m_tree(std::move(tree)) {}
+    mutable storage::OutputTree m_tree;
+};
 
 }  // namespace kfr::exporting

@@ -78,23 +78,36 @@ public:
         return safe.name;
     }
 
-    const std::string& relativePath(ItemId item)
+    // A folder's path below the destination, built from its nearest ancestor whose path is
+    // known, so a deep tree costs its depth once rather than at every level. A path that would
+    // pass the longest the system names is cut there and marked too deep (so is every path
+    // below it).
+    struct FolderPath {
+        std::string path;
+        bool tooDeep = false;
+    };
+    const FolderPath& relativePath(ItemId item)
     {
         if (auto it = m_paths.find(item); it != m_paths.end()) return it->second;
-        // Walk up to the top item, then name the folders downwards; the tree has no cycles, but
-        // the walk is bounded by its size all the same.
+        // The tree has no cycles, but the walk is bounded by its size all the same.
         std::vector<ItemId> chain;
-        for (ItemId cur = item; m_tree.valid(cur) && m_tree.item(cur).parent != kNoItem && chain.size() <= m_tree.itemCount();
+        ItemId cur = item;
+        for (; m_tree.valid(cur) && m_tree.item(cur).parent != kNoItem && !m_paths.count(cur) &&
+               chain.size() <= m_tree.itemCount();
              cur = m_tree.item(cur).parent)
             chain.push_back(cur);
-        std::string path;
+        FolderPath path;
+        if (auto known = m_paths.find(cur); known != m_paths.end()) path = known->second;
+        const std::size_t room = kMaxPathBytes - std::min(kMaxPathBytes, m_ctx.destination.size() + 2);
         for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-            if (auto known = m_paths.find(*it); known != m_paths.end()) {
-                path = known->second;
-                continue;
+            if (!path.tooDeep) {
+                const std::string name = usableName(m_overlay.name(*m_ctx.results, *it));
+                if (path.path.size() + 1 + name.size() >= room) {
+                    path.tooDeep = true;
+                    path.path.clear();  // nothing below is made: no need to keep the long path
+                } else
+                    path.path = path.path.empty() ? name : path.path + "/" + name;
             }
-            const std::string& name = m_overlay.name(*m_ctx.results, *it);
-            path = path.empty() ? usableName(name) : path + "/" + usableName(name);
             m_paths[*it] = path;
         }
         return m_paths[item] = path;
@@ -105,7 +118,9 @@ public:
         if (auto it = m_folderIndex.find(item); it != m_folderIndex.end()) return it->second;
         PlannedFolder f;
         f.item = item;
-        f.relativePath = relativePath(item);
+        const FolderPath& path = relativePath(item);
+        f.relativePath = path.path;
+        f.tooDeep = path.tooDeep;
         f.ticked = ticked;
         m_plan.folders.push_back(f);
         if (ticked) ++m_plan.folderCount;
@@ -158,7 +173,7 @@ private:
     SavePlan& m_plan;
     const recovery::ResultTree& m_tree;
     std::size_t m_maxName;
-    std::unordered_map<ItemId, std::string> m_paths;
+    std::unordered_map<ItemId, FolderPath> m_paths;
     std::unordered_map<ItemId, std::size_t> m_folderIndex;
     recovery::MftFileIndex m_ownIndex;
     const recovery::MftFileIndex* m_mftIndex = nullptr;
@@ -286,6 +301,7 @@ SaveRunReport runSave(const SaveRunContext& context)
     CollisionState& collisions = *ctx.collisions;
     collisions.collisionAnswer = ctx.startAnswer;
     collisions.runCancelled = false;
+    collisions.nextRenameNumber.clear();
 
     observer.onStage(WorkStage::CountingFiles);
     SavePlan plan = countSelection(ctx);
@@ -309,7 +325,21 @@ SaveRunReport runSave(const SaveRunContext& context)
     wctx.collisions = &collisions;
     wctx.prompt = ctx.prompt;
     wctx.observer = &observer;
-    wctx.files = ctx.files;
+    // Everything below the destination is made from the destination's own descriptor, so a link
+    // planted inside it cannot send the files elsewhere.
+    std::unique_ptr<AnchoredOutputFiles> anchored;
+    if (!ctx.files) {
+        auto opened = AnchoredOutputFiles::open(ctx.destination);
+        if (!opened) {
+            report.end = SaveEnd::Refused;
+            report.verdict = DestinationVerdict::NotUsable;
+            report.error = opened.error();
+            return report;
+        }
+        anchored = std::move(opened).value();
+    }
+    OutputFiles& files = ctx.files ? *ctx.files : *anchored;
+    wctx.files = &files;
     wctx.maxNameBytes = nameMaxBytes(ctx.destination);
     wctx.openingMode = false;
     const bool fat = ctx.params->isFat16() || ctx.params->isFat32();
@@ -325,9 +355,8 @@ SaveRunReport runSave(const SaveRunContext& context)
     for (const PlannedFile& file : plan.files) hasFiles[file.folder] = true;
     for (std::size_t folder = 0; folder < plan.folders.size(); ++folder) {
         const PlannedFolder& f = plan.folders[folder];
-        if (!hasFiles[folder] && !(f.ticked && !ctx.deletedOnly)) continue;
-        if (!makeDirectoryPath(dirOf(f)))
-            observer.onProblem(Error{ErrorKind::WriteFailed, 0, dirOf(f), "the folder cannot be created"});
+        if (f.tooDeep || (!hasFiles[folder] && !(f.ticked && !ctx.deletedOnly))) continue;
+        if (const Status made = files.makeFolders(dirOf(f)); !made) observer.onProblem(made.error());
     }
 
     std::size_t next = 0;
@@ -339,7 +368,15 @@ SaveRunReport runSave(const SaveRunContext& context)
             const PlannedFile& file = plan.files[next];
             const std::string target = dir + "/" + file.name;
             FileOutcome outcome = FileOutcome::NoData;
-            if (fat) {
+            if (f.tooDeep || target.size() >= kMaxPathBytes) {
+                // A path the system cannot name is not made at all, and said so.
+                FileResult cut;
+                cut.info.targetPath = target;
+                cut.info.displayName = file.name;
+                cut.info.size = file.size;
+                cut.outcome = outcome = FileOutcome::PathTooLong;
+                observer.onFileFinished(cut);
+            } else if (fat) {
                 outcome = writeFatFile(wctx, {target, file.name, file.size, file.firstCluster, true, file.date, file.time});
             } else if (ntfs) {
                 outcome = writeNtfsFile(wctx, {target, file.name, file.size, file.recordSector, true});
@@ -349,12 +386,26 @@ SaveRunReport runSave(const SaveRunContext& context)
                 ++report.filesWritten;
                 if (!report.files.empty() && !report.files.back().unreadable.empty()) ++report.filesWithUnreadable;
                 break;
-            case FileOutcome::Incomplete: ++report.filesIncomplete; break;
+            case FileOutcome::Incomplete:
+                ++report.filesIncomplete;
+                if (!report.files.empty() && report.files.back().reason == ShortReason::MediumRemoved) {
+                    report.end = SaveEnd::Failed;
+                    report.error = Error{ErrorKind::MediumRemoved, 0, ctx.source->path(), "the medium was removed"};
+                }
+                break;
             case FileOutcome::Skipped:
             case FileOutcome::Cancelled: ++report.filesSkipped; break;
             case FileOutcome::Declined: ++report.filesDeclined; break;
             case FileOutcome::DiskFull: report.end = SaveEnd::DiskFull; break;
-            default: ++report.filesFailed; break;
+            default:
+                ++report.filesFailed;
+                // Files that cannot even be created because the destination itself is gone: the
+                // rest of the run would fail the same way.
+                if (outcome == FileOutcome::NotCreated && files.destinationGone()) {
+                    report.end = SaveEnd::Failed;
+                    report.error = Error{ErrorKind::WriteFailed, 0, ctx.destination, "the destination folder was removed"};
+                }
+                break;
             }
             if (collisions.runCancelled && report.end == SaveEnd::Finished) report.end = SaveEnd::Stopped;
             if (report.end != SaveEnd::Finished) break;

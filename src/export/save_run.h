@@ -63,7 +63,11 @@ struct PlannedFolder {
     recovery::ItemId item = recovery::kNoItem;
     std::string relativePath;  // "" for the top item, "Documents/Work" below it
     bool ticked = false;       // saved as a whole: counts for "Total Folders"
+    bool tooDeep = false;      // its path would be longer than the system can name: nothing is made
 };
+
+// The longest path the system names (PATH_MAX, with its closing zero).
+inline constexpr std::size_t kMaxPathBytes = 4096;
 
 struct SavePlan {
     std::vector<PlannedFolder> folders;
@@ -84,7 +88,7 @@ enum class SaveEnd {
     DiskFull,   // the destination filled up
     Refused,    // the destination cannot be used (`verdict` says why)
     Nothing,    // nothing ticked or selected
-    Failed,     // the medium could not be opened (`error` says why)
+    Failed,     // the medium could not be opened or was removed, or the destination was (`error` says why)
 };
 
 struct SaveRunReport {

@@ -15,6 +15,7 @@ const char* fileOutcomeName(FileOutcome outcome)
     case FileOutcome::NoData: return "no-data";
     case FileOutcome::WriteFailed: return "write-failed";
     case FileOutcome::DiskFull: return "disk-full";
+    case FileOutcome::PathTooLong: return "path-too-long";
     }
     return "written";
 }
@@ -27,6 +28,7 @@ const char* shortReasonName(ShortReason reason)
     case ShortReason::PastVolumeEnd: return "past-volume-end";
     case ShortReason::ChainEnded: return "chain-ended";
     case ShortReason::NoDataCluster: return "no-data-cluster";
+    case ShortReason::MediumRemoved: return "medium-removed";
     }
     return "";
 }

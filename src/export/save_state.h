@@ -39,6 +39,7 @@ enum class FileOutcome {
     NoData,     // the medium holds no data for it (unreadable file record, resident value past the record)
     WriteFailed,// a write failed for a reason other than a full disk: what was written stays
     DiskFull,   // the destination is full: the run stops
+    PathTooLong,// its folder path would be longer than the system can name: not made
 };
 
 const char* fileOutcomeName(FileOutcome outcome);
@@ -50,6 +51,7 @@ enum class ShortReason {
     PastVolumeEnd,  // its data runs past the end of the volume
     ChainEnded,     // its cluster chain or run list ends before its size
     NoDataCluster,  // the entry names cluster 0 or 1, where no data lies, with a size above 0
+    MediumRemoved,  // the medium went away while the file was being read
 };
 
 const char* shortReasonName(ShortReason reason);

@@ -92,6 +92,7 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
     });
     result.unreadableSectors += swept.unreadableSectors;
     if (swept.end == storage::SweepEnd::Stopped) result.end = ScanEnd::Stopped;
+    if (swept.end == storage::SweepEnd::MediumGone) noteMediumGone(result, *ctx.source);
 }
 
 // Gives rows whose parent is the root the names their root entries carry.
@@ -187,6 +188,14 @@ void buildFatTree(const BasicScanContext& ctx, const volumes::VolumeParameters& 
 }
 
 }  // namespace
+
+void noteMediumGone(BasicScanResult& result, const storage::SectorSource& source)
+{
+    result.end = ScanEnd::Failed;
+    result.mediumRemoved = true;
+    if (result.problems.size() < kMaxKeptProblems)
+        result.problems.push_back(Error{ErrorKind::MediumRemoved, 0, source.path(), "the medium was removed"});
+}
 
 bool resultsAreEmpty(const FolderResults& r)
 {
@@ -294,6 +303,9 @@ BasicScanResult runBasicScan(const BasicScanContext& given)
                 if (inferred.error().kind == ErrorKind::Stopped) {
                     result.end = ScanEnd::Stopped;
                     result.paramsFailure = ParamsFailure::StoppedInference;
+                } else if (inferred.error().kind == ErrorKind::MediumRemoved) {
+                    result.paramsFailure = ParamsFailure::MediumRemoved;
+                    noteMediumGone(result, *ctx.source);
                 }
             }
         }

@@ -65,6 +65,7 @@ enum class ParamsFailure {
     None,
     NotInferred,       // FAT: no boot sector, and no two directories agree on a geometry
     StoppedInference,  // FAT: stopped while inferring
+    MediumRemoved,     // the medium went away while the parameters were being inferred
     NtfsBootSector,    // NTFS: neither boot sector copy locates the master file table
     NotFatOrNtfs,      // the selection names no file system the scan reads
 };
@@ -78,6 +79,7 @@ struct BasicScanResult {
     FolderResults folders;
     MftFileTable mftFiles;          // NTFS only
     bool foundNothing = false;      // the tree holds "Root" alone (or with an empty orphan folder)
+    bool mediumRemoved = false;     // the medium went away during the scan (it ends Failed)
     std::uint64_t directoriesFound = 0;
     std::uint64_t unreadableSectors = 0;
     std::vector<Error> problems;    // the first problems met (bounded)
@@ -115,6 +117,9 @@ FolderChanges nameChildFolders(const storage::SectorSource& source, const volume
 
 // The NTFS half of the scan (used by runBasicScan for NTFS selections; context.namer must be set).
 void runNtfsRecordScan(const BasicScanContext& context, BasicScanResult& result);
+
+// Ends a scan whose medium went away: Failed, with the reason among its problems.
+void noteMediumGone(BasicScanResult& result, const storage::SectorSource& source);
 
 // Whether results hold nothing but "Root" and possibly an orphan folder.
 bool resultsAreEmpty(const FolderResults& results);

@@ -137,6 +137,7 @@ void runNtfsRecordScan(const BasicScanContext& ctx, BasicScanResult& result)
     });
     result.unreadableSectors += swept.unreadableSectors;
     if (swept.end == storage::SweepEnd::Stopped) result.end = ScanEnd::Stopped;
+    if (swept.end == storage::SweepEnd::MediumGone) noteMediumGone(result, *ctx.source);
     events.placed(true);
 
     if (locator.runs().empty() && r.tree.children(root).empty())

@@ -47,4 +47,107 @@ Result<struct stat> makeRealFolder(const std::string& path, mode_t mode)
     return st;
 }
 
+Result<OutputTree> OutputTree::open(const std::string& root)
+{
+    std::string path = root;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd) return outputError(path, errno, ErrorKind::OpenFailed);
+    return OutputTree(std::move(fd), std::move(path));
+}
+
+std::optional<std::string> OutputTree::relative(const std::string& path) const
+{
+    if (path == m_rootPath) return std::string();
+    const std::string prefix = m_rootPath == "/" ? "/" : m_rootPath + "/";
+    if (path.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    return path.substr(prefix.size());
+}
+
+Result<UniqueFd> OutputTree::folder(const std::string& relativePath, bool create)
+{
+    if (!create && relativePath == m_lastFolder && m_lastFolderFd) {
+        UniqueFd again(::dup(m_lastFolderFd.get()));
+        if (again) return again;
+    }
+    UniqueFd current(::dup(m_root.get()));
+    if (!current) return outputError(m_rootPath, errno, ErrorKind::OpenFailed);
+    std::size_t start = 0;
+    while (start < relativePath.size()) {
+        std::size_t slash = relativePath.find('/', start);
+        if (slash == std::string::npos) slash = relativePath.size();
+        const std::string name = relativePath.substr(start, slash - start);
+        start = slash + 1;
+        if (name.empty() || name == ".") continue;
+        const std::string shown = m_rootPath + "/" + relativePath.substr(0, slash);
+        if (name == "..") return Error{ErrorKind::OpenFailed, 0, shown, "names a parent folder"};
+        if (create && ::mkdirat(current.get(), name.c_str(), 0755) != 0 && errno != EEXIST)
+            return outputError(shown, errno, ErrorKind::WriteFailed);
+        // O_NOFOLLOW: a link standing at this name fails instead of being entered.
+        UniqueFd next(::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!next) {
+            if (errno == ELOOP || errno == ENOTDIR)
+                return Error{ErrorKind::WriteFailed, 0, shown, "exists and is not a folder (or is a symbolic link)"};
+            return outputError(shown, errno, create ? ErrorKind::WriteFailed : ErrorKind::OpenFailed);
+        }
+        current = std::move(next);
+    }
+    m_lastFolder = relativePath;
+    m_lastFolderFd = UniqueFd(::dup(current.get()));
+    return current;
+}
+
+namespace {
+
+std::pair<std::string, std::string> splitLeaf(const std::string& relative)
+{
+    const auto slash = relative.rfind('/');
+    if (slash == std::string::npos) return {std::string(), relative};
+    return {relative.substr(0, slash), relative.substr(slash + 1)};
+}
+
+}  // namespace
+
+Result<UniqueFd> OutputTree::createFile(const std::string& relativePath, CreateMode mode)
+{
+    const auto [folderPath, leaf] = splitLeaf(relativePath);
+    const std::string shown = m_rootPath + "/" + relativePath;
+    if (leaf.empty() || leaf == "." || leaf == "..") return Error{ErrorKind::OpenFailed, 0, shown, "is no file name"};
+    auto dir = folder(folderPath, false);
+    if (!dir) return dir.error();
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (mode == CreateMode::Exclusive ? O_EXCL : 0);
+    UniqueFd fd(::openat(dir->get(), leaf.c_str(), flags, 0644));
+    if (!fd) {
+        if (mode == CreateMode::Exclusive && errno == EEXIST) return UniqueFd();
+        return outputError(shown, errno, ErrorKind::OpenFailed);
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Error{ErrorKind::OpenFailed, 0, shown, "not a regular file"};
+    if (mode == CreateMode::Truncate && ::ftruncate(fd.get(), 0) != 0) return outputError(shown, errno, ErrorKind::OpenFailed);
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+bool OutputTree::exists(const std::string& relativePath)
+{
+    const auto [folderPath, leaf] = splitLeaf(relativePath);
+    auto dir = folder(folderPath, false);
+    if (!dir) return false;
+    struct stat st {};
+    return ::fstatat(dir->get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool OutputTree::removeFile(const std::string& relativePath)
+{
+    const auto [folderPath, leaf] = splitLeaf(relativePath);
+    auto dir = folder(folderPath, false);
+    return dir && ::unlinkat(dir->get(), leaf.c_str(), 0) == 0;
+}
+
+bool OutputTree::rootRemoved() const
+{
+    struct stat st {};
+    return ::fstat(m_root.get(), &st) != 0 || st.st_nlink == 0;
+}
+
 }  // namespace kfr::storage

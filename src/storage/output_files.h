@@ -3,6 +3,7 @@
 // a link could send recovered bytes anywhere, even onto the medium being recovered.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 
@@ -31,5 +32,35 @@ Result<UniqueFd> createOutputFile(const std::string& path, CreateMode mode);
 // there, and checks that it is a real folder and not a link to one. Returns its status as
 // lstat gives it. Failures are DiskFull or WriteFailed.
 Result<struct stat> makeRealFolder(const std::string& path, mode_t mode = 0755);
+
+// A destination folder held open, under which folders and files are made and opened one name at
+// a time from the folder's own descriptor, never through a symbolic link: a link planted at any
+// level below the destination (dest/Docs -> the medium itself) cannot redirect what is written.
+// The destination's own path may contain links; the user chose it. One instance per thread.
+class OutputTree {
+public:
+    static Result<OutputTree> open(const std::string& root);
+
+    const std::string& root() const { return m_rootPath; }
+    // The part of path below the root ("" for the root itself), or nothing when path is not
+    // below it.
+    std::optional<std::string> relative(const std::string& path) const;
+
+    // The folder at relative path, made with every missing folder above it when create is set.
+    Result<UniqueFd> folder(const std::string& relative, bool create);
+    Result<UniqueFd> createFile(const std::string& relative, CreateMode mode);
+    bool exists(const std::string& relative);
+    bool removeFile(const std::string& relative);
+    // The destination folder was removed while the run went on.
+    bool rootRemoved() const;
+
+private:
+    OutputTree(UniqueFd root, std::string path) : m_root(std::move(root)), m_rootPath(std::move(path)) {}
+    UniqueFd m_root;
+    std::string m_rootPath;
+    // Files are written folder by folder: the last folder opened is kept open.
+    std::string m_lastFolder;
+    UniqueFd m_lastFolderFd;
+};
 
 }  // namespace kfr::storage

@@ -15,6 +15,7 @@ std::string errorKindName(ErrorKind kind)
     case ErrorKind::WriteFailed: return "write-failed";
     case ErrorKind::DiskFull: return "disk-full";
     case ErrorKind::Stopped: return "stopped";
+    case ErrorKind::MediumRemoved: return "medium-removed";
     }
     return "unknown";
 }

@@ -19,6 +19,7 @@ enum class ErrorKind {
     WriteFailed,       // an output file could not be written
     DiskFull,          // the destination has no room left
     Stopped,           // a stop request ended the work
+    MediumRemoved,     // the medium went away while it was being read (a disk unplugged)
 };
 
 struct Error {

@@ -26,8 +26,9 @@ Error openError(const std::string& path, int err)
 
 Result<std::unique_ptr<FileSectorSource>> FileSectorSource::open(const std::string& path)
 {
-    // Read-only and nothing else: the medium being recovered must never be written.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Read-only and nothing else: the medium being recovered must never be written. O_NONBLOCK
+    // so that a named pipe given by mistake fails its type check instead of waiting for a writer.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd) return openError(path, errno);
 
     struct stat st {};
@@ -39,10 +40,17 @@ Result<std::unique_ptr<FileSectorSource>> FileSectorSource::open(const std::stri
     } else if (S_ISREG(st.st_mode)) {
         size = static_cast<std::uint64_t>(st.st_size);
     } else if (S_ISDIR(st.st_mode)) {
-        Error e{ErrorKind::OpenFailed, 0, path, "is a folder, not a disk or image file"};
-        return e;
+        return Error{ErrorKind::OpenFailed, 0, path, "is a folder, not a disk or image file"};
+    } else {
+        return Error{ErrorKind::OpenFailed, 0, path, "is not a disk, a partition or an image file"};
     }
-    return std::unique_ptr<FileSectorSource>(new FileSectorSource(std::move(fd), path, size));
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    auto source = std::unique_ptr<FileSectorSource>(new FileSectorSource(std::move(fd), path, size));
+    source->m_device = st.st_dev;
+    source->m_inode = st.st_ino;
+    source->m_rdev = st.st_rdev;
+    source->m_blockDevice = S_ISBLK(st.st_mode);
+    return source;
 }
 
 FileSectorSource::FileSectorSource(UniqueFd fd, std::string path, std::uint64_t byteSize)
@@ -69,6 +77,18 @@ bool FileSectorSource::read(std::uint64_t sector, std::uint32_t count, std::span
         done += static_cast<std::uint64_t>(n);
     }
     return done > 0;
+}
+
+bool FileSectorSource::present() const
+{
+    // A disk unplugged: its node disappears, or the name comes back for another device.
+    struct stat st {};
+    if (::stat(m_path.c_str(), &st) != 0) return false;
+    if (m_blockDevice) {
+        std::uint64_t bytes = 0;
+        return S_ISBLK(st.st_mode) && st.st_rdev == m_rdev && ::ioctl(m_fd.get(), BLKGETSIZE64, &bytes) == 0;
+    }
+    return st.st_dev == m_device && st.st_ino == m_inode;
 }
 
 std::optional<SectorBytes> readOneSector(const SectorSource& source, std::uint64_t sector)

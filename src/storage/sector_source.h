@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <sys/types.h>
 
 #include "storage/result.h"
 #include "storage/unique_fd.h"
@@ -35,6 +36,10 @@ public:
 
     // Path the source was opened from ("" for sources in memory).
     virtual const std::string& path() const = 0;
+
+    // Whether the medium is still there: false once a disk was unplugged (its device node is
+    // gone or names another device now), so that failing reads can be told from bad sectors.
+    virtual bool present() const { return true; }
 };
 
 // A sector source over a file descriptor opened O_RDONLY. Reads use pread, so one instance may be
@@ -51,6 +56,7 @@ public:
     bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override;
     std::uint64_t sectorCount() const override { return m_sectorCount; }
     const std::string& path() const override { return m_path; }
+    bool present() const override;
     std::uint64_t byteSize() const { return m_byteSize; }
 
 private:
@@ -59,6 +65,11 @@ private:
     std::string m_path;
     std::uint64_t m_byteSize = 0;
     std::uint64_t m_sectorCount = 0;
+    // What the path named when it was opened.
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    dev_t m_rdev = 0;
+    bool m_blockDevice = false;
 };
 
 using SectorBytes = std::array<std::uint8_t, kSectorSize>;

@@ -39,6 +39,9 @@ public:
                 if (m_ctx.progress) m_ctx.progress->update(counting ? done : block.firstSector);
 
                 readBlock(block);
+                // A whole block lost on a medium that is gone: every later read would fail too,
+                // and counting them as unreadable sectors would hide what happened.
+                if (block.lost && !m_ctx.onLostBlock && !m_source.present()) return ended(SweepEnd::MediumGone);
                 if (block.lost) {
                     const LostBlockAction action = m_ctx.onLostBlock ? m_ctx.onLostBlock(block)
                                                                      : LostBlockAction::CarryOnWithZeros;

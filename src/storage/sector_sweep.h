@@ -44,7 +44,12 @@ struct SweepBlock {
     bool readable(std::uint64_t first, std::uint64_t count) const;
 };
 
-enum class SweepEnd { Finished, Stopped, EndedByCallback };
+enum class SweepEnd {
+    Finished,
+    Stopped,
+    EndedByCallback,
+    MediumGone,  // a block could not be read at all and the medium is no longer there
+};
 
 // What a handler decides when no sector of a block could be read.
 enum class LostBlockAction {

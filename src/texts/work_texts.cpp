@@ -116,6 +116,7 @@ const char* shortReasonText(exporting::ShortReason reason)
     case ShortReason::PastVolumeEnd: return "its data runs past the end of the volume";
     case ShortReason::ChainEnded: return "its cluster chain or run list ends before its size";
     case ShortReason::NoDataCluster: return "its entry names no data cluster";
+    case ShortReason::MediumRemoved: return "the medium was removed while it was being read";
     }
     return "";
 }
@@ -133,6 +134,7 @@ const char* fileOutcomeText(exporting::FileOutcome outcome)
     case FileOutcome::NoData: return "the medium holds no readable data for it";
     case FileOutcome::WriteFailed: return "writing it failed";
     case FileOutcome::DiskFull: return "the destination is full";
+    case FileOutcome::PathTooLong: return "its folder path is longer than the system allows (4,096 bytes): not saved";
     }
     return "";
 }
@@ -144,6 +146,8 @@ std::string paramsFailureText(recovery::ParamsFailure failure)
     case recovery::ParamsFailure::NotInferred: return kUnableToCalculateText;
     case recovery::ParamsFailure::StoppedInference:
         return "The search was stopped while the partition parameters were being calculated.";
+    case recovery::ParamsFailure::MediumRemoved:
+        return "The selected storage device is no longer available.";
     case recovery::ParamsFailure::NtfsBootSector:
         return "The NTFS boot sector of the selected partition, and its copy at the partition's end, do not locate "
                "the master file table.";

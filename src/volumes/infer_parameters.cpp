@@ -202,6 +202,8 @@ Result<VolumeParameters> inferFatParameters(const InferenceContext& ctx)
         return *found;
     }
     if (swept.end == storage::SweepEnd::Stopped) return Error{ErrorKind::Stopped, reached, {}, "stopped"};
+    if (swept.end == storage::SweepEnd::MediumGone)
+        return Error{ErrorKind::MediumRemoved, reached, sel.devicePath, "the medium was removed"};
     return Error{ErrorKind::Implausible, first, sel.devicePath, "no two directories agree on a geometry"};
 }
 
