@@ -314,6 +314,8 @@ SaveRunReport runSave(const SaveRunContext& context)
         return report;
     }
     state.totalFilesToSave = plan.files.size();
+    report.foldersTooDeep = static_cast<std::uint64_t>(
+        std::count_if(plan.folders.begin(), plan.folders.end(), [](const PlannedFolder& f) { return f.tooDeep; }));
     observer.onStage(WorkStage::SavingFiles);
     observer.onSelectedTotals(plan.files.size(), plan.folderCount);
 

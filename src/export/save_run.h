@@ -104,6 +104,7 @@ struct SaveRunReport {
     std::uint64_t filesDeclined = 0;  // abandoned by the collision step
     std::uint64_t filesFailed = 0;    // not created, no data on the medium, write failure
     std::uint64_t foldersDone = 0;
+    std::uint64_t foldersTooDeep = 0;  // folders (and all below them) whose path the system cannot name
     std::vector<std::pair<std::string, std::string>> replacedNames;  // (original, used instead)
     std::vector<Error> problems;      // the first problems met (bounded)
     std::vector<FileResult> files;    // every offered file, in the order it was offered

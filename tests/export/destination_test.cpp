@@ -98,15 +98,43 @@ TEST(Destination, TheDeviceBeingRecoveredIsRefused)
 
 TEST(Destination, AFileSystemMountedFromTheImageIsRefused)
 {
-    test::TempDir dir;
-    const std::string sys = dir.file("sys");
-    test::writeText(dir.file("image.img"), "an image");
-    test::writeText(dir.file("other.img"), "another image");
-    fakeDevice(sys, "devices/loop0", deviceOf(dir.path()));
-    fs::create_directories(sys + "/devices/loop0/loop");
-    test::writeText(sys + "/devices/loop0/loop/backing_file", dir.file("image.img") + "\n");
-    EXPECT_EQ(checkDestination(dir.path(), dir.file("image.img"), sys), DestinationVerdict::OnSourceVolume);
-    EXPECT_EQ(checkDestination(dir.path(), dir.file("other.img"), sys), DestinationVerdict::Usable);
+    struct Case {
+        const char* name;
+        bool destinationOnPartition;  // the destination's file system is on loop0p1, not loop0
+        bool sourceIsSecondLoop;      // the source is /dev/loop1 over the same image
+        const char* image;            // what loop0 (and loop1) rest on
+        DestinationVerdict verdict;
+    };
+    const Case cases[] = {
+        {"mounted from the image itself", false, false, "image.img", DestinationVerdict::OnSourceVolume},
+        {"mounted from another image", false, false, "other.img", DestinationVerdict::Usable},
+        {"on a partition of a loop device over the image", true, false, "image.img", DestinationVerdict::OnSourceVolume},
+        {"source a second loop device over the image", false, true, "image.img", DestinationVerdict::OnSourceVolume},
+        {"source a loop device over another image", false, true, "other.img", DestinationVerdict::Usable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string sys = dir.file("sys");
+        test::writeText(dir.file("image.img"), "an image");
+        test::writeText(dir.file("other.img"), "another image");
+        const dev_t own = deviceOf(dir.path());
+        const dev_t loop0 = c.destinationOnPartition ? makedev(7, 0) : own;
+        fakeDevice(sys, "devices/loop0", loop0);
+        fs::create_directories(sys + "/devices/loop0/loop");
+        test::writeText(sys + "/devices/loop0/loop/backing_file", dir.file(c.image) + "\n");
+        if (c.destinationOnPartition) fakeDevice(sys, "devices/loop0/loop0p1", own, true);
+        std::string source = dir.file("image.img");
+        if (c.sourceIsSecondLoop) {
+            const dev_t loop1 = makedev(7, 1);
+            source = blockNode(dir, loop1);
+            if (source.empty()) GTEST_SKIP() << "making block-device nodes needs root";
+            fakeDevice(sys, "devices/loop1", loop1);
+            fs::create_directories(sys + "/devices/loop1/loop");
+            test::writeText(sys + "/devices/loop1/loop/backing_file", dir.file("image.img") + "\n");
+        }
+        EXPECT_EQ(checkDestination(dir.path(), source, sys), c.verdict);
+    }
 }
 
 TEST(Destination, MakeDirectoryPathCreatesEveryMissingFolder)

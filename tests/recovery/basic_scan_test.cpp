@@ -266,6 +266,29 @@ TEST(BasicScan, UnreadableSectorHidesOnlyItself)
     EXPECT_EQ(result.problems[0].sector, 92u + 4 * 3 + 1);
 }
 
+TEST(BasicScan, AMediumUnpluggedDuringTheScanEndsItAsSuch)
+{
+    const std::string path = test::fixturePath("fat32_basic.img");
+    auto file = storage::FileSectorSource::open(path);
+    ASSERT_TRUE(file);
+    struct Case {
+        const char* name;
+        const char* type;
+        std::uint64_t readsBeforeGone;
+    };
+    // With the boot sector read, or already during the inference of a damaged volume's geometry.
+    for (const Case c : {Case{"during the sweep", "FAT32", 20}, Case{"before the boot sector", "FAT32", 0}}) {
+        SCOPED_TRACE(c.name);
+        test::FaultySectorSource gone(**file);
+        gone.disappearAfter(c.readsBeforeGone);
+        const auto result = scanSource(gone, c.type);
+        EXPECT_EQ(result.end, ScanEnd::Failed);
+        EXPECT_TRUE(result.mediumRemoved);
+        // Not thousands of "unreadable sectors" for a medium that is simply not there.
+        EXPECT_LT(result.unreadableSectors, 2048u);
+    }
+}
+
 TEST(BasicScan, HostileDirectoriesEndInTheOrphanFolder)
 {
     // A FAT16 volume: boot sector, FATs, root; then directories whose ".." entries lie.

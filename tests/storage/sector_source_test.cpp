@@ -1,6 +1,8 @@
 // Sector reads from image files: offsets, short reads at the end, missing paths, read-only use.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -106,4 +108,14 @@ TEST(SectorRead, MemorySourceMatchesFileBehaviour)
     EXPECT_EQ(buf[88], 1);
     EXPECT_FALSE(mem.read(2, 1, buf));
     EXPECT_EQ(mem.sectorCount(), 2u);
+}
+
+TEST(SectorRead, ANamedPipeIsRefusedAtOnceInsteadOfWaitingForAWriter)
+{
+    kfr::test::TempDir dir;
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto opened = kfr::storage::openSource(fifo);
+    ASSERT_FALSE(opened);
+    EXPECT_NE(opened.error().detail.find("not a disk"), std::string::npos);
 }

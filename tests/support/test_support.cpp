@@ -90,6 +90,10 @@ TempDir::~TempDir()
 
 bool FaultySectorSource::read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const
 {
+    std::uint64_t left = m_readsLeft.load();
+    while (left > 0 && left != UINT64_MAX && !m_readsLeft.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 0) return false;
     if (sector >= m_end) return false;
     for (std::uint64_t s = sector; s < sector + count; ++s)
         if (m_bad.count(s)) return false;

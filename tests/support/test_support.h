@@ -2,6 +2,7 @@
 // observer, and a file digest for proving a medium was not changed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <set>
 #include <string>
@@ -60,16 +61,21 @@ public:
     void heal() { m_bad.clear(); }
     void truncateAt(std::uint64_t sector) { m_end = sector; }
     void hideSize() { m_sizeHidden = true; }
+    // After this many reads the medium is gone, as an unplugged disk: every read fails and
+    // present() says so.
+    void disappearAfter(std::uint64_t reads) { m_readsLeft = reads; }
 
     bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override;
     std::uint64_t sectorCount() const override;
     const std::string& path() const override { return m_inner.path(); }
+    bool present() const override { return m_readsLeft > 0; }
 
 private:
     const storage::SectorSource& m_inner;
     std::set<std::uint64_t> m_bad;
     std::uint64_t m_end = UINT64_MAX;
     bool m_sizeHidden = false;
+    mutable std::atomic<std::uint64_t> m_readsLeft{UINT64_MAX};
 };
 
 class RecordingObserver : public ScanObserver {
