@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (address and undefined-behaviour sanitizers on) and runs each
-# for a while on an in-memory medium. A crash leaves crash-* files here: turn each into a test.
+# for a fixed time on an in-memory medium. Any crash, hang (10 s per input) or runaway memory use
+# is a finding: the input is kept under build-fuzz/findings/ and the script fails. Turn each
+# finding into a test fixture.
 # Usage: fuzz/run.sh [seconds per target, default 60] [target ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,10 +17,21 @@ targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   mapfile -t targets < <(cd fuzz && ls *_fuzz.cpp | sed 's/\.cpp$//')
 fi
-mkdir -p build-fuzz/corpus
+mkdir -p build-fuzz/corpus build-fuzz/findings
+failed=()
 for t in "${targets[@]}"; do
   echo "== $t ($seconds s)"
-  mkdir -p "build-fuzz/corpus/$t"
-  "build-fuzz/bin/$t" -max_total_time="$seconds" -max_len=65536 -print_final_stats=1 "build-fuzz/corpus/$t" 2>&1 |
-    grep -E "stat::number_of_executed_units|ERROR|SUMMARY|Done" || true
+  mkdir -p "build-fuzz/corpus/$t" "build-fuzz/findings/$t"
+  log="build-fuzz/findings/$t.log"
+  if "build-fuzz/bin/$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+      -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$t/" "build-fuzz/corpus/$t" >"$log" 2>&1; then
+    grep -E "stat::number_of_executed_units" "$log" || true
+  else
+    grep -E "ERROR|SUMMARY|Test unit written|timeout" "$log" | head -n 20 || true
+    failed+=("$t")
+  fi
 done
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: findings in ${failed[*]} (inputs under build-fuzz/findings/)" >&2
+  exit 1
+fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test suite.
+# Builds everything and runs every test suite; then the suites again under the address,
+# undefined-behaviour and thread sanitizers, and every fuzz target for a short fixed time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -7,3 +8,5 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+bash scripts/sanitizers.sh
+bash fuzz/run.sh 30

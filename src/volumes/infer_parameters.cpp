@@ -7,6 +7,7 @@
 
 #include "storage/bytes.h"
 #include "storage/sector_sweep.h"
+#include "volumes/fat_copies.h"
 #include "volumes/fat_entry.h"
 
 namespace kfr::volumes {
@@ -26,16 +27,10 @@ struct Anchor {
     std::uint32_t cluster = 0;
 };
 
-// The first sector of a FAT: the media byte 0xF8, then the end-of-chain value of entry 0.
-bool startsFat(Bytes s, bool fat16)
-{
-    return s[0] == 0xF8 && s[1] == 0xFF && s[2] == 0xFF && (fat16 ? s[3] == 0xFF : (s[3] & 0x0F) == 0x0F);
-}
-
-// Finds the two FAT copies between the volume's first sector and cluster 2 on the medium itself:
-// the first sector that begins like a FAT, and the sector where that sector repeats (the second
-// copy). Formatters differ in reserved sectors, FAT16 root sizes and padding, so a layout read off
-// the medium beats any default. Fills p and returns true when both copies are found.
+// The layout read off the medium: the first sector after the volume's start that begins like a
+// FAT, and the sector where it repeats (the second copy). Formatters differ in reserved sectors,
+// FAT16 root sizes and padding, so what the medium shows beats any default. Fills p and returns
+// true when both copies are found.
 bool fatsOnMedium(const storage::SectorSource& source, std::uint64_t first, std::uint64_t cluster2, VolumeParameters& p)
 {
     const bool fat16 = p.isFat16();
