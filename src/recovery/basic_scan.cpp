@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "recovery/directory_listing.h"
+#include "recovery/fat_tree_build.h"
 #include "recovery/placement_events.h"
 #include "storage/bytes.h"
 #include "storage/sector_sweep.h"
@@ -93,98 +94,6 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
     result.unreadableSectors += swept.unreadableSectors;
     if (swept.end == storage::SweepEnd::Stopped) result.end = ScanEnd::Stopped;
     if (swept.end == storage::SweepEnd::MediumGone) noteMediumGone(result, *ctx.source);
-}
-
-// Gives rows whose parent is the root the names their root entries carry.
-void nameFromRoot(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result)
-{
-    FolderTable& table = result.folders.table;
-    // Rows with parent 0 open the table sorted by parent; the first row per cluster takes the name.
-    std::unordered_map<std::uint32_t, std::size_t> rootRows;
-    for (std::size_t i = 0; i < table.slotCount() && table.at(i).parent == 0; ++i) rootRows.emplace(table.at(i).self, i);
-    if (rootRows.empty()) return;
-
-    const std::size_t rowsToName = table.size() > 0 ? table.size() - 1 : 0;  // all but the orphan row
-    std::size_t named = 0;
-    // The tree is built from what was found even after Stop, so naming ignores the stop request.
-    DirectoryContext dctx{ctx.source, &p, nullptr, ctx.observer};
-    listDirectory(dctx, DirectoryRef{true, 0}, EndMarkRule::EndsSector, [&](const DirItem& item) {
-        const auto it = rootRows.find(item.firstCluster);
-        if (it != rootRows.end()) {
-            FolderRecord& row = table.at(it->second);
-            row.name = item.name;
-            if (item.deleted) row.deleted = true;
-            ++named;
-        }
-        // On FAT32 the root is a chain that may be long; stop once every row could have a name.
-        return !(p.isFat32() && named >= rowsToName);
-    });
-}
-
-void buildFatTree(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result,
-                  ProgressReporter& report)
-{
-    FolderResults& r = result.folders;
-    DirNamer& namer = *ctx.namer;
-    PlacementEvents events(ctx.observer, r);
-
-    report.stage(WorkStage::SearchingLostDirectories);
-    r.table.sortBySelf();
-    reparentOrphans(r.table, 0);
-    r.table.sortByParent();
-
-    r.tree.clear();
-    r.nodes.clear();
-    r.clusterIndex.clear();
-    r.folderCount = 0;
-    const ItemId root = r.tree.add(kNoItem, kRootName, 0);
-    report.stage(WorkStage::StoringDirectoryInformation);
-
-    nameFromRoot(ctx, p, result);
-
-    // Top level: every row whose parent is the root directory, the orphan folder among them.
-    for (std::size_t i = 0; i < r.table.slotCount() && r.table.at(i).parent == 0; ++i) {
-        if (!r.table.isLive(i)) continue;
-        const FolderRecord& row = r.table.at(i);
-        insertFolderNode(r, root, row.name, row.self, row.parent, row.date, row.time, row.deleted);
-        r.table.remove(i);
-    }
-    r.tree.item(root).expanded = true;
-    r.tree.item(root).name = kRootName;
-    r.tree.item(root).image = 0;
-
-    // Breadth of the node list: nodes appended here are visited by this same loop.
-    report.begin(0, r.table.size() + r.folderCount);
-    for (std::size_t n = 0; n < r.nodes.size() && !r.table.empty(); ++n) {
-        placeChildFolders(r, namer, r.nodes[n].self, r.nodes[n].item);
-        report.update(r.folderCount);
-        events.placed(false);
-    }
-    placeRemainingFolders(r);
-    r.table.clear();
-    events.placed(true);
-    report.finish();
-
-    // Name subfolders from their parents' own directories.
-    report.begin(0, r.nodes.size());
-    for (std::size_t n = 0; n < r.nodes.size(); ++n) {
-        FolderNode& node = r.nodes[n];
-        if (node.self == kOrphanCluster) {
-            node.visited = true;
-            continue;
-        }
-        if (r.tree.children(node.item).empty()) {
-            // Nothing to name below it; reading its directory would change nothing.
-            node.visited = true;
-            continue;
-        }
-        const FolderChanges changes = nameChildFolders(*ctx.source, p, r, node.item);
-        applyFolderChanges(r, changes);
-        events.renamed(changes.renames);
-        report.update(n);
-    }
-    events.renamed({}, true);
-    report.finish();
 }
 
 }  // namespace
@@ -312,7 +221,12 @@ BasicScanResult runBasicScan(const BasicScanContext& given)
         if (!result.paramsFailed) {
             if (!stopped(ctx)) scanDirectoryClusters(ctx, result.params, result, report);
             else result.end = ScanEnd::Stopped;
-            buildFatTree(ctx, result.params, result, report);
+            FatTreeBuild build;
+            build.source = ctx.source;
+            build.params = &result.params;
+            build.namer = ctx.namer;
+            build.observer = ctx.observer;
+            buildFatTree(build, result.folders);
         }
     }
 

@@ -28,7 +28,7 @@ struct FolderRecord {
     std::string sysId;             // "0" on FAT16 rows of the Basic scan, empty otherwise
     std::string type = kFolderType;
     bool deleted = false;
-    std::optional<std::uint64_t> cluster0Start;  // set by scans that mix several volumes
+    std::optional<std::int64_t> cluster0Start;  // set by scans that mix several volumes
 
     // The twelve column texts: Name, sector, self, parent, date, time, size, attr, sysID, Type,
     // Deleted, Cluster0Start.

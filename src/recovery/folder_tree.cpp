@@ -48,8 +48,10 @@ const FolderNode* FolderResults::orphanNode() const
 
 ItemId insertFolderNode(FolderResults& r, ItemId parentItem, const std::string& name, std::uint32_t self,
                         std::uint32_t parent, std::uint64_t date, std::uint64_t time, bool deleted,
-                        std::uint64_t cluster0Start)
+                        std::int64_t cluster0Start, std::uint32_t volume)
 {
+    // The orphan folder is one for every volume.
+    const std::uint64_t key = self == kOrphanCluster ? folderKey(0, self) : folderKey(volume, self);
     if (parentItem == kNoItem || r.tree.empty()) {
         ItemId top = r.tree.firstTopLevel();
         if (top == kNoItem || r.tree.item(top).name != kRootName) {
@@ -60,13 +62,13 @@ ItemId insertFolderNode(FolderResults& r, ItemId parentItem, const std::string& 
     }
 
     if (!r.loadingLog) {
-        const ItemId existing = r.clusterIndex.find(self);
-        if (r.clusterIndex.contains(self)) return existing;
-        r.clusterIndex.add(self, kNoItem);
+        const ItemId existing = r.clusterIndex.find(key);
+        if (r.clusterIndex.contains(key)) return existing;
+        r.clusterIndex.add(key, kNoItem);
     }
 
     const ItemId item = r.tree.add(parentItem, name, 1);
-    if (!r.loadingLog) r.clusterIndex.setItem(self, item);
+    if (!r.loadingLog) r.clusterIndex.setItem(key, item);
 
     const ItemId top = r.tree.firstTopLevel();
     if (name.rfind(kRootName, 0) == 0 && item == top) r.tree.item(item).image = 0;
@@ -80,6 +82,7 @@ ItemId insertFolderNode(FolderResults& r, ItemId parentItem, const std::string& 
     node.time = time;
     node.deleted = deleted;
     node.cluster0Start = cluster0Start;
+    node.volume = volume;
     r.tree.item(item).node = static_cast<std::int64_t>(r.nodes.size());
     r.nodes.push_back(std::move(node));
     ++r.folderCount;
@@ -87,7 +90,7 @@ ItemId insertFolderNode(FolderResults& r, ItemId parentItem, const std::string& 
 }
 
 void placeChildFolders(FolderResults& r, DirNamer& namer, std::uint32_t parentCluster, ItemId item,
-                       bool useRecordCluster0Start)
+                       bool useRecordCluster0Start, std::uint32_t volume)
 {
     FolderTable& table = r.table;
     std::size_t slot = table.lowerBoundParent(parentCluster);
@@ -97,7 +100,7 @@ void placeChildFolders(FolderResults& r, DirNamer& namer, std::uint32_t parentCl
         if (!table.isLive(slot) || row.type != kFolderType) continue;
         const std::string name = row.name.empty() ? namer.next() : row.name;
         insertFolderNode(r, item, name, row.self, row.parent, row.date, row.time, row.deleted,
-                         useRecordCluster0Start ? row.cluster0Start.value_or(0) : 0);
+                         useRecordCluster0Start ? row.cluster0Start.value_or(0) : 0, volume);
         table.remove(slot);
     }
 }
@@ -112,7 +115,7 @@ void reparentOrphans(FolderTable& table, std::uint32_t rootParent)
     }
 }
 
-void placeRemainingFolders(FolderResults& r)
+void placeRemainingFolders(FolderResults& r, std::uint32_t volume)
 {
     if (r.table.empty() || r.nodes.empty()) return;
     ItemId parent = kNoItem;
@@ -121,7 +124,7 @@ void placeRemainingFolders(FolderResults& r)
         if (!r.table.isLive(i)) continue;
         const FolderRecord& row = r.table.at(i);
         insertFolderNode(r, parent, row.name, row.self, kOrphanCluster, row.date, row.time, row.deleted,
-                         row.cluster0Start.value_or(0));
+                         row.cluster0Start.value_or(0), volume);
     }
 }
 

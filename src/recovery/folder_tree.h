@@ -23,10 +23,14 @@ struct FolderNode {
     std::uint64_t time = 0;
     bool visited = false;   // its directory was read to name its children
     bool deleted = false;
-    std::uint64_t cluster0Start = 0;
+    std::int64_t cluster0Start = 0;
+    // Which of the results' volumes holds the folder (a Deep Search may find several): its
+    // clusters are read with that volume's parameters. Basic Search has one volume, 0.
+    std::uint32_t volume = 0;
 };
 
-// Self cluster -> tree item, one row per placed folder, in placement order.
+// Self cluster -> tree item, one row per placed folder, in placement order. Clusters are numbered
+// per volume, so a folder is known by its volume and its cluster together.
 class ClusterIndex {
 public:
     ItemId find(std::uint64_t self) const;
@@ -104,24 +108,30 @@ private:
     FolderChanges m_all;
 };
 
+// The cluster index's key of a folder: its volume and its self cluster.
+inline std::uint64_t folderKey(std::uint32_t volume, std::uint32_t self)
+{
+    return (static_cast<std::uint64_t>(volume) << 32) | self;
+}
+
 // Places one folder under parentItem (kNoItem: under "Root", creating it when needed) unless its
-// self cluster was placed before, in which case the earlier item is returned.
+// self cluster was placed before on the same volume, in which case the earlier item is returned.
 ItemId insertFolderNode(FolderResults& results, ItemId parentItem, const std::string& name, std::uint32_t self,
                         std::uint32_t parent, std::uint64_t date, std::uint64_t time, bool deleted,
-                        std::uint64_t cluster0Start = 0);
+                        std::int64_t cluster0Start = 0, std::uint32_t volume = 0);
 
 // Places every row whose parent is parentCluster under item and removes it from the table, which
 // must be sorted by parent. With useRecordCluster0Start, a row's Cluster0Start column goes into
 // its node (scans that mix several volumes).
 void placeChildFolders(FolderResults& results, DirNamer& namer, std::uint32_t parentCluster, ItemId item,
-                       bool useRecordCluster0Start = false);
+                       bool useRecordCluster0Start = false, std::uint32_t volume = 0);
 
 // Gives every row whose parent is neither rootParent nor the self of any row the orphan parent.
 // The table must be sorted by self. rootParent is 0 for FAT and 5 for NTFS.
 void reparentOrphans(FolderTable& table, std::uint32_t rootParent = 0);
 
 // Puts every row still in the table under the orphan folder (under "Root" when there is none).
-void placeRemainingFolders(FolderResults& results);
+void placeRemainingFolders(FolderResults& results, std::uint32_t volume = 0);
 
 // Empties the table, the tree, the index and the nodes, and zeroes the folder counter.
 void clearResults(FolderResults& results);

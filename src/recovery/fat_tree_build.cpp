@@ -1,0 +1,123 @@
+// Building one FAT volume's folder tree.
+#include "recovery/fat_tree_build.h"
+
+#include <unordered_map>
+
+#include "recovery/directory_listing.h"
+#include "recovery/placement_events.h"
+
+namespace kfr::recovery {
+
+namespace {
+
+// Gives rows whose parent is the root the names their root entries carry.
+void nameFromRoot(const FatTreeBuild& b, FolderResults& results)
+{
+    const volumes::VolumeParameters& p = *b.params;
+    FolderTable& table = results.table;
+    // Rows with parent 0 open the table sorted by parent; the first row per cluster takes the name.
+    std::unordered_map<std::uint32_t, std::size_t> rootRows;
+    for (std::size_t i = 0; i < table.slotCount() && table.at(i).parent == 0; ++i) rootRows.emplace(table.at(i).self, i);
+    if (rootRows.empty()) return;
+
+    std::size_t rowsToName = 0;  // all but the orphan row
+    for (std::size_t i = 0; i < table.slotCount(); ++i)
+        if (table.isLive(i) && table.at(i).self != kOrphanCluster) ++rowsToName;
+    std::size_t named = 0;
+    // The tree is built from what was found even after Stop, so naming ignores the stop request.
+    DirectoryContext dctx{b.source, &p, nullptr, b.observer};
+    listDirectory(dctx, DirectoryRef{true, 0}, EndMarkRule::EndsSector, [&](const DirItem& item) {
+        const auto it = rootRows.find(item.firstCluster);
+        if (it != rootRows.end()) {
+            FolderRecord& row = table.at(it->second);
+            row.name = item.name;
+            if (item.deleted) row.deleted = true;
+            ++named;
+        }
+        // On FAT32 the root is a chain that may be long; stop once every row could have a name.
+        return !(p.isFat32() && named >= rowsToName);
+    });
+}
+
+}  // namespace
+
+void buildFatTree(const FatTreeBuild& b, FolderResults& r)
+{
+    const volumes::VolumeParameters& p = *b.params;
+    DirNamer& namer = *b.namer;
+    PlacementEvents events(b.observer, r);
+    ProgressReporter report(b.observer);
+
+    report.stage(WorkStage::SearchingLostDirectories);
+    r.table.sortBySelf();
+    reparentOrphans(r.table, 0);
+    r.table.sortByParent();
+
+    if (b.firstVolume) {
+        r.tree.clear();
+        r.nodes.clear();
+        r.clusterIndex.clear();
+        r.folderCount = 0;
+        r.tree.add(kNoItem, kRootName, 0);
+    }
+    const ItemId root = r.tree.firstTopLevel();
+    report.stage(WorkStage::StoringDirectoryInformation);
+
+    nameFromRoot(b, r);
+
+    // This volume's folders are the nodes placed from here on: folders of earlier volumes have
+    // cluster numbers of their own volume and must not take this volume's rows as children.
+    const std::size_t firstNode = r.nodes.size();
+    // Top level: every row whose parent is the root directory, the orphan folder among them.
+    for (std::size_t i = 0; i < r.table.slotCount() && r.table.at(i).parent == 0; ++i) {
+        if (!r.table.isLive(i)) continue;
+        const FolderRecord& row = r.table.at(i);
+        insertFolderNode(r, root, row.name, row.self, row.parent, row.date, row.time, row.deleted,
+                         row.cluster0Start.value_or(0), b.volume);
+        r.table.remove(i);
+    }
+    r.tree.item(root).expanded = true;
+    r.tree.item(root).name = kRootName;
+    r.tree.item(root).image = 0;
+
+    // A later volume's folders with lost parents join the orphan folder the first volume made.
+    if (!b.firstVolume)
+        if (const FolderNode* orphan = r.orphanNode())
+            placeChildFolders(r, namer, kOrphanCluster, orphan->item, true, b.volume);
+
+    // Breadth of the node list: nodes appended here are visited by this same loop.
+    report.begin(0, r.table.size() + r.folderCount);
+    for (std::size_t n = firstNode; n < r.nodes.size() && !r.table.empty(); ++n) {
+        if (r.nodes[n].self == kOrphanCluster && !b.firstVolume) continue;
+        placeChildFolders(r, namer, r.nodes[n].self, r.nodes[n].item, true, b.volume);
+        report.update(r.folderCount);
+        events.placed(false);
+    }
+    placeRemainingFolders(r, b.volume);
+    r.table.clear();
+    events.placed(true);
+    report.finish();
+
+    // Name subfolders from their parents' own directories.
+    report.begin(firstNode, r.nodes.size());
+    for (std::size_t n = firstNode; n < r.nodes.size(); ++n) {
+        FolderNode& node = r.nodes[n];
+        if (node.self == kOrphanCluster) {
+            node.visited = true;
+            continue;
+        }
+        if (r.tree.children(node.item).empty()) {
+            // Nothing to name below it; reading its directory would change nothing.
+            node.visited = true;
+            continue;
+        }
+        const FolderChanges changes = nameChildFolders(*b.source, p, r, node.item);
+        applyFolderChanges(r, changes);
+        events.renamed(changes.renames);
+        report.update(n);
+    }
+    events.renamed({}, true);
+    report.finish();
+}
+
+}  // namespace kfr::recovery
