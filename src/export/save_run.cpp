@@ -144,6 +144,7 @@ public:
         f.deleted = row.deleted;
         f.date = row.fatDate;
         f.time = row.fatTime;
+        f.volume = row.volume;
         m_plan.files.push_back(std::move(f));
         return true;
     }
@@ -154,6 +155,7 @@ public:
         recovery::ListingContext lctx;
         lctx.source = m_ctx.source;
         lctx.params = m_ctx.params;
+        lctx.volumes = m_ctx.volumes;
         lctx.stopRequested = &m_ctx.state->cancelRequested;
         // Listing every folder against the whole table would make saving a large volume
         // quadratic: the listing looks rows up through the index instead.
@@ -197,6 +199,12 @@ std::vector<ItemId> subtree(const recovery::ResultTree& tree, ItemId item)
     return out;
 }
 
+const volumes::VolumeParameters* volumeOf(const SaveRunContext& ctx, std::uint32_t volume)
+{
+    if (!ctx.volumes) return ctx.params;
+    return volume < ctx.volumes->size() ? &(*ctx.volumes)[volume] : nullptr;
+}
+
 bool anythingChosen(const SaveRunContext& ctx)
 {
     if (!ctx.selectedRows.empty()) return true;
@@ -208,11 +216,12 @@ bool anythingChosen(const SaveRunContext& ctx)
 template <typename DirOf>
 void restoreFolderTimes(const SaveRunContext& ctx, const SavePlan& plan, const DirOf& dirOf)
 {
-    const bool ntfs = ctx.params && ctx.params->isNtfs();
     for (const PlannedFolder& f : plan.folders) {
         if (f.relativePath.empty()) continue;
         const recovery::FolderNode* node = ctx.results->nodeOf(f.item);
         if (!node || node->self == recovery::kOrphanCluster) continue;
+        const volumes::VolumeParameters* volume = volumeOf(ctx, node->volume);
+        const bool ntfs = volume && volume->isNtfs();
         const auto time = ntfs ? ntfsStampTime(node->date)
                                : fatEntryTime(static_cast<std::uint16_t>(node->date), static_cast<std::uint16_t>(node->time));
         if (!time) continue;
@@ -344,8 +353,6 @@ SaveRunReport runSave(const SaveRunContext& context)
     wctx.files = &files;
     wctx.maxNameBytes = nameMaxBytes(ctx.destination);
     wctx.openingMode = false;
-    const bool fat = ctx.params->isFat16() || ctx.params->isFat32();
-    const bool ntfs = ctx.params->isNtfs();
 
     // Every folder first: a file that carries the name of a folder beside it (a deleted file and
     // a live folder may share one) then meets the folder in the collision step, instead of
@@ -378,9 +385,12 @@ SaveRunReport runSave(const SaveRunContext& context)
                 cut.info.size = file.size;
                 cut.outcome = outcome = FileOutcome::PathTooLong;
                 observer.onFileFinished(cut);
-            } else if (fat) {
+            } else if (const volumes::VolumeParameters* vp = volumeOf(ctx, file.volume);
+                       vp && (vp->isFat16() || vp->isFat32())) {
+                wctx.params = vp;
                 outcome = writeFatFile(wctx, {target, file.name, file.size, file.firstCluster, true, file.date, file.time});
-            } else if (ntfs) {
+            } else if (vp && vp->isNtfs()) {
+                wctx.params = vp;
                 outcome = writeNtfsFile(wctx, {target, file.name, file.size, file.recordSector, true});
             }
             switch (outcome) {

@@ -28,6 +28,9 @@ struct SelectedRow {
 struct SaveRunContext {
     const storage::SectorSource* source = nullptr;  // read-only, held for the run
     const volumes::VolumeParameters* params = nullptr;
+    // Every volume's parameters by the volume index folders and rows carry (Deep Search); null
+    // when params serves every file.
+    const std::vector<volumes::VolumeParameters>* volumes = nullptr;
     const recovery::MftFileTable* mftFiles = nullptr;  // NTFS
     const recovery::MftFileIndex* mftIndex = nullptr;  // optional index of mftFiles (built when missing)
     const recovery::FolderResults* results = nullptr;  // read only; names learned are reported back
@@ -57,6 +60,7 @@ struct PlannedFile {
     bool deleted = false;
     std::uint16_t date = 0;  // FAT: the entry's date and time words
     std::uint16_t time = 0;
+    std::uint32_t volume = 0;  // which volume holds it
 };
 
 struct PlannedFolder {

@@ -37,6 +37,7 @@ ItemRow folderRow(const FolderNode& node, const std::string& name, bool deleted,
     row.folderItem = node.item;
     row.firstCluster = node.self;
     row.parent = node.parent;
+    row.volume = node.volume;
     if (node.self == kOrphanCluster) {
         row.timeKind = RowTime::Today;
         row.fatTime = static_cast<std::uint16_t>(node.time);
@@ -103,14 +104,23 @@ FolderChanges expandFolder(const storage::SectorSource& source, const volumes::V
     return nameChildFolders(source, params, results, item, stopRequested);
 }
 
+const volumes::VolumeParameters* volumeParams(const ListingContext& ctx, std::uint32_t volume)
+{
+    if (!ctx.volumes) return ctx.params;
+    return volume < ctx.volumes->size() ? &(*ctx.volumes)[volume] : nullptr;
+}
+
 FolderListing populateItemList(const ListingContext& ctx, const FolderResults& results, ItemId item)
 {
     FolderListing out;
-    if (!ctx.source || !ctx.params || !results.tree.valid(item)) return out;
-    const auto& p = *ctx.params;
+    if (!ctx.source || !results.tree.valid(item)) return out;
+    const FolderNode* node = results.nodeOf(item);
+    const std::uint32_t volume = node ? node->volume : 0;
+    const volumes::VolumeParameters* params = volumeParams(ctx, volume);
+    if (!params) return out;
+    const auto& p = *params;
     const bool ntfs = p.isNtfs();
     const bool top = results.tree.item(item).parent == kNoItem;
-    const FolderNode* node = results.nodeOf(item);
     const std::uint32_t self = top ? (ntfs ? kRootRecord : 0) : (node ? node->self : 0);
     const bool folderDeleted = node && currentlyDeleted(ctx, results, item);
 
@@ -136,24 +146,33 @@ FolderListing populateItemList(const ListingContext& ctx, const FolderResults& r
             // One read of the folder's directory names its subfolders and lists its files.
             const bool naming = !top && !results.tree.children(item).empty();
             ChildFolderNamer namer(results, item);
-            DirectoryContext dctx{ctx.source, &p, ctx.stopRequested, nullptr};
-            const DirectoryRef dir = top ? DirectoryRef{true, 0} : DirectoryRef{false, self};
-            listDirectory(dctx, dir, EndMarkRule::EndsDirectoryExceptFat16Root, [&](const DirItem& e) {
-                if (naming) namer.offer(e);
-                if (e.isDirectory()) return true;
-                ItemRow row;
-                row.kind = e.isVolumeLabel() ? RowKind::VolumeLabel : RowKind::FatFile;
-                row.name = e.name;
-                row.shortName = e.shortName;
-                row.deleted = e.deleted || folderDeleted;
-                row.size = e.size;
-                row.firstCluster = e.firstCluster;
-                row.fatDate = e.date;
-                row.fatTime = e.time;
-                if (row.kind == RowKind::FatFile) ++out.files;
-                batch.add(std::move(row));
-                return true;
-            });
+            auto listFiles = [&](const volumes::VolumeParameters& vp, std::uint32_t v, DirectoryRef dir) {
+                DirectoryContext dctx{ctx.source, &vp, ctx.stopRequested, nullptr};
+                listDirectory(dctx, dir, EndMarkRule::EndsDirectoryExceptFat16Root, [&](const DirItem& e) {
+                    if (naming) namer.offer(e);
+                    if (e.isDirectory()) return true;
+                    ItemRow row;
+                    row.kind = e.isVolumeLabel() ? RowKind::VolumeLabel : RowKind::FatFile;
+                    row.name = e.name;
+                    row.shortName = e.shortName;
+                    row.deleted = e.deleted || folderDeleted;
+                    row.size = e.size;
+                    row.firstCluster = e.firstCluster;
+                    row.fatDate = e.date;
+                    row.fatTime = e.time;
+                    row.volume = v;
+                    if (row.kind == RowKind::FatFile) ++out.files;
+                    batch.add(std::move(row));
+                    return true;
+                });
+            };
+            if (top && ctx.volumes) {
+                // One tree over several volumes: the top lists the root directory of each.
+                for (std::uint32_t v = 0; v < ctx.volumes->size() && !stopped(ctx); ++v)
+                    listFiles((*ctx.volumes)[v], v, DirectoryRef{true, 0});
+            } else {
+                listFiles(p, volume, top ? DirectoryRef{true, 0} : DirectoryRef{false, self});
+            }
             if (naming) out.changes = namer.changes();
         }
     } else if (ctx.mftFiles) {

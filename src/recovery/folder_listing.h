@@ -46,6 +46,7 @@ struct ItemRow {
     std::uint32_t parent = 0;         // folders: parent cluster or record; NTFS files: parent record
     std::uint64_t recordSector = 0;   // NTFS files: the file record's sector
     ItemId folderItem = kNoItem;      // folder rows: the folder's tree item
+    std::uint32_t volume = 0;         // which of the results' volumes holds it (Deep Search)
 };
 
 // Rows of an MftFileTable by parent record, in table order, so listing a folder does not walk
@@ -64,6 +65,10 @@ public:
 struct ListingContext {
     const storage::SectorSource* source = nullptr;
     const volumes::VolumeParameters* params = nullptr;
+    // The parameters of every volume of the results, by the volume index folders carry (a Deep
+    // Search finds several); null when params serves every folder. The top item then lists the
+    // root directory of each volume.
+    const std::vector<volumes::VolumeParameters>* volumes = nullptr;
     const MftFileTable* mftFiles = nullptr;       // NTFS scans
     const MftFileIndex* mftIndex = nullptr;       // optional index of mftFiles
     const std::atomic<bool>* stopRequested = nullptr;

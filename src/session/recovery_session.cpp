@@ -6,6 +6,7 @@
 #include <ctime>
 #include <sstream>
 
+#include "recovery/deep_scan.h"
 #include "volumes/boot_parameters.h"
 #include "volumes/boot_sector.h"
 #include "volumes/infer_parameters.h"
@@ -63,6 +64,22 @@ SourceOpener fileSourceOpener()
         if (!opened) return opened.error();
         return std::shared_ptr<const storage::SectorSource>(std::move(opened).value());
     };
+}
+
+DeepCheck checkDeepRequest(const DeepRequest& request)
+{
+    if (request.endSector <= request.startSector) return DeepCheck::EndNotAfterStart;
+    if (request.fileSystem != volumes::kFat16 && request.fileSystem != volumes::kFat32 &&
+        request.fileSystem != volumes::kNtfs)
+        return DeepCheck::NoFileSystemChosen;
+    return DeepCheck::Ready;
+}
+
+const volumes::VolumeParameters* ScanResults::paramsOf(ItemId folder) const
+{
+    const recovery::FolderNode* node = scan.folders.nodeOf(folder);
+    const std::uint32_t volume = node ? node->volume : 0;
+    return volume < volumes.size() ? &volumes[volume] : nullptr;
 }
 
 ParamsOrigin ScanResults::origin() const
@@ -211,6 +228,49 @@ Result<std::shared_ptr<ScanResults>> RecoverySession::scan(const ScanControl& co
     ctx.namer = &m_namer;
     ctx.orphanTimeWord = nowAsFatTime();
     results->scan = recovery::runBasicScan(ctx);
+    results->volumes = {results->scan.params};
+    results->mftIndex = recovery::indexMftFilesByParent(results->scan.mftFiles);
+    return results;
+}
+
+Result<std::shared_ptr<ScanResults>> RecoverySession::deepScan(const DeepRequest& request, const ScanControl& control)
+{
+    if (!m_selection) return Error{ErrorKind::InvalidArgument, 0, {}, "no source is selected"};
+    if (checkDeepRequest(request) != DeepCheck::Ready)
+        return Error{ErrorKind::InvalidArgument, request.startSector, m_selection->devicePath, "the Deep Search request is not complete"};
+    auto source = openPath(m_selection->devicePath);
+    if (!source) return source.error();
+    auto results = std::make_shared<ScanResults>();
+    results->mode = ScanMode::Deep;
+    results->selection = *m_selection;
+    results->selection.firstSector = request.startSector;
+    results->selection.lastSector = request.endSector;
+    results->selection.partType = request.fileSystem;
+    recovery::DeepScanContext ctx;
+    ctx.source = source->get();
+    ctx.startSector = request.startSector;
+    ctx.endSector = request.endSector;
+    ctx.fileSystem = request.fileSystem;
+    ctx.stopRequested = control.stopRequested;
+    ctx.observer = control.observer;
+    ctx.namer = &m_namer;
+    ctx.orphanTimeWord = nowAsFatTime();
+    recovery::DeepScanResult deep = recovery::runDeepScan(ctx);
+    results->scan.end = deep.end;
+    results->scan.folders = std::move(deep.folders);
+    results->scan.mftFiles = std::move(deep.mftFiles);
+    results->scan.foundNothing = deep.foundNothing;
+    results->scan.mediumRemoved = deep.mediumRemoved;
+    results->scan.unreadableSectors = deep.unreadableSectors;
+    results->scan.problems = std::move(deep.problems);
+    results->scan.directoriesFound = deep.lostDirectories.size();
+    results->scan.paramsFromBootSector = false;
+    results->volumes = std::move(deep.volumes);
+    if (!results->volumes.empty()) results->scan.params = results->volumes.front();
+    results->deep.lostDirectories = std::move(deep.lostDirectories);
+    results->deep.bootCandidates = std::move(deep.bootCandidates);
+    results->deep.partitions = std::move(deep.partitions);
+    results->deep.decodedFromRoot = deep.decodedFromRoot;
     results->mftIndex = recovery::indexMftFilesByParent(results->scan.mftFiles);
     return results;
 }
@@ -224,6 +284,7 @@ Result<recovery::FolderListing> RecoverySession::listFolder(const ScanResults& r
     recovery::ListingContext ctx;
     ctx.source = source->get();
     ctx.params = &results.scan.params;
+    ctx.volumes = &results.volumes;
     ctx.mftFiles = &results.scan.mftFiles;
     ctx.mftIndex = &results.mftIndex;
     ctx.stopRequested = control.stopRequested;
@@ -238,7 +299,9 @@ Result<recovery::FolderChanges> RecoverySession::expandFolder(const ScanResults&
     Lease lease(*this, results);
     auto source = openPath(results.selection.devicePath);
     if (!source) return source.error();
-    return recovery::expandFolder(**source, results.scan.params, results.scan.folders, folder, stopRequested);
+    const volumes::VolumeParameters* params = results.paramsOf(folder);
+    if (!params) return recovery::FolderChanges{};
+    return recovery::expandFolder(**source, *params, results.scan.folders, folder, stopRequested);
 }
 
 exporting::SaveRunReport RecoverySession::save(const ScanResults& results, const SaveRequest& request) const
@@ -254,6 +317,7 @@ exporting::SaveRunReport RecoverySession::save(const ScanResults& results, const
     exporting::SaveRunContext ctx;
     ctx.source = source->get();
     ctx.params = &results.scan.params;
+    ctx.volumes = &results.volumes;
     ctx.mftFiles = &results.scan.mftFiles;
     ctx.mftIndex = &results.mftIndex;
     ctx.results = &results.scan.folders;
@@ -285,7 +349,7 @@ exporting::OpenResult RecoverySession::openFile(const ScanResults& results, cons
     }
     exporting::WriterContext ctx;
     ctx.source = source->get();
-    ctx.params = &results.scan.params;
+    ctx.params = row.volume < results.volumes.size() ? &results.volumes[row.volume] : &results.scan.params;
     ctx.volumeEndSector = results.volumeEndSector();
     ctx.state = &state;
     return exporting::openThroughCopy(ctx, row, copies, opener);

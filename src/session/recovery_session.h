@@ -21,6 +21,7 @@
 #include "export/save_run.h"
 #include "export/temp_copies.h"
 #include "recovery/basic_scan.h"
+#include "recovery/deep_tables.h"
 #include "recovery/folder_listing.h"
 #include "storage/result.h"
 #include "storage/sector_source.h"
@@ -56,13 +57,32 @@ struct VolumeInfo {
     ParamsOrigin origin = ParamsOrigin::None;
 };
 
-// What a Basic Search leaves: read-only to listing, opening and saving.
+enum class ScanMode { Basic, Deep };
+
+// What Deep Search gathered and inferred besides the folders (kept for the recovery log).
+struct DeepTables {
+    recovery::LostDirectoryTable lostDirectories;
+    recovery::BootCandidateTable bootCandidates;
+    recovery::DeepPartitionTable partitions;
+    bool decodedFromRoot = false;
+};
+
+// What a Basic or Deep Search leaves: read-only to listing, opening and saving.
 struct ScanResults {
-    volumes::VolumeSelection selection;
-    recovery::BasicScanResult scan;   // parameters, folders, NTFS file rows, counts
+    ScanMode mode = ScanMode::Basic;
+    volumes::VolumeSelection selection;  // Deep Search: the range swept
+    recovery::BasicScanResult scan;      // folders, NTFS file rows, counts; Basic: the parameters
+    // Every volume's parameters by the index folders and rows carry: Basic Search's one volume,
+    // or each volume Deep Search inferred.
+    std::vector<volumes::VolumeParameters> volumes;
+    DeepTables deep;
     recovery::MftFileIndex mftIndex;  // NTFS file rows by parent record
-    std::uint64_t volumeEndSector() const { return selection.lastSector + 1; }
+    // The first sector past the volume, for the writers; 0 (the medium's end) after a Deep
+    // Search, whose volumes may reach past the range swept.
+    std::uint64_t volumeEndSector() const { return mode == ScanMode::Deep ? 0 : selection.lastSector + 1; }
     ParamsOrigin origin() const;
+    // The parameters of the volume that holds a folder, or nothing for a folder of no volume.
+    const volumes::VolumeParameters* paramsOf(recovery::ItemId folder) const;
 
 private:
     friend class RecoverySession;
@@ -73,6 +93,21 @@ struct ScanControl {
     const std::atomic<bool>* stopRequested = nullptr;
     ScanObserver* observer = nullptr;  // a recovery::BasicScanObserver also gets the tree events
 };
+
+// A Deep Search of a sector range of the selected source.
+struct DeepRequest {
+    std::uint64_t startSector = 0;
+    std::uint64_t endSector = 0;  // blocks are swept while they begin below it
+    std::string fileSystem;       // "FAT16", "FAT32" or "NTFS"
+};
+
+// Why a Deep Search cannot start.
+enum class DeepCheck {
+    Ready,
+    EndNotAfterStart,    // the end sector is not beyond the start sector
+    NoFileSystemChosen,  // the file system is not FAT16, FAT32 or NTFS
+};
+DeepCheck checkDeepRequest(const DeepRequest& request);
 
 struct ListingControl {
     const std::atomic<bool>* stopRequested = nullptr;
@@ -124,6 +159,8 @@ public:
     // Basic Search of the selected source. One scan at a time per session (the "DIR_n" counter
     // lives as long as the session).
     Result<std::shared_ptr<ScanResults>> scan(const ScanControl& control);
+    // Deep Search of a range of the selected source (its file system is the request's).
+    Result<std::shared_ptr<ScanResults>> deepScan(const DeepRequest& request, const ScanControl& control);
     // The calls below read the results they are given (which the caller keeps alive, normally
     // from results()); what they learn comes back for applyChanges.
 

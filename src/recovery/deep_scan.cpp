@@ -1,0 +1,267 @@
+// Deep Search over FAT volumes: the sweep, the partition inference and the decoding.
+#include "recovery/deep_scan.h"
+
+#include <algorithm>
+#include <array>
+#include <unordered_map>
+
+#include "recovery/directory_listing.h"
+#include "recovery/fat_tree_build.h"
+#include "storage/sector_sweep.h"
+#include "volumes/fat_copies.h"
+#include "volumes/fat_entry.h"
+
+namespace kfr::recovery {
+
+namespace {
+
+constexpr std::size_t kMaxKeptProblems = 100;
+// Cluster sizes a directory pair may give, in sectors.
+constexpr std::array<std::uint32_t, 8> kClusterSizes = {1, 2, 4, 8, 16, 32, 64, 128};
+// A volume whose directories name clusters beyond this many cannot be FAT16.
+constexpr std::uint32_t kMaxFat16Cluster = 65536;
+
+// The FAT sweep: boot sectors and directory starts, every sector of every block.
+void sweepFat(const DeepScanContext& ctx, DeepScanResult& result)
+{
+    ProgressReporter report(ctx.observer);
+    report.status(StatusLine::SectorsScannedOfTotal, ctx.endSector);
+    auto* events = dynamic_cast<DeepScanObserver*>(ctx.observer);
+
+    storage::SweepContext sweep;
+    sweep.source = ctx.source;
+    sweep.ranges = {{ctx.startSector, ctx.endSector - ctx.startSector}};
+    sweep.blockSectors = kDeepBlockSectors;
+    sweep.wholeBlocks = true;  // the last block is read whole, even past the end sector
+    sweep.stopRequested = ctx.stopRequested;
+    sweep.progress = &report;
+    std::uint64_t bootsReported = 0, dirsReported = 0;
+    const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
+        for (std::uint32_t i = 0; i < block.mediumSectors; ++i) {
+            const Bytes sector = block.bytes.subspan(static_cast<std::size_t>(i) * storage::kSectorSize, storage::kSectorSize);
+            const std::uint64_t s = block.firstSector + i;
+            if (isFatBootSector(sector)) result.bootCandidates.push_back(bootCandidate(sector, s));
+            if (!volumes::isDirectoryStart(sector)) continue;
+            LostDirectoryRecord d;
+            d.sector = s;
+            // Both clusters with their high words: the volume's type is not known yet.
+            d.self = volumes::entryFirstCluster(sector, true);
+            d.parent = volumes::entryFirstCluster(sector.subspan(volumes::kEntrySize), true);
+            d.date = readLe16(sector, volumes::kEntryDateOffset);
+            d.time = readLe16(sector, volumes::kEntryTimeOffset);
+            result.lostDirectories.push_back(d);
+        }
+        for (const auto& run : block.unreadable)
+            if (result.problems.size() < kMaxKeptProblems) result.problems.push_back(storage::unreadableRunError(*ctx.source, run));
+        if (events && result.bootCandidates.size() != bootsReported) {
+            bootsReported = result.bootCandidates.size();
+            events->onBootSectorsFound(bootsReported);
+        }
+        if (events && result.lostDirectories.size() != dirsReported) {
+            dirsReported = result.lostDirectories.size();
+            events->onFoldersFound(dirsReported);
+        }
+        return true;
+    });
+    result.unreadableSectors += swept.unreadableSectors;
+    if (swept.end == storage::SweepEnd::Stopped) result.end = ScanEnd::Stopped;
+    if (swept.end == storage::SweepEnd::MediumGone) {
+        result.end = ScanEnd::Failed;
+        result.mediumRemoved = true;
+        result.problems.push_back(Error{ErrorKind::MediumRemoved, 0, ctx.source->path(), "the medium was removed"});
+    }
+}
+
+// Every volume's folders into one tree, one volume after the other.
+void decodeFat(const DeepScanContext& ctx, DirNamer& namer, DeepScanResult& result)
+{
+    FolderResults& r = result.folders;
+    clearResults(r);
+    if (result.partitions.empty()) return;
+    if (result.partitions.size() > 1)
+        std::stable_sort(result.lostDirectories.begin(), result.lostDirectories.end(),
+                         [](const LostDirectoryRecord& a, const LostDirectoryRecord& b) { return a.partition < b.partition; });
+    result.volumes.reserve(result.partitions.size());
+    std::uint64_t dirCounter = 0;
+    for (std::size_t p = 0; p < result.partitions.size(); ++p) {
+        DeepPartitionRecord& row = result.partitions[p];
+        const auto number = static_cast<std::uint32_t>(p + 1);
+        r.table.clear();
+        if (p == 0) r.table.append(makeOrphanRecord(ctx.orphanTimeWord));
+        for (const auto& d : result.lostDirectories) {
+            if (d.partition != number) continue;
+            FolderRecord f;
+            f.name = "DIR" + std::to_string(dirCounter++);
+            f.sector = d.sector;
+            f.self = d.self;
+            f.parent = d.parent;
+            f.date = d.date;
+            f.time = d.time;
+            f.attr = 16;
+            f.cluster0Start = d.cluster0Start;
+            r.table.append(std::move(f));
+        }
+        if (row.firstFat == 0) locateFatCopies(*ctx.source, row);
+        result.volumes.push_back(parametersOf(row));
+
+        FatTreeBuild build;
+        build.source = ctx.source;
+        build.params = &result.volumes.back();
+        build.namer = &namer;
+        build.observer = ctx.observer;
+        build.volume = static_cast<std::uint32_t>(p);
+        build.firstVolume = p == 0;
+        buildFatTree(build, r);
+    }
+}
+
+}  // namespace
+
+bool locateFatCopies(const storage::SectorSource& source, DeepPartitionRecord& row)
+{
+    const bool fat16 = row.partType == volumes::kFat16;
+    if (!fat16 && row.partType != volumes::kFat32) return false;
+    // Where the copies may begin: a FAT16 FAT is at most 256 sectors long; a FAT32 one is longer,
+    // and its first copy may even lie before the window (the second is looked for first).
+    const std::int64_t window = fat16 ? 550 : 30000;
+    const std::int64_t cluster2 = row.cluster0Start + 2LL * row.spc;
+    if (cluster2 <= 0) return false;
+    const std::uint64_t start = static_cast<std::uint64_t>(std::max<std::int64_t>(0, row.cluster0Start - window));
+    const auto copies = volumes::findFatCopies(source, start, static_cast<std::uint64_t>(cluster2), fat16);
+    if (!copies) return false;
+    row.firstFat = copies->firstFat;
+    row.secondFat = copies->secondFat;
+    row.spf = copies->spf;
+    if (fat16) {
+        row.rootStart = copies->rootStart;
+        row.rootSectors = copies->rootSectors;
+    } else {
+        row.rootStart = 2;
+    }
+    return true;
+}
+
+bool isIntactVolume(const storage::SectorSource& source, const volumes::VolumeParameters& params)
+{
+    if (!params.isFat16() && !params.isFat32()) return false;
+    DirectoryContext dctx{&source, &params, nullptr, nullptr};
+    int named = 0;
+    listDirectory(dctx, DirectoryRef{true, 0}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
+        // A label is no file: a volume with a label and one file proves no more than one file.
+        if (!item.isDirectory() && !item.isVolumeLabel() && !item.name.empty()) ++named;
+        return named < 2;
+    });
+    return named >= 2;
+}
+
+void inferPartitions(LostDirectoryTable& dirs, const BootCandidateTable& boots, const std::string& selectedType,
+                     DeepPartitionTable& parts)
+{
+    // Known boot sectors first: a directory belongs to a boot sector's volume when it lies inside
+    // it exactly where the volume's geometry puts its cluster.
+    for (const auto& boot : boots) {
+        std::uint32_t number = kUnassigned;
+        for (auto& d : dirs) {
+            if (d.partition != kUnassigned || boot.spc == 0) continue;
+            const auto sector = static_cast<std::int64_t>(d.sector);
+            if (sector < boot.cluster0Start || d.sector > boot.totalSectors) continue;
+            if (static_cast<std::int64_t>(d.self) * boot.spc + boot.cluster0Start != sector) continue;
+            if (number == kUnassigned) {
+                parts.push_back(boot);
+                number = static_cast<std::uint32_t>(parts.size());
+            }
+            d.partition = number;
+            d.cluster0Start = boot.cluster0Start;
+        }
+    }
+
+    // Then pairs of directories. For every cluster size K, directories of one volume share the
+    // value sector - self * K (their cluster 0): index the directories by it, so finding a
+    // directory's partner and its volume's other directories is a lookup, not a search of all.
+    std::array<std::unordered_map<std::int64_t, std::vector<std::size_t>>, kClusterSizes.size()> byZero;
+    for (std::size_t i = 0; i < dirs.size(); ++i) {
+        if (dirs[i].partition != kUnassigned) continue;
+        for (std::size_t k = 0; k < kClusterSizes.size(); ++k)
+            byZero[k][static_cast<std::int64_t>(dirs[i].sector) - static_cast<std::int64_t>(dirs[i].self) * kClusterSizes[k]]
+                .push_back(i);
+    }
+    for (std::size_t a = 0; a < dirs.size(); ++a) {
+        LostDirectoryRecord& A = dirs[a];
+        if (A.partition != kUnassigned) continue;
+        // The first later directory (in table order) that pairs with A under any cluster size.
+        std::size_t partner = dirs.size();
+        std::size_t partnerSize = 0;
+        std::int64_t zero = 0;
+        for (std::size_t k = 0; k < kClusterSizes.size() && A.self >= 2; ++k) {
+            const std::int64_t q = static_cast<std::int64_t>(A.sector) - static_cast<std::int64_t>(A.self) * kClusterSizes[k];
+            // Cluster 2, where the data area begins, must lie on the medium.
+            if (q + 2LL * kClusterSizes[k] < 0) continue;
+            const auto& same = byZero[k].at(q);
+            for (auto it = std::upper_bound(same.begin(), same.end(), a); it != same.end() && *it < partner; ++it) {
+                const LostDirectoryRecord& B = dirs[*it];
+                if (B.partition == kUnassigned && B.self > A.self) {
+                    partner = *it;
+                    partnerSize = k;
+                    zero = q;
+                    break;
+                }
+            }
+        }
+        if (partner == dirs.size()) {
+            A.partition = kFitsNoPartition;
+            continue;
+        }
+        DeepPartitionRecord row;
+        row.spc = kClusterSizes[partnerSize];
+        row.cluster0Start = zero;
+        row.partType = selectedType;
+        parts.push_back(row);
+        const auto number = static_cast<std::uint32_t>(parts.size());
+        std::uint32_t largest = 0;
+        for (std::size_t i : byZero[partnerSize].at(zero)) {
+            LostDirectoryRecord& d = dirs[i];
+            if (d.partition != kUnassigned) continue;
+            d.partition = number;
+            d.cluster0Start = zero;
+            largest = std::max(largest, d.self);
+        }
+        if (selectedType != volumes::kFat32 && largest > kMaxFat16Cluster) parts.back().partType = volumes::kFat32;
+    }
+}
+
+DeepScanResult runDeepScan(const DeepScanContext& given)
+{
+    DeepScanResult result;
+    DirNamer scanNamer;
+    DirNamer& namer = given.namer ? *given.namer : scanNamer;
+    if (!given.source || given.endSector <= given.startSector) {
+        result.end = ScanEnd::Failed;
+        result.folders.tree.add(kNoItem, kRootName, 0);
+        result.foundNothing = true;
+        return result;
+    }
+    const DeepScanContext& ctx = given;
+    ProgressReporter report(ctx.observer);
+
+    sweepFat(ctx, result);
+    // Stopped or not, the volumes are inferred and decoded from what the sweep gathered.
+    if (result.lostDirectories.empty()) {
+        if (!result.bootCandidates.empty()) {
+            DeepPartitionRecord row = result.bootCandidates.front();
+            if (row.firstFat == 0) locateFatCopies(*ctx.source, row);
+            if (isIntactVolume(*ctx.source, parametersOf(row))) {
+                result.partitions.push_back(row);
+                result.decodedFromRoot = true;
+            }
+        }
+    } else {
+        report.stage(WorkStage::CalculatingPartitionParams);
+        inferPartitions(result.lostDirectories, result.bootCandidates, ctx.fileSystem, result.partitions);
+    }
+    decodeFat(ctx, namer, result);
+    if (result.folders.tree.empty()) result.folders.tree.add(kNoItem, kRootName, 0);
+    result.foundNothing = result.partitions.empty();
+    return result;
+}
+
+}  // namespace kfr::recovery
