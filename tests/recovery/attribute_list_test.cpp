@@ -9,6 +9,8 @@
 #include "le_bytes.h"
 #include "recovery/attribute_list.h"
 #include "recovery/data_stream.h"
+#include "recovery/mft_reader.h"
+#include "storage/memory_source.h"
 
 using namespace kfr;
 using namespace kfr::recovery;
@@ -196,5 +198,42 @@ TEST(DataStream, ExtentsJoinInVcnOrder)
             EXPECT_EQ(stream->runs[i].length, c.runs[i].length) << i;
         }
         if (!c.missing) EXPECT_EQ(stream->size, 36864u);
+    }
+}
+
+TEST(MftReader, RunTableIsBoundedByTheVolumeAndTheMedium)
+{
+    // 256 sectors, clusters of 8; the $MFT at sector 16 (cluster 2), record 5 where it should be.
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> runs;
+        std::uint64_t dataSize;
+        std::uint64_t expectedSectors;
+    };
+    const Case cases[] = {
+        {"as stated", {0x11, 0x04, 0x02, 0}, 16 * 1024, 32},
+        {"a run of 2^56 clusters stops at the medium's end", {0x18, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x02, 0}, 0, 240},
+        // 2^61 clusters of 8 sectors: 2^64 sectors, 0 when multiplied in 64 bits.
+        {"a run whose sectors wrap", {0x18, 0, 0, 0, 0, 0, 0, 0, 0x20, 0x02, 0}, 0, 240},
+        {"a start that wraps", {0x11, 0x04, 0x02, 0x81, 0x04, 0, 0, 0, 0, 0, 0, 0, 0x20, 0}, 0, 32},
+        {"a start beyond the medium", {0x31, 0x04, 0xFF, 0xFF, 0x7F, 0}, 0, 0},
+        {"a sparse run ends the table", {0x11, 0x04, 0x02, 0x01, 0x04, 0x11, 0x04, 0x10, 0}, 0, 32},
+        {"the data size cuts the table", {0x11, 0x10, 0x02, 0}, 20 * 1024, 40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        storage::MemorySectorSource medium(std::vector<std::uint8_t>(256 * 512, 0));
+        Record record0(1, true);
+        record0.dataExtent(0, 0, c.runs, c.dataSize);
+        std::copy(record0.b.begin(), record0.b.end(), medium.bytes().begin() + 16 * 512);
+        const Record root(5, true);
+        std::copy(root.b.begin(), root.b.end(), medium.bytes().begin() + 26 * 512);
+        volumes::VolumeParameters p;
+        p.partType = "NTFS";
+        p.spc = 8;
+        p.mftSector = 16;
+        const MftReader reader(medium, p);
+        EXPECT_EQ(reader.totalSectors(), c.expectedSectors);
+        for (const auto& run : reader.runs()) EXPECT_LE(run.firstSector + run.sectorCount, 256u);
     }
 }
