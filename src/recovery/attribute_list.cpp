@@ -56,7 +56,6 @@ FileRecords followAttributeList(const RecordSource& source, std::uint64_t baseNu
         } else {
             value = source.nonResidentValue(base, attr, kMaxAttributeListBytes);
         }
-        if (!value) out.listUnreadable = true;
         break;
     }
     if (!value) return out;

@@ -50,8 +50,7 @@ inline constexpr std::size_t kMaxExtensionRecords = 4096;
 struct FileRecords {
     std::vector<std::uint64_t> numbers;
     std::vector<MftRecordBytes> records;
-    std::uint32_t refused = 0;    // records the list names that are unreadable or belong to no longer this file
-    bool listUnreadable = false;  // the base has a list whose value could not be read
+    std::uint32_t refused = 0;  // records the list names that are unreadable or no longer this file's
 };
 
 // The base record and every extension record its attribute list names, each once, in list

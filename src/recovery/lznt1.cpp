@@ -11,13 +11,14 @@ namespace {
 constexpr std::uint16_t kChunkSizeMask = 0x0FFF;
 constexpr std::uint16_t kChunkCompressed = 0x8000;
 
-// Decompresses one chunk's data into out[0, room); returns the bytes given, or nothing when the
-// data is damaged (what was given so far stays in out).
+// What one chunk gave: its bytes in out[0, given), and whether its data is damaged (what was
+// given before the damage stays).
 struct ChunkResult {
     std::size_t given = 0;
     bool damaged = false;
 };
 
+// Decompresses one chunk's data into out[0, room).
 ChunkResult decompressChunk(Bytes data, std::uint8_t* out, std::size_t room)
 {
     ChunkResult r;

@@ -197,7 +197,9 @@ TEST(DataStream, ExtentsJoinInVcnOrder)
             EXPECT_EQ(stream->runs[i].startCluster, c.runs[i].startCluster) << i;
             EXPECT_EQ(stream->runs[i].length, c.runs[i].length) << i;
         }
-        if (!c.missing) EXPECT_EQ(stream->size, 36864u);
+        if (!c.missing) {
+            EXPECT_EQ(stream->size, 36864u);
+        }
     }
 }
 

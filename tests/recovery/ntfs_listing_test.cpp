@@ -97,7 +97,9 @@ TEST(NtfsListing, SystemFilesAndNamedStreamsAreListedAndMarked)
         ASSERT_NE(row, nullptr);
         EXPECT_EQ(row->systemFile, c.system);
         EXPECT_EQ(row->streamName, c.stream);
-        if (c.size) EXPECT_EQ(row->size, c.size);
+        if (c.size) {
+            EXPECT_EQ(row->size, c.size);
+        }
     }
     // Everything inside $Extend is the volume's own too.
     const FolderListing extend = test::listFolder(*s, test::itemAt(r, "$Extend"));
