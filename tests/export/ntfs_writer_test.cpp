@@ -109,6 +109,25 @@ std::vector<std::uint8_t> cut(std::vector<std::uint8_t> bytes, std::size_t size)
     return bytes;
 }
 
+// Writes files of a volume and keeps what the writer reported.
+struct Writer : SaveObserver {
+    SaveRunState state;
+    WriterContext ctx;
+    std::vector<FileResult> files;
+    std::vector<Error> problems;
+
+    explicit Writer(const NtfsVolume& v)
+    {
+        ctx.source = &v.source;
+        ctx.params = &v.params;
+        ctx.state = &state;
+        ctx.observer = this;
+    }
+    FileOutcome write(const NtfsSaveRequest& request) { return writeNtfsFile(ctx, request); }
+    void onFileFinished(const FileResult& r) override { files.push_back(r); }
+    void onProblem(const Error& e) override { problems.push_back(e); }
+};
+
 }  // namespace
 
 TEST(NtfsWriter, WritesWhatTheRecordHolds)
@@ -161,15 +180,11 @@ TEST(NtfsWriter, WritesWhatTheRecordHolds)
         SCOPED_TRACE(c.name);
         NtfsVolume v(c.record);
         test::TempDir out;
-        SaveRunState state;
-        WriterContext ctx;
-        ctx.source = &v.source;
-        ctx.params = &v.params;
-        ctx.state = &state;
+        Writer writer(v);
         const std::string target = out.file("file.bin");
         const std::string stream = std::string(c.name).find("does not hold") != std::string::npos ? "extra" : "";
-        EXPECT_EQ(writeNtfsFile(ctx, {target, "file.bin", c.size, 0, false, 0, stream}), c.outcome);
-        EXPECT_EQ(state.filesWritten, 1u);
+        EXPECT_EQ(writer.write({target, "file.bin", c.size, 0, false, 0, stream}), c.outcome);
+        EXPECT_EQ(writer.state.filesWritten, 1u);
         EXPECT_EQ(std::filesystem::exists(target), c.bytes.has_value());
         if (c.bytes) {
             EXPECT_EQ(test::readFileBytes(target), *c.bytes);
@@ -184,13 +199,9 @@ TEST(NtfsWriter, RunListsThatClaimMoreThanTheVolumeAreBounded)
     for (int i = 0; i < 100; ++i) runs.insert(runs.end(), {0x11, static_cast<std::uint8_t>(kVolumeClusters), 0});
     NtfsVolume v(RecordBuilder().nonResident(runs, 1ULL << 40).done());
     test::TempDir out;
-    SaveRunState state;
-    WriterContext ctx;
-    ctx.source = &v.source;
-    ctx.params = &v.params;
-    ctx.state = &state;
+    Writer writer(v);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(writeNtfsFile(ctx, {out.file("big"), "big", 1ULL << 40, 0, false, 0, ""}), FileOutcome::Incomplete);
+    EXPECT_EQ(writer.write({out.file("big"), "big", 1ULL << 40, 0, false, 0, ""}), FileOutcome::Incomplete);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
     EXPECT_EQ(std::filesystem::file_size(out.file("big")), kVolumeClusters * kClusterBytes);
 
@@ -205,12 +216,8 @@ TEST(NtfsWriter, UnreadableRecordCreatesNoFile)
 {
     NtfsVolume v(RecordBuilder().resident("x").done());
     test::TempDir out;
-    SaveRunState state;
-    WriterContext ctx;
-    ctx.source = &v.source;
-    ctx.params = &v.params;
-    ctx.state = &state;
-    EXPECT_EQ(writeNtfsFile(ctx, {out.file("f"), "f", 1, 1ULL << 30, false, 0, ""}), FileOutcome::NoData);
+    Writer writer(v);
+    EXPECT_EQ(writer.write({out.file("f"), "f", 1, 1ULL << 30, false, 0, ""}), FileOutcome::NoData);
     EXPECT_FALSE(std::filesystem::exists(out.file("f")));
 }
 
@@ -229,48 +236,28 @@ TEST(NtfsWriter, CompressedUnitsAreDecompressedAndDamageIsReported)
     std::fill_n(bytes.begin() + 9 * kClusterBytes, kClusterBytes, 0);
     std::copy(damaged.begin(), damaged.end(), bytes.begin() + 9 * kClusterBytes);
 
-    struct Results : SaveObserver {
-        std::vector<FileResult> files;
-        void onFileFinished(const FileResult& r) override { files.push_back(r); }
-    } observer;
     test::TempDir out;
-    SaveRunState state;
-    WriterContext ctx;
-    ctx.source = &v.source;
-    ctx.params = &v.params;
-    ctx.state = &state;
-    ctx.observer = &observer;
-    EXPECT_EQ(writeNtfsFile(ctx, {out.file("c"), "c", 4 * unitBytes, 0, false, 0, ""}), FileOutcome::Written);
+    Writer writer(v);
+    EXPECT_EQ(writer.write({out.file("c"), "c", 4 * unitBytes, 0, false, 0, ""}), FileOutcome::Written);
     std::vector<std::uint8_t> expected(4 * unitBytes, 0);
     std::copy_n("hello", 5, expected.begin());
     expected[unitBytes] = 'a';
     const auto stored = v.clusters({20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35});
     std::copy(stored.begin(), stored.end(), expected.begin() + 2 * unitBytes);
     EXPECT_EQ(test::readFileBytes(out.file("c")), expected);
-    ASSERT_EQ(observer.files.size(), 1u);
-    ASSERT_EQ(observer.files[0].unreadable.size(), 1u);
-    EXPECT_EQ(observer.files[0].unreadable[0].offset, unitBytes + 1);  // "a" decompressed, then the damage
-    EXPECT_EQ(observer.files[0].unreadable[0].length, unitBytes - 1);
+    ASSERT_EQ(writer.files.size(), 1u);
+    ASSERT_EQ(writer.files[0].unreadable.size(), 1u);
+    EXPECT_EQ(writer.files[0].unreadable[0].offset, unitBytes + 1);  // "a" decompressed, then the damage
+    EXPECT_EQ(writer.files[0].unreadable[0].length, unitBytes - 1);
 }
 
 TEST(NtfsWriter, EncryptedFilesSaySo)
 {
     NtfsVolume v(RecordBuilder().nonResident({0x11, 1, 5, 0}, 100, std::nullopt, recovery::kAttrFlagEncrypted).done());
-    struct Results : SaveObserver {
-        std::vector<FileResult> files;
-        std::vector<Error> problems;
-        void onFileFinished(const FileResult& r) override { files.push_back(r); }
-        void onProblem(const Error& e) override { problems.push_back(e); }
-    } observer;
     test::TempDir out;
-    SaveRunState state;
-    WriterContext ctx;
-    ctx.source = &v.source;
-    ctx.params = &v.params;
-    ctx.state = &state;
-    ctx.observer = &observer;
-    EXPECT_EQ(writeNtfsFile(ctx, {out.file("e"), "e", 100, 0, false, 0, ""}), FileOutcome::Written);
-    ASSERT_EQ(observer.files.size(), 1u);
-    EXPECT_TRUE(observer.files[0].encrypted);
-    EXPECT_EQ(observer.problems.size(), 1u);
+    Writer writer(v);
+    EXPECT_EQ(writer.write({out.file("e"), "e", 100, 0, false, 0, ""}), FileOutcome::Written);
+    ASSERT_EQ(writer.files.size(), 1u);
+    EXPECT_TRUE(writer.files[0].encrypted);
+    EXPECT_EQ(writer.problems.size(), 1u);
 }
