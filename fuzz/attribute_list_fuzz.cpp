@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const FuzzRecords direct(data, size);
     MftRecordBytes record{};
-    for (std::uint64_t n = 0; n < 16 && direct.readRecordNumber(n, record); ++n) follow(direct, n, record);
+    for (std::uint64_t n = 0; n < 128; ++n)
+        if (direct.readRecordNumber(n, record)) follow(direct, n, record);
 
     // The same bytes as the $MFT of a volume with 512-byte clusters, after two sectors of zeros.
     std::vector<std::uint8_t> padded(kMftRecordBytes, 0);
@@ -60,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     p.mftSector = 2;
     p.cluster0Start = 0;
     const MftReader reader(medium, p);
-    for (std::uint64_t n = 0; n < std::min<std::uint64_t>(reader.recordCount(), 16); ++n) {
+    for (std::uint64_t n = 0; n < std::min<std::uint64_t>(reader.recordCount(), 128); ++n) {
         if (!reader.readRecordNumber(n, record)) continue;
         (void)reader.findName(record, n);
         if (const auto sector = reader.sectorOf(n)) (void)reader.describeFile(*sector, n);
