@@ -160,6 +160,9 @@ void writeCompressedStream(const WriterContext& ctx, FileSession& file, const re
     std::vector<std::uint8_t> stored, unit(static_cast<std::size_t>(unitBytes));
     std::vector<ByteRange> unreadable;
     std::uint64_t written = 0;
+    // As for uncompressed data: runs that give more clusters than the volume holds are damaged.
+    const std::uint64_t volumeClusters = volumes::clustersBefore(*ctx.params, volumeEndOf(ctx));
+    std::uint64_t clustersRead = 0;
     while (written < size && !file.ended()) {
         const std::uint64_t want = std::min(unitBytes, size - written);
         // Whole units of a sparse run are zeros, however many: one write.
@@ -178,7 +181,8 @@ void writeCompressedStream(const WriterContext& ctx, FileSession& file, const re
             if (!piece.sparse) allocated += piece.length;
         }
         if (clusters == 0) break;  // the runs end before the size: the file is short
-        if (!readPieces(ctx, pieces, stored, unreadable)) {
+        clustersRead += allocated;
+        if (clustersRead > volumeClusters || !readPieces(ctx, pieces, stored, unreadable)) {
             file.setShortReason(pastEndReason(ctx));
             break;
         }

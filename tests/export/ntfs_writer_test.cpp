@@ -197,13 +197,17 @@ TEST(NtfsWriter, RunListsThatClaimMoreThanTheVolumeAreBounded)
     // 100 runs, each over the whole volume again (an offset step of 0), for a file of 1 TiB.
     std::vector<std::uint8_t> runs;
     for (int i = 0; i < 100; ++i) runs.insert(runs.end(), {0x11, static_cast<std::uint8_t>(kVolumeClusters), 0});
-    NtfsVolume v(RecordBuilder().nonResident(runs, 1ULL << 40).done());
-    test::TempDir out;
-    Writer writer(v);
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(writer.write({out.file("big"), "big", 1ULL << 40, 0, false, 0, ""}), FileOutcome::Incomplete);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-    EXPECT_EQ(std::filesystem::file_size(out.file("big")), kVolumeClusters * kClusterBytes);
+    for (const std::uint16_t flags : {std::uint16_t{0}, recovery::kAttrFlagCompressed}) {
+        SCOPED_TRACE(flags);
+        NtfsVolume v(RecordBuilder().nonResident(runs, 1ULL << 40, std::nullopt, flags).done());
+        test::TempDir out;
+        Writer writer(v);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(writer.write({out.file("big"), "big", 1ULL << 40, 0, false, 0, ""}), FileOutcome::Incomplete);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+        EXPECT_EQ(std::filesystem::file_size(out.file("big")), kVolumeClusters * kClusterBytes);
+    }
+    NtfsVolume v(RecordBuilder().done());
 
     const auto extents = runListExtents({{0, UINT64_MAX, true}, {3, UINT64_MAX, false}}, v.params, 512);
     ASSERT_EQ(extents.size(), 2u);
