@@ -1,6 +1,6 @@
-// Save-run throughput: scans a FAT image (untimed), ticks Root and saves everything into a
-// folder, timing only the save run. Prints "files=N bytes=B seconds=S".
-// Usage: save_speed IMAGE DESTINATION
+// Save-run throughput: scans a FAT or NTFS image (untimed), ticks Root and saves everything into
+// a folder, timing only the save run. Prints "files=N bytes=B seconds=S".
+// Usage: save_speed IMAGE DESTINATION [FAT32|FAT16|NTFS]
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -14,8 +14,8 @@ using namespace kfr;
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s IMAGE DESTINATION\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s IMAGE DESTINATION [FAT32|FAT16|NTFS]\n", argv[0]);
         return 2;
     }
     auto source = storage::openSource(argv[1]);
@@ -26,7 +26,7 @@ int main(int argc, char** argv)
     recovery::DirNamer namer;
     recovery::BasicScanContext scan;
     scan.source = source->get();
-    scan.selection = {argv[1], 0, (*source)->sectorCount() - 1, volumes::kFat32};
+    scan.selection = {argv[1], 0, (*source)->sectorCount() - 1, argc == 4 ? argv[3] : volumes::kFat32};
     scan.namer = &namer;
     auto result = recovery::runBasicScan(scan);
     auto& tree = result.folders.tree;
@@ -38,6 +38,8 @@ int main(int argc, char** argv)
     exporting::SaveRunContext ctx;
     ctx.source = source->get();
     ctx.params = &result.params;
+    ctx.mftFiles = &result.mftFiles;
+    ctx.volumeEndSector = (*source)->sectorCount();
     ctx.results = &result.folders;
     ctx.checks = &checks;
     ctx.destination = argv[2];

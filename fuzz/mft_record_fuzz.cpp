@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "fuzz_input.h"
+#include "recovery/attribute_list.h"
 #include "recovery/mft_reader.h"
 #include "recovery/run_list.h"
 
@@ -14,11 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& attr : kfr::recovery::listAttributes(record)) {
         if (auto value = kfr::recovery::residentValue(record, attr)) {
             (void)kfr::recovery::decodeFileName(*value);
-            (void)kfr::recovery::attributeListRecords(*value);
+            (void)kfr::recovery::decodeAttributeList(*value);
         }
         if (attr.nonResident) (void)kfr::recovery::decodeRunList(record, attr.offset);
     }
-    (void)kfr::recovery::dataAttributeSize(record);
     auto medium = kfr::fuzz::mediumFrom(data, size);
     kfr::volumes::VolumeParameters p;
     p.partType = "NTFS";

@@ -37,6 +37,8 @@ struct SaveOptions {
     std::vector<std::string> files;
     bool all = false;
     bool deletedOnly = false;
+    bool streams = false;
+    bool systemFiles = false;
     std::string onCollision = "rename";
 };
 
@@ -329,6 +331,8 @@ int runSaveCommand(const SaveOptions& o, const GlobalOptions& g)
     TerminalCollisionPrompt prompt(progress);
     request.destination = o.destination;
     request.deletedOnly = o.deletedOnly;
+    request.includeStreams = o.streams;
+    request.includeSystemFiles = o.systemFiles;
     request.state = &state;
     request.collisions = &collisions;
     request.startAnswer = startAnswerFor(o.onCollision);
@@ -409,6 +413,11 @@ const CommandRegistration kRegistration{"30-save", [](CLI::App& app, GlobalOptio
                      "Save this recovered file, e.g. Documents/Work/todo.txt or README.TXT (repeatable)");
     save->add_flag("-a,--all", saveOptions->all, "Save everything under Root");
     save->add_flag("--deleted-only", saveOptions->deletedOnly, "Save only files marked deleted");
+    save->add_flag("--streams", saveOptions->streams,
+                   "NTFS: also save the named data streams of the files in the chosen folders, as name:stream "
+                   "beside each file");
+    save->add_flag("--system-files", saveOptions->systemFiles,
+                   "NTFS: also save the volume's own files ($MFT, $LogFile, ... and $Extend) in the chosen folders");
     save->add_option("--on-collision", saveOptions->onCollision,
                      "When a file of the same name exists: overwrite, skip, rename (name_dd_0.ext; default) or "
                      "ask (needs a terminal)")

@@ -125,9 +125,13 @@ nlohmann::json listingJson(const FolderResults& r, ItemId id, const FolderListin
         nlohmann::json cols = nlohmann::json::object();
         for (std::size_t i = 0; i < columns.size(); ++i) cols[texts::kBasicListColumns[i]] = columns[i];
         const char* kind = row.kind == RowKind::Folder ? "folder" : row.kind == RowKind::VolumeLabel ? "label" : "file";
-        rows.push_back({{"kind", kind},
-                        {"deleted", row.deleted},
-                        {"columns", cols}});
+        nlohmann::json j{{"kind", kind}, {"deleted", row.deleted}, {"columns", cols}};
+        // NTFS marks, only where they apply.
+        if (row.systemFile) j["systemFile"] = true;
+        if (!row.streamName.empty()) j["stream"] = row.streamName;
+        if (row.compressed) j["compressed"] = true;
+        if (row.encrypted) j["encrypted"] = true;
+        rows.push_back(std::move(j));
     }
     return {{"folder", slashPath(r, id)},
             {"currentFolderText", texts::folderPathText(r.tree, id)},

@@ -236,6 +236,13 @@ void FileSession::writeBytes(std::span<const std::uint8_t> bytes)
     writeOut(bytes.data(), bytes.size());
 }
 
+void FileSession::writeZeros(std::uint64_t length)
+{
+    if (m_ended || !m_out) return;
+    if (stopRequested()) return;
+    writeOut(nullptr, length);
+}
+
 void FileSession::finish(FileOutcome outcome)
 {
     if (m_ended) return;

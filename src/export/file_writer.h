@@ -78,8 +78,15 @@ public:
     // cannot be read is written as zeros, so later bytes keep their offsets, and is noted in the
     // result's unreadable ranges.
     void copy(const std::vector<SectorExtent>& extents, std::uint64_t initializedSize = UINT64_MAX);
-    // Writes bytes held in memory (NTFS resident data).
+    // Writes bytes held in memory (NTFS resident data, decompressed units).
     void writeBytes(std::span<const std::uint8_t> bytes);
+    // Writes zero bytes (NTFS sparse units of a compressed file); the target may get a hole.
+    void writeZeros(std::uint64_t length);
+    // Notes that bytes [offset, offset + length) of the file stand for data the medium could not
+    // give (written as zeros).
+    void noteUnreadable(std::uint64_t offset, std::uint64_t length);
+    // The data is encrypted on the medium and is written as stored.
+    void setEncrypted() { m_result.encrypted = true; }
     // Ends the file: NoData when nothing was created, Written otherwise (unless it already ended).
     // A file ended as Written with fewer bytes than its size is Incomplete.
     void finish(FileOutcome outcome = FileOutcome::Written);
@@ -91,7 +98,6 @@ private:
     void reportBytes(bool force);
     void end(FileOutcome outcome);
     void reportDiskFull();
-    void noteUnreadable(std::uint64_t offset, std::uint64_t length);
     SaveObserver* observer() const;
 
     const WriterContext& m_ctx;

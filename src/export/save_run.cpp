@@ -127,12 +127,17 @@ public:
         return m_folderIndex[item] = m_plan.folders.size() - 1;
     }
 
-    bool addFile(std::size_t folder, const recovery::ItemRow& row)
+    // wholeFolder: the row comes from a folder saved whole, not from the user's own selection.
+    bool addFile(std::size_t folder, const recovery::ItemRow& row, bool wholeFolder = false)
     {
         if (row.kind == RowKind::Folder || row.kind == RowKind::VolumeLabel) return false;
         if (m_ctx.deletedOnly && !row.deleted) return false;
+        if (wholeFolder && !row.streamName.empty() && !m_ctx.includeStreams) return false;
+        if (wholeFolder && row.systemFile && !m_ctx.includeSystemFiles &&
+            !m_askedSystemFolders.count(m_plan.folders[folder].item))
+            return false;
         const auto key = std::make_tuple(m_plan.folders[folder].item, static_cast<int>(row.kind), row.firstCluster,
-                                         row.recordSector, row.size, row.name);
+                                         row.recordSector, row.size, row.name + ":" + row.streamName);
         if (!m_seen.insert(key).second) return false;
         PlannedFile f;
         f.folder = folder;
@@ -141,6 +146,8 @@ public:
         f.size = row.size;
         f.firstCluster = row.firstCluster;
         f.recordSector = row.recordSector;
+        f.recordNumber = row.recordNumber;
+        f.streamName = row.streamName;
         f.deleted = row.deleted;
         f.date = row.fatDate;
         f.time = row.fatTime;
@@ -161,12 +168,16 @@ public:
         // quadratic: the listing looks rows up through the index instead.
         lctx.mftFiles = m_ctx.mftFiles;
         lctx.mftIndex = m_mftIndex;
+        lctx.volumeEndSector = m_ctx.volumeEndSector;
         // A subfolder's name may come from this listing; its path is built after it.
         lctx.overlay = &m_overlay;
         const recovery::FolderListing listing = recovery::populateItemList(lctx, *m_ctx.results, item);
         m_overlay.add(listing.changes);
-        for (const auto& row : listing.rows) addFile(folder, row);
+        for (const auto& row : listing.rows) addFile(folder, row, true);
     }
+
+    // A system folder the user ticked itself (or one inside it) is saved with its files.
+    void askForSystemFolder(ItemId item) { m_askedSystemFolders.insert(item); }
 
     const recovery::FolderChanges& changes() const { return m_overlay.changes(); }
 
@@ -180,6 +191,7 @@ private:
     recovery::MftFileIndex m_ownIndex;
     const recovery::MftFileIndex* m_mftIndex = nullptr;
     recovery::FolderOverlay m_overlay;
+    std::unordered_set<ItemId> m_askedSystemFolders;
     std::set<std::tuple<ItemId, int, std::uint32_t, std::uint64_t, std::uint64_t, std::string>> m_seen;
 };
 
@@ -260,7 +272,20 @@ SavePlan countSelection(const SaveRunContext& ctx)
             for (ItemId id : subtree(tree, sel.row.folderItem))
                 if (wholeSet.insert(id).second) whole.push_back(id);
 
+    // System folders ticked only as part of a folder above them stay out unless asked for; one
+    // ticked on its own is asked for, with everything inside it.
+    const bool ntfs = ctx.params && ctx.params->isNtfs();
+    std::unordered_set<ItemId> leftOut;
     for (ItemId id : whole) {
+        if (ctx.includeSystemFiles || !recovery::isSystemFolder(*ctx.results, id, ntfs)) continue;
+        const ItemId parent = tree.item(id).parent;
+        const bool partOfParent = wholeSet.count(parent) && !recovery::isSystemFolder(*ctx.results, parent, ntfs);
+        if (partOfParent || leftOut.count(parent)) leftOut.insert(id);
+        else planner.askForSystemFolder(id);
+    }
+
+    for (ItemId id : whole) {
+        if (leftOut.count(id)) continue;
         if (ctx.state->cancelRequested) {
             plan.stopped = true;
             plan.folderChanges = planner.changes();
@@ -391,7 +416,8 @@ SaveRunReport runSave(const SaveRunContext& context)
                 outcome = writeFatFile(wctx, {target, file.name, file.size, file.firstCluster, true, file.date, file.time});
             } else if (vp && vp->isNtfs()) {
                 wctx.params = vp;
-                outcome = writeNtfsFile(wctx, {target, file.name, file.size, file.recordSector, true});
+                outcome = writeNtfsFile(wctx, {target, file.name, file.size, file.recordSector, true,
+                                               file.recordNumber, file.streamName});
             }
             switch (outcome) {
             case FileOutcome::Written:

@@ -39,6 +39,10 @@ struct SaveRunContext {
     std::string destination;
     std::vector<SelectedRow> selectedRows;
     bool deletedOnly = false;                       // only files marked deleted
+    // NTFS: what a ticked folder leaves out unless asked for. Selected rows are always saved, and so
+    // is a system folder ticked on its own (not only as part of a folder above it).
+    bool includeSystemFiles = false;                // the volume's own files and $Extend
+    bool includeStreams = false;                    // named data streams, saved as "name:stream" beside the file
     SaveRunState* state = nullptr;                  // required
     CollisionState* collisions = nullptr;           // required
     // The answer a run starts with: Overwrite (0) asks at the first collision; OverwriteAll,
@@ -57,6 +61,8 @@ struct PlannedFile {
     std::uint64_t size = 0;
     std::uint32_t firstCluster = 0;
     std::uint64_t recordSector = 0;
+    std::uint64_t recordNumber = 0;  // NTFS
+    std::string streamName;          // NTFS: a named data stream of the file
     bool deleted = false;
     std::uint16_t date = 0;  // FAT: the entry's date and time words
     std::uint16_t time = 0;

@@ -80,6 +80,7 @@ struct FileResult {
     ShortReason reason = ShortReason::None;      // for Incomplete
     std::vector<ByteRange> unreadable;           // stretches written as zeros because the medium could not be read
     std::uint64_t firstSector = 0;               // where its data begins on the medium (0: unknown or none)
+    bool encrypted = false;                      // NTFS: written as stored, unreadable without its owner's key
 };
 
 // Receives a save run's progress on the writing thread (never for temporary copies).

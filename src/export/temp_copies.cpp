@@ -166,7 +166,7 @@ OpenResult openThroughCopy(const WriterContext& ctx, const recovery::ItemRow& ro
     if (p.isFat16() || p.isFat32()) {
         outcome = writeFatFile(opening, {path, name, row.size, row.firstCluster, false});
     } else if (p.isNtfs()) {
-        outcome = writeNtfsFile(opening, {path, name, row.size, row.recordSector, false});
+        outcome = writeNtfsFile(opening, {path, name, row.size, row.recordSector, false, row.recordNumber, row.streamName});
     }
     // A copy cut short by a full or failing disk is not the file: it must not be opened as one.
     if (outcome == FileOutcome::DiskFull || outcome == FileOutcome::WriteFailed) files.removeFile(path);

@@ -25,6 +25,10 @@ struct MftFileRow {
     std::uint64_t recordSector = 0;
     std::string name;                // filled by scans that decode names at once
     std::uint64_t creationTime = 0;
+    std::uint64_t recordNumber = 0;
+    // The parent record is gone, reused by another file or folder, or no folder: the file is
+    // listed in the orphan folder.
+    bool parentLost = false;
 };
 using MftFileTable = std::vector<MftFileRow>;
 

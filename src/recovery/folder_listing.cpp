@@ -83,11 +83,71 @@ bool shouldShowEmptyResultNotice(const FolderResults& results, bool fromRecovery
     return !fromRecoveryLog && !shownSinceScan && resultsAreEmpty(results);
 }
 
+namespace {
+
+// The folder that lists an NTFS file row.
+std::uint32_t listedParent(const MftFileRow& row)
+{
+    return row.parentLost ? kOrphanCluster : row.parentRecord;
+}
+
+// The rows of one NTFS file record: its unnamed data, then each named stream as "name:stream".
+void addNtfsFileRows(const MftReader& reader, const MftFileRow& f, bool folderDeleted, bool systemFolder,
+                     RowBatcher& batch, FolderListing& out)
+{
+    const auto info = reader.describeFile(f.recordSector, f.recordNumber);
+    ItemRow row;
+    row.kind = RowKind::NtfsFile;
+    row.recordSector = f.recordSector;
+    row.recordNumber = f.recordNumber;
+    row.parent = f.parentRecord;
+    row.timeKind = RowTime::NtfsStamp;
+    row.name = f.name;
+    row.ntfsStamp = f.creationTime;
+    row.systemFile = systemFolder || f.recordNumber < kFirstUserRecord;
+    if (info) {
+        if (info->hasName) {
+            row.name = info->name;
+            row.ntfsStamp = info->timeStamp;
+        }
+        row.size = info->dataSize;
+        row.deleted = info->deleted || folderDeleted;
+        row.compressed = info->compressed;
+        row.encrypted = info->encrypted;
+    }
+    ++out.files;
+    if (!info) return batch.add(std::move(row));
+    ItemRow base = row;
+    batch.add(std::move(row));
+    for (const StreamInfo& s : info->streams) {
+        ItemRow stream = base;
+        stream.name = base.name + ":" + s.name;
+        stream.streamName = s.name;
+        stream.size = s.size;
+        stream.compressed = stream.encrypted = false;
+        batch.add(std::move(stream));
+        ++out.files;
+    }
+}
+
+}  // namespace
+
 MftFileIndex indexMftFilesByParent(const MftFileTable& files)
 {
     MftFileIndex index;
-    for (std::size_t i = 0; i < files.size(); ++i) index[files[i].parentRecord].push_back(i);
+    for (std::size_t i = 0; i < files.size(); ++i) index[listedParent(files[i])].push_back(i);
     return index;
+}
+
+bool isSystemFolder(const FolderResults& results, ItemId item, bool ntfs)
+{
+    if (!ntfs) return false;
+    for (std::size_t depth = 0; results.tree.valid(item) && depth <= results.tree.itemCount(); ++depth) {
+        const FolderNode* node = results.nodeOf(item);
+        if (node && node->self == kExtendRecord && node->parent == kRootRecord) return true;
+        item = results.tree.item(item).parent;
+    }
+    return false;
 }
 
 FolderChanges expandFolder(const storage::SectorSource& source, const volumes::VolumeParameters& params,
@@ -125,18 +185,22 @@ FolderListing populateItemList(const ListingContext& ctx, const FolderResults& r
     const bool folderDeleted = node && currentlyDeleted(ctx, results, item);
 
     // The subfolders: tree children that this folder's own directory (or record) names as parent.
+    // On NTFS the orphan folder is a child of Root as well, as the tree shows it.
     std::vector<const FolderNode*> subfolders;
     for (ItemId child : results.tree.children(item)) {
         const FolderNode* n = results.nodeOf(child);
-        if (n && n->parent == self) subfolders.push_back(n);
+        if (n && (n->parent == self || (ntfs && top && n->self == kOrphanCluster))) subfolders.push_back(n);
     }
+    const bool systemFolder = isSystemFolder(results, item, ntfs);
 
     RowBatcher batch(ctx.sink, out.rows);
     // Folder rows first, under the names known so far; a sink learns later names from the changes.
     for (const FolderNode* n : subfolders) {
         // Whatever lies in a deleted folder was deleted with it.
         const bool deleted = folderDeleted || currentlyDeleted(ctx, results, n->item);
-        batch.add(folderRow(*n, currentName(ctx, results, n->item), deleted, ntfs));
+        ItemRow row = folderRow(*n, currentName(ctx, results, n->item), deleted, ntfs);
+        row.systemFile = systemFolder || isSystemFolder(results, n->item, ntfs);
+        batch.add(std::move(row));
         ++out.folders;
     }
     batch.flush();
@@ -176,36 +240,18 @@ FolderListing populateItemList(const ListingContext& ctx, const FolderResults& r
             if (naming) out.changes = namer.changes();
         }
     } else if (ctx.mftFiles) {
-        const MftReader reader(*ctx.source, p);
+        const MftReader reader(*ctx.source, p, ctx.volumeEndSector);
         std::vector<std::size_t> scanned;
         const std::vector<std::size_t>* rowsOfFolder = &scanned;
         if (ctx.mftIndex) {
             if (const auto it = ctx.mftIndex->find(self); it != ctx.mftIndex->end()) rowsOfFolder = &it->second;
         } else {
             for (std::size_t i = 0; i < ctx.mftFiles->size(); ++i)
-                if ((*ctx.mftFiles)[i].parentRecord == self) scanned.push_back(i);
+                if (listedParent((*ctx.mftFiles)[i]) == self) scanned.push_back(i);
         }
         for (std::size_t i : *rowsOfFolder) {
             if (stopped(ctx)) break;
-            const MftFileRow& f = (*ctx.mftFiles)[i];
-            const auto info = reader.describeFile(f.recordSector);
-            ItemRow row;
-            row.kind = RowKind::NtfsFile;
-            row.recordSector = f.recordSector;
-            row.parent = f.parentRecord;
-            row.timeKind = RowTime::NtfsStamp;
-            row.name = f.name;
-            row.ntfsStamp = f.creationTime;
-            if (info) {
-                if (info->hasName) {
-                    row.name = info->name;
-                    row.ntfsStamp = info->timeStamp;
-                }
-                row.size = info->dataSize;
-                row.deleted = info->deleted || folderDeleted;
-            }
-            batch.add(std::move(row));
-            ++out.files;
+            addNtfsFileRows(reader, (*ctx.mftFiles)[i], folderDeleted, systemFolder, batch, out);
         }
     }
     out.stopped = stopped(ctx);

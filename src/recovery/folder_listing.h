@@ -47,10 +47,19 @@ struct ItemRow {
     std::uint64_t recordSector = 0;   // NTFS files: the file record's sector
     ItemId folderItem = kNoItem;      // folder rows: the folder's tree item
     std::uint32_t volume = 0;         // which of the results' volumes holds it (Deep Search)
+    // NTFS.
+    std::uint64_t recordNumber = 0;   // files: the file record's number
+    std::string streamName;           // a named data stream of the file: the row is "name:stream"
+    bool systemFile = false;          // the volume's own files (records 0-15) and $Extend with all in it
+    bool compressed = false;
+    bool encrypted = false;           // its data cannot be read without the owner's key: saved as stored
 };
 
+// Whether item is $Extend or a folder inside it (NTFS results only; never on FAT).
+bool isSystemFolder(const FolderResults& results, ItemId item, bool ntfs);
+
 // Rows of an MftFileTable by parent record, in table order, so listing a folder does not walk
-// the whole table.
+// the whole table. Files whose parent is lost are under the orphan folder's kOrphanCluster.
 using MftFileIndex = std::unordered_map<std::uint32_t, std::vector<std::size_t>>;
 MftFileIndex indexMftFilesByParent(const MftFileTable& files);
 
@@ -71,6 +80,7 @@ struct ListingContext {
     const std::vector<volumes::VolumeParameters>* volumes = nullptr;
     const MftFileTable* mftFiles = nullptr;       // NTFS scans
     const MftFileIndex* mftIndex = nullptr;       // optional index of mftFiles
+    std::uint64_t volumeEndSector = 0;            // NTFS: first sector past the volume (0: the medium's end)
     const std::atomic<bool>* stopRequested = nullptr;
     const FolderOverlay* overlay = nullptr;       // changes not yet applied to the results
     RowSink* sink = nullptr;                      // optional: rows in batches as they are read

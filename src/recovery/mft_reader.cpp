@@ -1,7 +1,7 @@
 // File-record access for NTFS volumes.
 #include "recovery/mft_reader.h"
 
-#include <unordered_set>
+#include <algorithm>
 
 #include "recovery/run_list.h"
 #include "storage/bytes.h"
@@ -9,30 +9,60 @@
 namespace kfr::recovery {
 
 namespace {
-constexpr std::uint32_t kSectorsPerRecordSlot = 2;
-constexpr std::size_t kMaxListedRecords = 64;  // attribute-list entries followed per record
-constexpr std::size_t kNonResidentRealSize = 48;
+// An $MFT smaller than this is damaged: its own system records take 16.
+constexpr std::uint64_t kMinMftRecords = 16;
 }  // namespace
 
-MftReader::MftReader(const storage::SectorSource& source, const volumes::VolumeParameters& params)
-    : m_source(source)
+MftReader::MftReader(const storage::SectorSource& source, const volumes::VolumeParameters& params,
+                     std::uint64_t volumeEndSector)
+    : m_source(source), m_params(params)
 {
+    m_end = volumeEndSector ? volumeEndSector : UINT64_MAX;
+    if (source.sectorCount()) m_end = std::min(m_end, source.sectorCount());
     if (params.mftSector == 0 || params.spc == 0) return;
     MftRecordBytes rootDir{}, record0{};
     if (!readRecord(params.mftSector + 10, rootDir)) return;
     if (!readRecord(params.mftSector, record0)) return;
+
+    // The extent at VCN 0 lies in record 0 itself and reaches every extension record of the
+    // $MFT (NTFS keeps them in its first extent), so it is mapped first and the rest through it.
     for (const auto& attr : listAttributes(record0)) {
-        if (attr.type != kAttrData || attr.nameLength != 0 || attr.nonResident != 1) continue;
-        auto runs = decodeRunList(record0, attr.offset);
-        if (!runs) break;
-        for (const auto& run : *runs) {
-            SectorRun s;
-            s.sectorCount = run.length * params.spc;
-            // A run without clusters on disk maps to sector 0, where no file record lies.
-            if (!run.sparse) s.firstSector = params.clusterSector(run.startCluster);
-            m_runs.push_back(s);
-        }
+        if (attr.type != kAttrData || attr.nameLength != 0) continue;
+        const auto header = nonResidentHeader(record0, attr);
+        if (!header || header->lowestVcn != 0) continue;
+        if (auto runs = decodeRunList(record0, attr.offset)) setRuns(*runs, header->realSize);
         break;
+    }
+    if (m_runs.empty()) return;
+    const FileRecords records = fileRecords(0, record0);
+    if (records.records.size() < 2) return;
+    if (const auto data = findDataStream(records, "")) setRuns(data->runs, data->size);
+}
+
+void MftReader::setRuns(const RunList& runs, std::uint64_t dataSize)
+{
+    m_runs.clear();
+    const std::uint64_t spc = m_params.spc;
+    const auto volumeStart = static_cast<__int128>(m_params.cluster0Start);
+    if (volumeStart < 0 || volumeStart >= m_end) return;
+    // No more sectors than the volume has, and no more records than the data size names.
+    std::uint64_t room = m_end - static_cast<std::uint64_t>(volumeStart);
+    if (dataSize / kMftRecordBytes >= kMinMftRecords) {
+        const std::uint64_t records = dataSize / kMftRecordBytes + (dataSize % kMftRecordBytes != 0);
+        room = std::min(room, records * kSectorsPerRecord);
+    }
+    for (const DataRun& run : runs) {
+        if (run.sparse || room == 0) break;
+        const __int128 first = volumeStart + static_cast<__int128>(run.startCluster) * spc;
+        if (first >= m_end) break;
+        const auto firstSector = static_cast<std::uint64_t>(first);
+        const std::uint64_t available = std::min(m_end - firstSector, room);
+        const __int128 wanted = static_cast<__int128>(run.length) * spc;
+        const std::uint64_t sectors = wanted < available ? static_cast<std::uint64_t>(wanted) : available;
+        if (sectors == 0) break;
+        m_runs.push_back({firstSector, sectors});
+        room -= sectors;
+        if (sectors < wanted) break;  // cut at the volume's or the medium's end
     }
 }
 
@@ -45,8 +75,8 @@ std::uint64_t MftReader::totalSectors() const
 
 std::optional<std::uint64_t> MftReader::sectorOf(std::uint64_t record) const
 {
-    if (record > (UINT64_MAX / kSectorsPerRecordSlot)) return std::nullopt;
-    std::uint64_t index = record * kSectorsPerRecordSlot;
+    if (record > (UINT64_MAX / kSectorsPerRecord)) return std::nullopt;
+    std::uint64_t index = record * kSectorsPerRecord;
     for (const auto& run : m_runs) {
         if (index < run.sectorCount) return run.firstSector + index;
         index -= run.sectorCount;
@@ -57,70 +87,95 @@ std::optional<std::uint64_t> MftReader::sectorOf(std::uint64_t record) const
 bool MftReader::readRecord(std::uint64_t sector, MftRecordBytes& record) const
 {
     record.fill(0);
-    if (!m_source.read(sector, kSectorsPerRecordSlot, record)) return false;
+    if (!m_source.read(sector, kSectorsPerRecord, record)) return false;
     return applyFixup(record) == RecordVerdict::Usable;
 }
 
-NameMatch MftReader::findName(const MftRecordBytes& record, std::uint64_t recordNumber) const
+bool MftReader::readRecordNumber(std::uint64_t n, MftRecordBytes& record) const
+{
+    const auto sector = sectorOf(n);
+    return sector && readRecord(*sector, record);
+}
+
+std::optional<std::vector<std::uint8_t>> MftReader::nonResidentValue(Bytes record, const AttributeRef& attr,
+                                                                     std::size_t maxBytes) const
+{
+    const auto header = nonResidentHeader(record, attr);
+    auto runs = decodeRunList(record, attr.offset);
+    if (!header || !runs || m_params.spc == 0) return std::nullopt;
+    const std::uint64_t wanted = std::min<std::uint64_t>(header->realSize, maxBytes);
+    const std::uint64_t clusterBytes = static_cast<std::uint64_t>(m_params.spc) * storage::kSectorSize;
+    const std::uint64_t volumeClusters = volumes::clustersBefore(m_params, m_end);
+    std::vector<std::uint8_t> out;
+    out.reserve(static_cast<std::size_t>(wanted));
+    std::vector<std::uint8_t> cluster(static_cast<std::size_t>(clusterBytes));
+    for (const DataRun& run : *runs) {
+        for (std::uint64_t i = 0; i < run.length && out.size() < wanted; ++i) {
+            if (run.sparse) {
+                std::fill(cluster.begin(), cluster.end(), 0);
+            } else {
+                const std::uint64_t c = run.startCluster + i;
+                if (c < run.startCluster || c >= volumeClusters) return std::nullopt;
+                if (!m_source.read(m_params.clusterSector(c), m_params.spc, cluster)) return std::nullopt;
+            }
+            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(clusterBytes, wanted - out.size()));
+            out.insert(out.end(), cluster.begin(), cluster.begin() + static_cast<std::ptrdiff_t>(take));
+        }
+        if (out.size() >= wanted) break;
+    }
+    if (out.size() < wanted) return std::nullopt;
+    return out;
+}
+
+FileRecords MftReader::fileRecords(std::uint64_t recordNumber, const MftRecordBytes& record) const
+{
+    return followAttributeList(*this, recordNumber, record);
+}
+
+NameMatch MftReader::findName(const FileRecords& records) const
 {
     std::vector<FileNameValue> candidates;
-    auto collect = [&](Bytes rec) {
+    for (const auto& rec : records.records)
         for (const auto& attr : listAttributes(rec)) {
             if (attr.type != kAttrFileName || attr.nameLength != 0) continue;
             if (auto value = residentValue(rec, attr))
                 if (auto fn = decodeFileName(*value)) candidates.push_back(*fn);
         }
-    };
-    collect(record);
-
-    std::vector<std::uint64_t> listed;
-    for (const auto& attr : listAttributes(record)) {
-        if (attr.type != kAttrAttributeList) continue;
-        if (auto value = residentValue(record, attr)) listed = attributeListRecords(*value);
-        break;
-    }
-    // A list names the record itself and may repeat entries; each record is read once.
-    std::unordered_set<std::uint64_t> seen{recordNumber};
-    MftRecordBytes other{};
-    for (std::uint64_t n : listed) {
-        if (seen.size() > kMaxListedRecords) break;
-        if (!seen.insert(n).second) continue;
-        const auto sector = sectorOf(n);
-        if (!sector || !readRecord(*sector, other)) continue;
-        collect(other);
-    }
-
     for (std::uint8_t wanted : {1, 3, 2, 0})
         for (const auto& c : candidates)
             if (c.nameSpace == wanted) return NameMatch{c, true};
     return {};
 }
 
-std::optional<std::uint64_t> dataAttributeSize(Bytes record)
+NameMatch MftReader::findName(const MftRecordBytes& record, std::uint64_t recordNumber) const
 {
-    for (const auto& attr : listAttributes(record)) {
-        if (attr.type != kAttrData || attr.nameLength != 0) continue;
-        if (attr.nonResident == 0) return readLe32(record, attr.offset + 16);
-        if (attr.nonResident == 1) return readLe64(record, attr.offset + kNonResidentRealSize);
-        return std::nullopt;
-    }
-    return std::nullopt;
+    return findName(fileRecords(recordNumber, record));
 }
 
-std::optional<NtfsFileInfo> MftReader::describeFile(std::uint64_t sector) const
+std::optional<NtfsFileInfo> MftReader::describeFile(std::uint64_t sector, std::uint64_t recordNumber) const
 {
     MftRecordBytes record{};
     if (!readRecord(sector, record)) return std::nullopt;
+    const FileRecords records = fileRecords(recordNumber, record);
     NtfsFileInfo info;
-    // The record number is only needed to avoid re-reading the record itself from its list.
-    const NameMatch match = findName(record, UINT64_MAX);
+    const NameMatch match = findName(records);
     if (match.found) {
         info.name = match.value.name;
-        info.timeStamp = match.value.creationTime;
+        info.timeStamp = match.value.modificationTime;
         info.hasName = true;
     }
-    info.dataSize = dataAttributeSize(record).value_or(0);
-    info.deleted = (recordFlags(record) & 0x01) == 0;
+    // A zero stamp was never set (mkntfs leaves the $MFT's so): the name's own time stands in.
+    if (const auto modified = modificationTime(record); modified && *modified != 0) info.timeStamp = *modified;
+    for (const DataStream& s : dataStreams(records)) {
+        if (s.name.empty()) {
+            info.dataSize = s.size;
+            info.compressed = s.compressed();
+            info.encrypted = s.encrypted();
+        } else {
+            info.streams.push_back({s.name, s.size});
+        }
+    }
+    info.deleted = !recordInUse(record);
     return info;
 }
 

@@ -12,11 +12,26 @@ namespace kfr::recovery {
 namespace {
 constexpr std::size_t kUsaOffsetField = 4;
 constexpr std::size_t kUsaCountField = 6;
-constexpr std::size_t kFlagsField = 22;
+constexpr std::size_t kSequenceField = 16;
 constexpr std::size_t kFirstAttributeField = 20;
+constexpr std::size_t kFlagsField = 22;
+constexpr std::size_t kBaseReferenceField = 32;
+constexpr std::size_t kRecordNumberField = 44;
 constexpr std::uint32_t kEndMarker = 0xFFFFFFFF;
+// Inside an attribute header.
+constexpr std::size_t kAttrNameLength = 9;
+constexpr std::size_t kAttrNameOffset = 10;
+constexpr std::size_t kAttrFlags = 12;
+constexpr std::size_t kNonResidentHeaderBytes = 64;
+constexpr std::size_t kLowestVcn = 16;
+constexpr std::size_t kHighestVcn = 24;
+constexpr std::size_t kCompressionUnit = 34;
+constexpr std::size_t kAllocatedSize = 40;
+constexpr std::size_t kRealSize = 48;
+constexpr std::size_t kInitializedSize = 56;
 // Inside a file-name value.
 constexpr std::size_t kFnCreationTime = 8;
+constexpr std::size_t kFnModificationTime = 16;
 constexpr std::size_t kFnNameLength = 64;
 constexpr std::size_t kFnNameSpace = 65;
 constexpr std::size_t kFnName = 66;
@@ -38,6 +53,37 @@ RecordVerdict applyFixup(std::span<std::uint8_t> record)
     return RecordVerdict::Usable;
 }
 
+FileReference decodeReference(std::uint64_t raw)
+{
+    return {raw & 0x0000FFFFFFFFFFFFULL, static_cast<std::uint16_t>(raw >> 48)};
+}
+
+bool referenceStillValid(std::uint16_t refSequence, std::uint16_t recordSequence, bool recordInUse)
+{
+    if (refSequence == 0 || refSequence == recordSequence) return true;
+    return !recordInUse && static_cast<std::uint16_t>(refSequence + 1) == recordSequence;
+}
+
+std::uint16_t recordSequence(Bytes record)
+{
+    return readLe16(record, kSequenceField);
+}
+
+std::uint64_t baseReference(Bytes record)
+{
+    return readLe64(record, kBaseReferenceField);
+}
+
+std::uint32_t statedRecordNumber(Bytes record)
+{
+    return readLe32(record, kRecordNumberField);
+}
+
+std::uint8_t recordFlags(Bytes record)
+{
+    return readU8(record, kFlagsField);
+}
+
 std::vector<AttributeRef> listAttributes(Bytes record)
 {
     std::vector<AttributeRef> out;
@@ -50,11 +96,37 @@ std::vector<AttributeRef> listAttributes(Bytes record)
         if (a.length == 0 || a.length > kMftRecordBytes) break;
         a.offset = off;
         a.nonResident = readU8(record, off + 8);
-        a.nameLength = readU8(record, off + 9);
+        a.nameLength = readU8(record, off + kAttrNameLength);
+        a.nameOffset = readLe16(record, off + kAttrNameOffset);
+        a.flags = readLe16(record, off + kAttrFlags);
         out.push_back(a);
         off += a.length;
     }
     return out;
+}
+
+std::string attributeName(Bytes record, const AttributeRef& attr)
+{
+    if (attr.nameLength == 0) return {};
+    const std::size_t start = attr.offset + attr.nameOffset;
+    const std::size_t bytes = 2 * static_cast<std::size_t>(attr.nameLength);
+    if (attr.nameOffset + bytes > attr.length || start + bytes > record.size()) return {};
+    return utf16LeToUtf8(record, start, attr.nameLength);
+}
+
+std::optional<NonResidentHeader> nonResidentHeader(Bytes record, const AttributeRef& attr)
+{
+    if (attr.nonResident != 1 || attr.length < kNonResidentHeaderBytes ||
+        attr.offset + kNonResidentHeaderBytes > record.size())
+        return std::nullopt;
+    NonResidentHeader h;
+    h.lowestVcn = readLe64(record, attr.offset + kLowestVcn);
+    h.highestVcn = readLe64(record, attr.offset + kHighestVcn);
+    h.compressionUnit = readU8(record, attr.offset + kCompressionUnit);
+    h.allocatedSize = readLe64(record, attr.offset + kAllocatedSize);
+    h.realSize = readLe64(record, attr.offset + kRealSize);
+    h.initializedSize = readLe64(record, attr.offset + kInitializedSize);
+    return h;
 }
 
 std::optional<Bytes> residentValue(Bytes record, const AttributeRef& attr)
@@ -71,28 +143,14 @@ std::optional<FileNameValue> decodeFileName(Bytes value)
 {
     if (value.size() < kFnName) return std::nullopt;
     FileNameValue fn;
-    fn.parentRecord = readLe64(value, 0) & 0x0000FFFFFFFFFFFFULL;
+    fn.parent = decodeReference(readLe64(value, 0));
     fn.creationTime = readLe64(value, kFnCreationTime);
+    fn.modificationTime = readLe64(value, kFnModificationTime);
     fn.nameSpace = value[kFnNameSpace];
     const std::size_t chars = value[kFnNameLength];
     const std::size_t available = (value.size() - kFnName) / 2;
     fn.name = utf16LeToUtf8(value, kFnName, std::min(chars, available));
     return fn;
-}
-
-std::vector<std::uint64_t> attributeListRecords(Bytes value)
-{
-    std::vector<std::uint64_t> out;
-    std::size_t off = 0;
-    while (off + 26 <= value.size()) {
-        const std::uint32_t type = readLe32(value, off);
-        if (type == 0 || type == kEndMarker) break;
-        const std::uint16_t length = readLe16(value, off + 4);
-        out.push_back(readLe64(value, off + 16) & 0x0000FFFFFFFFFFFFULL);
-        if (length == 0) break;
-        off += length;
-    }
-    return out;
 }
 
 std::optional<std::uint64_t> modificationTime(Bytes record)
@@ -105,11 +163,6 @@ std::optional<std::uint64_t> modificationTime(Bytes record)
         return readLe64(*value, kModifiedOffset);
     }
     return std::nullopt;
-}
-
-std::uint8_t recordFlags(Bytes record)
-{
-    return readU8(record, kFlagsField);
 }
 
 namespace {

@@ -287,6 +287,7 @@ Result<recovery::FolderListing> RecoverySession::listFolder(const ScanResults& r
     ctx.volumes = &results.volumes;
     ctx.mftFiles = &results.scan.mftFiles;
     ctx.mftIndex = &results.mftIndex;
+    ctx.volumeEndSector = results.volumeEndSector();
     ctx.stopRequested = control.stopRequested;
     ctx.overlay = control.overlay;
     ctx.sink = control.sink;
@@ -326,6 +327,8 @@ exporting::SaveRunReport RecoverySession::save(const ScanResults& results, const
     ctx.destination = request.destination;
     ctx.selectedRows = request.selectedRows;
     ctx.deletedOnly = request.deletedOnly;
+    ctx.includeSystemFiles = request.includeSystemFiles;
+    ctx.includeStreams = request.includeStreams;
     ctx.state = request.state;
     ctx.collisions = request.collisions;
     ctx.startAnswer = request.startAnswer;

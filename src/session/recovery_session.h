@@ -121,6 +121,8 @@ struct SaveRequest {
     recovery::TreeChecks checks;                      // a copy: ticking on goes on while saving
     std::vector<exporting::SelectedRow> selectedRows;
     bool deletedOnly = false;
+    bool includeSystemFiles = false;                  // NTFS: see exporting::SaveRunContext
+    bool includeStreams = false;
     exporting::SaveRunState* state = nullptr;         // required: the front end's flags and counters
     exporting::CollisionState* collisions = nullptr;  // required
     exporting::CollisionAnswer startAnswer = exporting::CollisionAnswer::Overwrite;

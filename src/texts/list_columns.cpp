@@ -1,6 +1,7 @@
 // Item-list column texts.
 #include "texts/list_columns.h"
 
+#include <algorithm>
 #include <ctime>
 #include <vector>
 
@@ -39,7 +40,10 @@ std::string typeText(const ItemRow& row)
 {
     if (row.kind == RowKind::Folder) return recovery::kFolderType;
     if (row.kind == RowKind::VolumeLabel) return "Volume Label";
-    return recovery::describeFileType(recovery::extensionOf(row.name));
+    // A named stream ("file.txt:extra") is described by its file's name.
+    const std::string& name = row.name;
+    const std::size_t fileName = row.streamName.empty() ? name.size() : name.size() - std::min(name.size(), row.streamName.size() + 1);
+    return recovery::describeFileType(recovery::extensionOf(name.substr(0, fileName)));
 }
 
 std::array<std::string, 9> listColumns(const ItemRow& row, const std::string& today)

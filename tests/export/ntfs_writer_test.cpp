@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "export/ntfs_writer.h"
+#include "recovery/mft_record.h"
 #include "export_test_util.h"
 #include "storage/memory_source.h"
 
@@ -49,12 +50,14 @@ struct RecordBuilder {
         return *this;
     }
     RecordBuilder& nonResident(const std::vector<std::uint8_t>& runs, std::uint64_t realSize,
-                               std::optional<std::uint64_t> initialized = std::nullopt)
+                               std::optional<std::uint64_t> initialized = std::nullopt, std::uint16_t flags = 0)
     {
         const std::size_t length = (0x40 + runs.size() + 1 + 7) / 8 * 8;
         put(next, 0x80, 4);
         put(next + 4, length, 4);
         bytes[next + 8] = 1;
+        put(next + 0x0C, flags, 2);
+        if (flags & recovery::kAttrFlagCompressed) bytes[next + 0x22] = 4;  // units of 16 clusters
         put(next + 0x20, 0x40, 2);
         put(next + 0x28, realSize, 8);
         put(next + 0x30, realSize, 8);
@@ -106,6 +109,25 @@ std::vector<std::uint8_t> cut(std::vector<std::uint8_t> bytes, std::size_t size)
     return bytes;
 }
 
+// Writes files of a volume and keeps what the writer reported.
+struct Writer : SaveObserver {
+    SaveRunState state;
+    WriterContext ctx;
+    std::vector<FileResult> files;
+    std::vector<Error> problems;
+
+    explicit Writer(const NtfsVolume& v)
+    {
+        ctx.source = &v.source;
+        ctx.params = &v.params;
+        ctx.state = &state;
+        ctx.observer = this;
+    }
+    FileOutcome write(const NtfsSaveRequest& request) { return writeNtfsFile(ctx, request); }
+    void onFileFinished(const FileResult& r) override { files.push_back(r); }
+    void onProblem(const Error& e) override { problems.push_back(e); }
+};
+
 }  // namespace
 
 TEST(NtfsWriter, WritesWhatTheRecordHolds)
@@ -148,19 +170,21 @@ TEST(NtfsWriter, WritesWhatTheRecordHolds)
         {"run list ending before the size: incomplete", RecordBuilder().nonResident({0x11, 1, 5, 0}, 3 * 4096).done(),
          3 * 4096, FileOutcome::Incomplete, blank.clusters({5})},
         {"record that is no file record", std::vector<std::uint8_t>(1024, 0x41), 100, FileOutcome::NoData, std::nullopt},
+        {"encrypted data is written as stored",
+         RecordBuilder().nonResident({0x11, 2, 5, 0}, 8000, std::nullopt, recovery::kAttrFlagEncrypted).done(), 8000,
+         FileOutcome::Written, cut(blank.clusters({5, 6}), 8000)},
+        {"a stream the record does not hold", RecordBuilder().resident(text).done(), 10, FileOutcome::NoData,
+         std::nullopt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         NtfsVolume v(c.record);
         test::TempDir out;
-        SaveRunState state;
-        WriterContext ctx;
-        ctx.source = &v.source;
-        ctx.params = &v.params;
-        ctx.state = &state;
+        Writer writer(v);
         const std::string target = out.file("file.bin");
-        EXPECT_EQ(writeNtfsFile(ctx, {target, "file.bin", c.size, 0, false}), c.outcome);
-        EXPECT_EQ(state.filesWritten, 1u);
+        const std::string stream = std::string(c.name).find("does not hold") != std::string::npos ? "extra" : "";
+        EXPECT_EQ(writer.write({target, "file.bin", c.size, 0, false, 0, stream}), c.outcome);
+        EXPECT_EQ(writer.state.filesWritten, 1u);
         EXPECT_EQ(std::filesystem::exists(target), c.bytes.has_value());
         if (c.bytes) {
             EXPECT_EQ(test::readFileBytes(target), *c.bytes);
@@ -173,17 +197,17 @@ TEST(NtfsWriter, RunListsThatClaimMoreThanTheVolumeAreBounded)
     // 100 runs, each over the whole volume again (an offset step of 0), for a file of 1 TiB.
     std::vector<std::uint8_t> runs;
     for (int i = 0; i < 100; ++i) runs.insert(runs.end(), {0x11, static_cast<std::uint8_t>(kVolumeClusters), 0});
-    NtfsVolume v(RecordBuilder().nonResident(runs, 1ULL << 40).done());
-    test::TempDir out;
-    SaveRunState state;
-    WriterContext ctx;
-    ctx.source = &v.source;
-    ctx.params = &v.params;
-    ctx.state = &state;
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(writeNtfsFile(ctx, {out.file("big"), "big", 1ULL << 40, 0, false}), FileOutcome::Incomplete);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
-    EXPECT_EQ(std::filesystem::file_size(out.file("big")), kVolumeClusters * kClusterBytes);
+    for (const std::uint16_t flags : {std::uint16_t{0}, recovery::kAttrFlagCompressed}) {
+        SCOPED_TRACE(flags);
+        NtfsVolume v(RecordBuilder().nonResident(runs, 1ULL << 40, std::nullopt, flags).done());
+        test::TempDir out;
+        Writer writer(v);
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(writer.write({out.file("big"), "big", 1ULL << 40, 0, false, 0, ""}), FileOutcome::Incomplete);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+        EXPECT_EQ(std::filesystem::file_size(out.file("big")), kVolumeClusters * kClusterBytes);
+    }
+    NtfsVolume v(RecordBuilder().done());
 
     const auto extents = runListExtents({{0, UINT64_MAX, true}, {3, UINT64_MAX, false}}, v.params, 512);
     ASSERT_EQ(extents.size(), 2u);
@@ -196,11 +220,48 @@ TEST(NtfsWriter, UnreadableRecordCreatesNoFile)
 {
     NtfsVolume v(RecordBuilder().resident("x").done());
     test::TempDir out;
-    SaveRunState state;
-    WriterContext ctx;
-    ctx.source = &v.source;
-    ctx.params = &v.params;
-    ctx.state = &state;
-    EXPECT_EQ(writeNtfsFile(ctx, {out.file("f"), "f", 1, 1ULL << 30, false}), FileOutcome::NoData);
+    Writer writer(v);
+    EXPECT_EQ(writer.write({out.file("f"), "f", 1, 1ULL << 30, false, 0, ""}), FileOutcome::NoData);
     EXPECT_FALSE(std::filesystem::exists(out.file("f")));
+}
+
+TEST(NtfsWriter, CompressedUnitsAreDecompressedAndDamageIsReported)
+{
+    // Unit 0: LZNT1 "hello" in cluster 5; unit 1: damaged LZNT1 in cluster 9 (a reference before
+    // its chunk); unit 2: stored whole in clusters 20-35; unit 3: sparse.
+    const std::vector<std::uint8_t> runs{0x11, 1, 5, 0x01, 15, 0x11, 1, 4, 0x01, 15, 0x11, 16, 11, 0x01, 16, 0};
+    const std::uint64_t unitBytes = 16 * kClusterBytes;
+    NtfsVolume v(RecordBuilder().nonResident(runs, 4 * unitBytes, std::nullopt, recovery::kAttrFlagCompressed).done());
+    const std::vector<std::uint8_t> hello{0x05, 0xB0, 0x00, 'h', 'e', 'l', 'l', 'o'};
+    const std::vector<std::uint8_t> damaged{0x03, 0xB0, 0x02, 'a', 0x00, 0x10};
+    auto& bytes = v.source.bytes();
+    std::fill_n(bytes.begin() + 5 * kClusterBytes, kClusterBytes, 0);
+    std::copy(hello.begin(), hello.end(), bytes.begin() + 5 * kClusterBytes);
+    std::fill_n(bytes.begin() + 9 * kClusterBytes, kClusterBytes, 0);
+    std::copy(damaged.begin(), damaged.end(), bytes.begin() + 9 * kClusterBytes);
+
+    test::TempDir out;
+    Writer writer(v);
+    EXPECT_EQ(writer.write({out.file("c"), "c", 4 * unitBytes, 0, false, 0, ""}), FileOutcome::Written);
+    std::vector<std::uint8_t> expected(4 * unitBytes, 0);
+    std::copy_n("hello", 5, expected.begin());
+    expected[unitBytes] = 'a';
+    const auto stored = v.clusters({20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35});
+    std::copy(stored.begin(), stored.end(), expected.begin() + 2 * unitBytes);
+    EXPECT_EQ(test::readFileBytes(out.file("c")), expected);
+    ASSERT_EQ(writer.files.size(), 1u);
+    ASSERT_EQ(writer.files[0].unreadable.size(), 1u);
+    EXPECT_EQ(writer.files[0].unreadable[0].offset, unitBytes + 1);  // "a" decompressed, then the damage
+    EXPECT_EQ(writer.files[0].unreadable[0].length, unitBytes - 1);
+}
+
+TEST(NtfsWriter, EncryptedFilesSaySo)
+{
+    NtfsVolume v(RecordBuilder().nonResident({0x11, 1, 5, 0}, 100, std::nullopt, recovery::kAttrFlagEncrypted).done());
+    test::TempDir out;
+    Writer writer(v);
+    EXPECT_EQ(writer.write({out.file("e"), "e", 100, 0, false, 0, ""}), FileOutcome::Written);
+    ASSERT_EQ(writer.files.size(), 1u);
+    EXPECT_TRUE(writer.files[0].encrypted);
+    EXPECT_EQ(writer.problems.size(), 1u);
 }

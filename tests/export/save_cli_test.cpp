@@ -108,3 +108,27 @@ TEST(SaveCommand, OpenWritesATemporaryCopy)
     EXPECT_EQ(std::filesystem::file_size(copy), 300u);
     std::filesystem::remove(copy);
 }
+
+TEST(SaveCommand, NtfsStreamsAndSystemFilesOnlyWhenAskedFor)
+{
+    const std::string image = test::fixturePath("ntfs_compressed_sparse.img");
+    const std::string before = test::fileDigest(image);
+    struct Case {
+        const char* options;
+        bool stream;
+        bool system;
+    };
+    for (const Case c : {Case{"", false, false}, Case{"--streams", true, false}, Case{"--system-files", false, true},
+                         Case{"--streams --system-files", true, true}}) {
+        SCOPED_TRACE(c.options);
+        test::TempDir out;
+        const auto r = cli("--json save -a -s " + quote(image) + " -d " + quote(out.path()) + " " + c.options);
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        const auto files = test::filesUnder(out.path());
+        EXPECT_TRUE(files.count("file.txt"));
+        EXPECT_EQ(files.count("file.txt:extra"), c.stream ? 1u : 0u);
+        EXPECT_EQ(files.count("$mft"), c.system ? 1u : 0u);
+        EXPECT_EQ(files.count("$extend/$quota"), c.system ? 1u : 0u);
+    }
+    EXPECT_EQ(test::fileDigest(image), before);
+}

@@ -151,6 +151,11 @@ TEST(SaveRun, SavingEverythingGivesWhatAnIndependentReaderReads)
             if (e.directory || e.deleted) continue;
             SCOPED_TRACE(e.path);
             const auto it = files.find(test::lower(e.path));
+            // The volume's own NTFS files stay out of "save everything" unless asked for.
+            if (std::string(c.type) == "NTFS" && (std::stoull(e.inode) < 16 || e.path.rfind("$Extend/", 0) == 0)) {
+                EXPECT_EQ(it, files.end()) << "system file saved without being asked for";
+                continue;
+            }
             ASSERT_NE(it, files.end()) << "live file not saved";
             EXPECT_EQ(test::readFileBytes(it->second), test::icatBytes(imagePath, e.inode)) << "bytes differ";
             ++compared;

@@ -107,6 +107,9 @@ void expectSameAsFls(const std::string& image, Scanned& s)
 
     for (const auto& e : test::flsEntries(image)) {
         SCOPED_TRACE(e.path);
+        // An NTFS record that no folder names and that holds no name of its own: an extension
+        // record (the $MFT's record 16), which the oracle lists by the name it carries for its base.
+        if (s.result.params.isNtfs() && e.inode.find('-') == std::string::npos) continue;
         const std::string path = lower(e.path);
         if (e.directory) {
             const auto it = folders.find(path);
@@ -131,6 +134,10 @@ void expectSameAsFls(const std::string& image, Scanned& s)
         EXPECT_EQ(row->deleted, e.deleted);
         if (row->kind == RowKind::FatFile) {
             EXPECT_EQ(asFlsTime(formatFatDate(row->fatDate), formatFatTime(row->fatTime)), e.modified);
+        } else if (row->ntfsStamp != 0 && row->recordNumber >= kFirstUserRecord) {
+            // The modification time, as file managers show it (the oracle's own for never-set
+            // stamps of the system files differs).
+            EXPECT_EQ(asFlsTime(formatNtfsDate(row->ntfsStamp), formatNtfsTime(row->ntfsStamp)), e.modified);
         }
     }
 }
@@ -156,14 +163,19 @@ TEST(BasicScan, FatVolumesMatchAnIndependentReader)
     }
 }
 
-TEST(BasicScan, NtfsVolumeMatchesAnIndependentReader)
+TEST(BasicScan, NtfsVolumesMatchAnIndependentReader)
 {
-    const std::string path = test::fixturePath("ntfs_basic.img");
-    const std::string before = test::fileDigest(path);
-    Scanned s = scan(path, "NTFS");
-    EXPECT_EQ(s.result.end, ScanEnd::Finished);
-    expectSameAsFls(path, s);
-    EXPECT_EQ(test::fileDigest(path), before);
+    // Data in extension records, an $MFT in 228 extents, compressed and sparse files.
+    for (const char* image : {"ntfs_basic.img", "ntfs_attribute_list.img", "ntfs_fragmented_mft.img",
+                              "ntfs_compressed_sparse.img"}) {
+        SCOPED_TRACE(image);
+        const std::string path = test::fixturePath(image);
+        const std::string before = test::fileDigest(path);
+        Scanned s = scan(path, "NTFS");
+        EXPECT_EQ(s.result.end, ScanEnd::Finished);
+        expectSameAsFls(path, s);
+        EXPECT_EQ(test::fileDigest(path), before);
+    }
 }
 
 TEST(BasicScan, NtfsUnreadableRecordHidesOnlyItsFolder)

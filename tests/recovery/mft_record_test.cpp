@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "le_bytes.h"
+#include "recovery/attribute_list.h"
 #include "recovery/mft_reader.h"
 #include "recovery/mft_record.h"
 #include "recovery/run_list.h"
@@ -130,8 +131,10 @@ TEST(MftRecord, NamePreferenceAndSelfNamingAttributeList)
     const NameMatch match = reader.findName(r.b, 7);
     ASSERT_TRUE(match.found);
     EXPECT_EQ(match.value.name, "Long name.txt");
-    EXPECT_EQ(match.value.parentRecord, 5u);
-    EXPECT_EQ(attributeListRecords(*residentValue(r.b, listAttributes(r.b).at(2))), std::vector<std::uint64_t>{7});
+    EXPECT_EQ(match.value.parent.record, 5u);
+    const auto entries = decodeAttributeList(*residentValue(r.b, listAttributes(r.b).at(2)));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].reference.record, 7u);
 }
 
 TEST(RunList, DecodesOffsetsLengthsAndSparseRuns)
