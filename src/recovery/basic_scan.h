@@ -29,6 +29,7 @@ struct MftFileRow {
     // The parent record is gone, reused by another file or folder, or no folder: the file is
     // listed in the orphan folder.
     bool parentLost = false;
+    std::uint32_t volume = 0;        // which of the results' volumes holds it (Deep Search)
 };
 using MftFileTable = std::vector<MftFileRow>;
 

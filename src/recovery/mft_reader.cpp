@@ -132,7 +132,7 @@ FileRecords MftReader::fileRecords(std::uint64_t recordNumber, const MftRecordBy
     return followAttributeList(*this, recordNumber, record);
 }
 
-NameMatch MftReader::findName(const FileRecords& records) const
+NameMatch findFileName(const FileRecords& records)
 {
     std::vector<FileNameValue> candidates;
     for (const auto& rec : records.records)
@@ -149,7 +149,7 @@ NameMatch MftReader::findName(const FileRecords& records) const
 
 NameMatch MftReader::findName(const MftRecordBytes& record, std::uint64_t recordNumber) const
 {
-    return findName(fileRecords(recordNumber, record));
+    return findFileName(fileRecords(recordNumber, record));
 }
 
 std::optional<NtfsFileInfo> MftReader::describeFile(std::uint64_t sector, std::uint64_t recordNumber) const
@@ -158,7 +158,7 @@ std::optional<NtfsFileInfo> MftReader::describeFile(std::uint64_t sector, std::u
     if (!readRecord(sector, record)) return std::nullopt;
     const FileRecords records = fileRecords(recordNumber, record);
     NtfsFileInfo info;
-    const NameMatch match = findName(records);
+    const NameMatch match = findFileName(records);
     if (match.found) {
         info.name = match.value.name;
         info.timeStamp = match.value.modificationTime;

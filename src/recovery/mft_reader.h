@@ -44,6 +44,9 @@ struct NtfsFileInfo {
     std::vector<StreamInfo> streams;   // named data streams
 };
 
+// File-name lookup across records: Win32 name first, then Win32-and-DOS, DOS, POSIX.
+NameMatch findFileName(const FileRecords& records);
+
 class MftReader final : public RecordSource {
 public:
     // Builds the record map from record 0's unnamed data attribute, following record 0's attribute
@@ -70,7 +73,6 @@ public:
     // File-name lookup: Win32 name first, then Win32-and-DOS, DOS, POSIX; across the records the
     // record's attribute list names.
     NameMatch findName(const MftRecordBytes& record, std::uint64_t recordNumber) const;
-    NameMatch findName(const FileRecords& records) const;
     // Name, sizes, time stamp, state and named streams of the record at sector.
     std::optional<NtfsFileInfo> describeFile(std::uint64_t sector, std::uint64_t recordNumber) const;
 
