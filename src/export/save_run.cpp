@@ -213,8 +213,7 @@ std::vector<ItemId> subtree(const recovery::ResultTree& tree, ItemId item)
 
 const volumes::VolumeParameters* volumeOf(const SaveRunContext& ctx, std::uint32_t volume)
 {
-    if (!ctx.volumes) return ctx.params;
-    return volume < ctx.volumes->size() ? &(*ctx.volumes)[volume] : nullptr;
+    return recovery::VolumeSet{ctx.params, ctx.volumes}.of(volume);
 }
 
 bool anythingChosen(const SaveRunContext& ctx)
@@ -274,12 +273,12 @@ SavePlan countSelection(const SaveRunContext& ctx)
 
     // System folders ticked only as part of a folder above them stay out unless asked for; one
     // ticked on its own is asked for, with everything inside it.
-    const bool ntfs = ctx.params && ctx.params->isNtfs();
+    const recovery::VolumeSet volumes{ctx.params, ctx.volumes};
     std::unordered_set<ItemId> leftOut;
     for (ItemId id : whole) {
-        if (ctx.includeSystemFiles || !recovery::isSystemFolder(*ctx.results, id, ntfs)) continue;
+        if (ctx.includeSystemFiles || !recovery::isSystemFolder(*ctx.results, id, volumes)) continue;
         const ItemId parent = tree.item(id).parent;
-        const bool partOfParent = wholeSet.count(parent) && !recovery::isSystemFolder(*ctx.results, parent, ntfs);
+        const bool partOfParent = wholeSet.count(parent) && !recovery::isSystemFolder(*ctx.results, parent, volumes);
         if (partOfParent || leftOut.count(parent)) leftOut.insert(id);
         else planner.askForSystemFolder(id);
     }

@@ -5,7 +5,10 @@
 #include <array>
 #include <unordered_map>
 
+#include "recovery/deep_ntfs.h"
 #include "recovery/directory_listing.h"
+#include "recovery/ntfs_tree_build.h"
+#include "recovery/placement_events.h"
 #include "recovery/fat_tree_build.h"
 #include "storage/sector_sweep.h"
 #include "volumes/fat_copies.h"
@@ -21,8 +24,16 @@ constexpr std::array<std::uint32_t, 8> kClusterSizes = {1, 2, 4, 8, 16, 32, 64, 
 // A volume whose directories name clusters beyond this many cannot be FAT16.
 constexpr std::uint32_t kMaxFat16Cluster = 65536;
 
-// The FAT sweep: boot sectors and directory starts, every sector of every block.
-void sweepFat(const DeepScanContext& ctx, DeepScanResult& result)
+// What one sweep of the range gathers besides the FAT tables.
+struct NtfsFinds {
+    std::vector<NtfsRecordHit> records;
+    std::vector<NtfsBootHit> boots;
+    std::uint64_t directories = 0;
+};
+
+// The sweep: every sector of every block is tested as a FAT boot sector and a directory start
+// (FAT), and as an NTFS boot sector and file record (NTFS).
+void sweepRange(const DeepScanContext& ctx, const DeepFileSystems& systems, DeepScanResult& result, NtfsFinds& ntfs)
 {
     ProgressReporter report(ctx.observer);
     report.status(StatusLine::SectorsScannedOfTotal, ctx.endSector);
@@ -36,10 +47,29 @@ void sweepFat(const DeepScanContext& ctx, DeepScanResult& result)
     sweep.stopRequested = ctx.stopRequested;
     sweep.progress = &report;
     std::uint64_t bootsReported = 0, dirsReported = 0;
+    std::vector<std::uint8_t> straddling(kMftRecordBytes);
     const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
         for (std::uint32_t i = 0; i < block.mediumSectors; ++i) {
             const Bytes sector = block.bytes.subspan(static_cast<std::size_t>(i) * storage::kSectorSize, storage::kSectorSize);
             const std::uint64_t s = block.firstSector + i;
+            if (systems.ntfs) {
+                if (looksLikeMftRecord(sector)) {
+                    // A record is two sectors; the last sector of a block has its second in the next.
+                    std::optional<NtfsRecordHit> hit;
+                    if (i + 1 < block.mediumSectors) {
+                        if (block.readable(s, 2)) hit = ntfsRecordHit(block.bytes.subspan(static_cast<std::size_t>(i) * storage::kSectorSize, kMftRecordBytes), s);
+                    } else if (ctx.source->read(s, 2, straddling)) {
+                        hit = ntfsRecordHit(straddling, s);
+                    }
+                    if (hit) {
+                        ntfs.directories += hit->facts.directory();
+                        ntfs.records.push_back(std::move(*hit));
+                    }
+                    continue;
+                }
+                if (const auto boot = volumes::parseNtfsBootSector(sector)) ntfs.boots.push_back({s, *boot});
+            }
+            if (!systems.fat) continue;
             if (isFatBootSector(sector)) result.bootCandidates.push_back(bootCandidate(sector, s));
             if (!volumes::isDirectoryStart(sector)) continue;
             LostDirectoryRecord d;
@@ -53,12 +83,14 @@ void sweepFat(const DeepScanContext& ctx, DeepScanResult& result)
         }
         for (const auto& run : block.unreadable)
             if (result.problems.size() < kMaxKeptProblems) result.problems.push_back(storage::unreadableRunError(*ctx.source, run));
-        if (events && result.bootCandidates.size() != bootsReported) {
-            bootsReported = result.bootCandidates.size();
+        const std::uint64_t boots = result.bootCandidates.size() + ntfs.boots.size();
+        if (events && boots != bootsReported) {
+            bootsReported = boots;
             events->onBootSectorsFound(bootsReported);
         }
-        if (events && result.lostDirectories.size() != dirsReported) {
-            dirsReported = result.lostDirectories.size();
+        const std::uint64_t found = result.lostDirectories.size() + ntfs.directories;
+        if (events && found != dirsReported) {
+            dirsReported = found;
             events->onFoldersFound(dirsReported);
         }
         return true;
@@ -70,6 +102,17 @@ void sweepFat(const DeepScanContext& ctx, DeepScanResult& result)
         result.mediumRemoved = true;
         result.problems.push_back(Error{ErrorKind::MediumRemoved, 0, ctx.source->path(), "the medium was removed"});
     }
+}
+
+// A volume inferred without a chosen FAT type is the type whose FAT copies are found before its
+// data area; failing both, FAT32 (whose root is a cluster chain like any folder).
+void decideFatType(const storage::SectorSource& source, DeepPartitionRecord& row)
+{
+    for (const char* type : {volumes::kFat32, volumes::kFat16}) {
+        row.partType = type;
+        if (locateFatCopies(source, row)) return;
+    }
+    row.partType = volumes::kFat32;
 }
 
 // Every volume's folders into one tree, one volume after the other.
@@ -101,6 +144,7 @@ void decodeFat(const DeepScanContext& ctx, DirNamer& namer, DeepScanResult& resu
             f.cluster0Start = d.cluster0Start;
             r.table.append(std::move(f));
         }
+        if (row.partType.empty()) decideFatType(*ctx.source, row);
         if (row.firstFat == 0) locateFatCopies(*ctx.source, row);
         result.volumes.push_back(parametersOf(row));
 
@@ -113,6 +157,45 @@ void decodeFat(const DeepScanContext& ctx, DirNamer& namer, DeepScanResult& resu
         build.firstVolume = p == 0;
         buildFatTree(build, r);
     }
+}
+
+// The NTFS volumes the records show, each volume's records into the shared tree.
+void decodeNtfs(const DeepScanContext& ctx, DirNamer& namer, const NtfsFinds& finds, DeepScanResult& result)
+{
+    if (finds.records.empty() && finds.boots.empty()) return;
+    ProgressReporter report(ctx.observer);
+    report.stage(WorkStage::CalculatingPartitionParams);
+    const auto guesses = inferNtfsVolumes(finds.records, finds.boots, ctx.fallbackVolumeStart);
+    std::vector<std::vector<const NtfsRecordHit*>> byVolume(guesses.size());
+    for (const auto& hit : finds.records)
+        if (const auto v = ntfsVolumeOf(guesses, hit.facts.sector)) byVolume[*v].push_back(&hit);
+
+    FolderResults& r = result.folders;
+    r.table.clear();
+    if (r.tree.empty()) r.tree.add(kNoItem, kRootName, 0);
+    const ItemId root = r.tree.firstTopLevel();
+    PlacementEvents events(ctx.observer, r);
+    for (std::size_t g = 0; g < guesses.size(); ++g) {
+        // A boot sector whose volume holds no record found gives nothing to show.
+        if (byVolume[g].empty()) continue;
+        const NtfsVolumeGuess& guess = guesses[g];
+        const auto volume = static_cast<std::uint32_t>(result.volumes.size());
+        result.volumes.push_back(ntfsParameters(guess));
+        DeepPartitionRecord row;
+        row.sector = guess.bootSector;
+        row.spc = guess.spc;
+        row.cluster0Start = static_cast<std::int64_t>(guess.firstSector);
+        row.totalSectors = guess.totalSectors ? guess.firstSector + guess.totalSectors : 0;
+        row.partType = volumes::kNtfs;
+        result.partitions.push_back(row);
+        result.ntfsVolumes.push_back(guess);
+
+        NtfsTreeBuilder builder(r, result.mftFiles, root, volume, events);
+        for (const NtfsRecordHit* hit : distinctRecords(byVolume[g], *ctx.source, result.volumes.back()))
+            builder.offer(hit->facts);
+        builder.finish(namer, report);
+    }
+    r.tree.item(root).expanded = true;
 }
 
 }  // namespace
@@ -229,12 +312,22 @@ void inferPartitions(LostDirectoryTable& dirs, const BootCandidateTable& boots, 
     }
 }
 
+DeepFileSystems deepFileSystems(const std::string& chosen)
+{
+    if (chosen == volumes::kFat16 || chosen == volumes::kFat32) return {true, false, chosen};
+    if (chosen == kDeepAnyFat) return {true, false, ""};
+    if (chosen == volumes::kNtfs) return {false, true, ""};
+    if (chosen == kDeepEveryFileSystem) return {true, true, ""};
+    return {false, false, ""};
+}
+
 DeepScanResult runDeepScan(const DeepScanContext& given)
 {
     DeepScanResult result;
     DirNamer scanNamer;
     DirNamer& namer = given.namer ? *given.namer : scanNamer;
-    if (!given.source || given.endSector <= given.startSector) {
+    const DeepFileSystems systems = deepFileSystems(given.fileSystem);
+    if (!given.source || given.endSector <= given.startSector || (!systems.fat && !systems.ntfs)) {
         result.end = ScanEnd::Failed;
         result.folders.tree.add(kNoItem, kRootName, 0);
         result.foundNothing = true;
@@ -243,22 +336,30 @@ DeepScanResult runDeepScan(const DeepScanContext& given)
     const DeepScanContext& ctx = given;
     ProgressReporter report(ctx.observer);
 
-    sweepFat(ctx, result);
+    NtfsFinds ntfs;
+    sweepRange(ctx, systems, result, ntfs);
     // Stopped or not, the volumes are inferred and decoded from what the sweep gathered.
     if (result.lostDirectories.empty()) {
-        if (!result.bootCandidates.empty()) {
-            DeepPartitionRecord row = result.bootCandidates.front();
+        for (const auto& boot : result.bootCandidates) {
+            // Each intact volume without subdirectories is decoded from its root.
+            // A FAT32 volume's boot sector copy six sectors in is no volume of its own.
+            const bool inside = std::any_of(result.partitions.begin(), result.partitions.end(), [&](const DeepPartitionRecord& p) {
+                return boot.sector > p.sector && boot.sector < p.totalSectors;
+            });
+            if (inside) continue;
+            DeepPartitionRecord row = boot;
             if (row.firstFat == 0) locateFatCopies(*ctx.source, row);
-            if (isIntactVolume(*ctx.source, parametersOf(row))) {
-                result.partitions.push_back(row);
-                result.decodedFromRoot = true;
-            }
+            if (!isIntactVolume(*ctx.source, parametersOf(row))) continue;
+            result.partitions.push_back(row);
+            result.decodedFromRoot = true;
         }
     } else {
         report.stage(WorkStage::CalculatingPartitionParams);
-        inferPartitions(result.lostDirectories, result.bootCandidates, ctx.fileSystem, result.partitions);
+        inferPartitions(result.lostDirectories, result.bootCandidates, systems.fatType, result.partitions);
     }
     decodeFat(ctx, namer, result);
+    decodeNtfs(ctx, namer, ntfs, result);
+    result.ntfsRecordsFound = ntfs.records.size();
     if (result.folders.tree.empty()) result.folders.tree.add(kNoItem, kRootName, 0);
     result.foundNothing = result.partitions.empty();
     return result;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "recovery/basic_scan.h"
+#include "recovery/deep_ntfs.h"
 #include "recovery/deep_tables.h"
 #include "recovery/folder_tree.h"
 #include "storage/progress.h"
@@ -23,6 +24,19 @@ namespace kfr::recovery {
 // Deep Search sweeps in blocks of 1,024 sectors.
 inline constexpr std::uint32_t kDeepBlockSectors = 1024;
 
+// What a Deep Search may be asked to look for besides "FAT16", "FAT32" and "NTFS": FAT volumes of
+// either type (each volume's own is found from its FAT copies), or FAT and NTFS in one sweep.
+inline constexpr const char* kDeepAnyFat = "FAT";
+inline constexpr const char* kDeepEveryFileSystem = "FAT+NTFS";
+
+struct DeepFileSystems {
+    bool fat = false;
+    bool ntfs = false;
+    std::string fatType;  // the type inferred FAT volumes take; empty: found per volume
+};
+// What a chosen file system asks to sweep for; neither for a name it does not know.
+DeepFileSystems deepFileSystems(const std::string& chosen);
+
 // A Deep Search observer also hears how many boot sectors the sweep has found.
 class DeepScanObserver : public BasicScanObserver {
 public:
@@ -33,7 +47,10 @@ struct DeepScanContext {
     const storage::SectorSource* source = nullptr;  // held for the whole scan
     std::uint64_t startSector = 0;
     std::uint64_t endSector = 0;     // blocks are read while they begin below it (the last one whole)
-    std::string fileSystem;          // "FAT16" or "FAT32" (both sweep FAT), or "NTFS"
+    std::string fileSystem;          // "FAT16", "FAT32", "NTFS", kDeepAnyFat or kDeepEveryFileSystem
+    // NTFS records that no boot sector or $MFT copy places are read as a volume beginning here
+    // (the selected partition's first sector, or the disk's).
+    std::uint64_t fallbackVolumeStart = 0;
     const std::atomic<bool>* stopRequested = nullptr;  // ends the sweep; what was found is decoded
     ScanObserver* observer = nullptr;  // a DeepScanObserver also gets the tree and the boot sectors
     DirNamer* namer = nullptr;         // "DIR_n" names of unnamed rows (a scan's own when null)
@@ -49,6 +66,9 @@ struct DeepScanResult {
     std::vector<volumes::VolumeParameters> volumes;
     FolderResults folders;
     MftFileTable mftFiles;  // NTFS
+    // The NTFS volumes, in the order their rows follow the FAT rows in partitions and volumes.
+    std::vector<NtfsVolumeGuess> ntfsVolumes;
+    std::uint64_t ntfsRecordsFound = 0;
     bool decodedFromRoot = false;    // one intact volume, decoded from its root alone
     bool foundNothing = false;
     bool mediumRemoved = false;

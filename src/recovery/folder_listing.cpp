@@ -1,6 +1,8 @@
 // Folder and file rows of the item list.
 #include "recovery/folder_listing.h"
 
+#include <algorithm>
+
 #include "recovery/dir_entry.h"
 #include "recovery/directory_listing.h"
 #include "recovery/mft_reader.h"
@@ -105,6 +107,7 @@ void addNtfsFileRows(const MftReader& reader, const MftFileRow& f, bool folderDe
     row.name = f.name;
     row.ntfsStamp = f.creationTime;
     row.systemFile = systemFolder || f.recordNumber < kFirstUserRecord;
+    row.volume = f.volume;
     if (info) {
         if (info->hasName) {
             row.name = info->name;
@@ -135,16 +138,21 @@ void addNtfsFileRows(const MftReader& reader, const MftFileRow& f, bool folderDe
 MftFileIndex indexMftFilesByParent(const MftFileTable& files)
 {
     MftFileIndex index;
-    for (std::size_t i = 0; i < files.size(); ++i) index[listedParent(files[i])].push_back(i);
+    for (std::size_t i = 0; i < files.size(); ++i) index[folderKey(files[i].volume, listedParent(files[i]))].push_back(i);
     return index;
 }
 
-bool isSystemFolder(const FolderResults& results, ItemId item, bool ntfs)
+bool VolumeSet::anyNtfs() const
 {
-    if (!ntfs) return false;
+    if (!list) return params && params->isNtfs();
+    return std::any_of(list->begin(), list->end(), [](const volumes::VolumeParameters& p) { return p.isNtfs(); });
+}
+
+bool isSystemFolder(const FolderResults& results, ItemId item, const VolumeSet& volumes)
+{
     for (std::size_t depth = 0; results.tree.valid(item) && depth <= results.tree.itemCount(); ++depth) {
         const FolderNode* node = results.nodeOf(item);
-        if (node && node->self == kExtendRecord && node->parent == kRootRecord) return true;
+        if (node && node->self == kExtendRecord && node->parent == kRootRecord && volumes.isNtfs(node->volume)) return true;
         item = results.tree.item(item).parent;
     }
     return false;
@@ -164,95 +172,102 @@ FolderChanges expandFolder(const storage::SectorSource& source, const volumes::V
     return nameChildFolders(source, params, results, item, stopRequested);
 }
 
-const volumes::VolumeParameters* volumeParams(const ListingContext& ctx, std::uint32_t volume)
-{
-    if (!ctx.volumes) return ctx.params;
-    return volume < ctx.volumes->size() ? &(*ctx.volumes)[volume] : nullptr;
-}
-
 FolderListing populateItemList(const ListingContext& ctx, const FolderResults& results, ItemId item)
 {
     FolderListing out;
     if (!ctx.source || !results.tree.valid(item)) return out;
+    const VolumeSet volumes{ctx.params, ctx.volumes};
     const FolderNode* node = results.nodeOf(item);
     const std::uint32_t volume = node ? node->volume : 0;
-    const volumes::VolumeParameters* params = volumeParams(ctx, volume);
+    const volumes::VolumeParameters* params = volumes.of(volume);
     if (!params) return out;
     const auto& p = *params;
     const bool ntfs = p.isNtfs();
     const bool top = results.tree.item(item).parent == kNoItem;
-    const std::uint32_t self = top ? (ntfs ? kRootRecord : 0) : (node ? node->self : 0);
+    // Folders a Deep Search found on several volumes share the top item and the orphan folder.
+    const bool shared = ctx.volumes && (top || (node && node->self == kOrphanCluster));
+    auto rootSelf = [&](std::uint32_t v) { return volumes.isNtfs(v) ? kRootRecord : 0u; };
+    const std::uint32_t self = top ? rootSelf(volume) : (node ? node->self : 0);
     const bool folderDeleted = node && currentlyDeleted(ctx, results, item);
 
     // The subfolders: tree children that this folder's own directory (or record) names as parent.
-    // On NTFS the orphan folder is a child of Root as well, as the tree shows it.
+    // Where NTFS volumes are, the orphan folder is listed at the top as the tree shows it.
     std::vector<const FolderNode*> subfolders;
+    const bool orphanListed = volumes.anyNtfs();
     for (ItemId child : results.tree.children(item)) {
         const FolderNode* n = results.nodeOf(child);
-        if (n && (n->parent == self || (ntfs && top && n->self == kOrphanCluster))) subfolders.push_back(n);
+        if (!n) continue;
+        const std::uint32_t expected = top ? rootSelf(n->volume) : self;
+        if (n->parent == expected || (top && orphanListed && n->self == kOrphanCluster)) subfolders.push_back(n);
     }
-    const bool systemFolder = isSystemFolder(results, item, ntfs);
+    const bool systemFolder = isSystemFolder(results, item, volumes);
 
     RowBatcher batch(ctx.sink, out.rows);
     // Folder rows first, under the names known so far; a sink learns later names from the changes.
     for (const FolderNode* n : subfolders) {
         // Whatever lies in a deleted folder was deleted with it.
         const bool deleted = folderDeleted || currentlyDeleted(ctx, results, n->item);
-        ItemRow row = folderRow(*n, currentName(ctx, results, n->item), deleted, ntfs);
-        row.systemFile = systemFolder || isSystemFolder(results, n->item, ntfs);
+        ItemRow row = folderRow(*n, currentName(ctx, results, n->item), deleted, volumes.isNtfs(n->volume));
+        row.systemFile = systemFolder || isSystemFolder(results, n->item, volumes);
         batch.add(std::move(row));
         ++out.folders;
     }
     batch.flush();
 
-    if (!ntfs) {
-        if (self != kOrphanCluster) {
-            // One read of the folder's directory names its subfolders and lists its files.
-            const bool naming = !top && !results.tree.children(item).empty();
-            ChildFolderNamer namer(results, item);
-            auto listFiles = [&](const volumes::VolumeParameters& vp, std::uint32_t v, DirectoryRef dir) {
-                DirectoryContext dctx{ctx.source, &vp, ctx.stopRequested, nullptr};
-                listDirectory(dctx, dir, EndMarkRule::EndsDirectoryExceptFat16Root, [&](const DirItem& e) {
-                    if (naming) namer.offer(e);
-                    if (e.isDirectory()) return true;
-                    ItemRow row;
-                    row.kind = e.isVolumeLabel() ? RowKind::VolumeLabel : RowKind::FatFile;
-                    row.name = e.name;
-                    row.shortName = e.shortName;
-                    row.deleted = e.deleted || folderDeleted;
-                    row.size = e.size;
-                    row.firstCluster = e.firstCluster;
-                    row.fatDate = e.date;
-                    row.fatTime = e.time;
-                    row.volume = v;
-                    if (row.kind == RowKind::FatFile) ++out.files;
-                    batch.add(std::move(row));
-                    return true;
-                });
-            };
-            if (top && ctx.volumes) {
-                // One tree over several volumes: the top lists the root directory of each.
-                for (std::uint32_t v = 0; v < ctx.volumes->size() && !stopped(ctx); ++v)
-                    listFiles((*ctx.volumes)[v], v, DirectoryRef{true, 0});
-            } else {
-                listFiles(p, volume, top ? DirectoryRef{true, 0} : DirectoryRef{false, self});
-            }
-            if (naming) out.changes = namer.changes();
-        }
-    } else if (ctx.mftFiles) {
-        const MftReader reader(*ctx.source, p, ctx.volumeEndSector);
+    // The files of one FAT directory; a folder's own read also names its subfolders.
+    const bool naming = !ntfs && !top && self != kOrphanCluster && !results.tree.children(item).empty();
+    ChildFolderNamer namer(results, item);
+    auto listFatFiles = [&](const volumes::VolumeParameters& vp, std::uint32_t v, DirectoryRef dir) {
+        DirectoryContext dctx{ctx.source, &vp, ctx.stopRequested, nullptr};
+        listDirectory(dctx, dir, EndMarkRule::EndsDirectoryExceptFat16Root, [&](const DirItem& e) {
+            if (naming) namer.offer(e);
+            if (e.isDirectory()) return true;
+            ItemRow row;
+            row.kind = e.isVolumeLabel() ? RowKind::VolumeLabel : RowKind::FatFile;
+            row.name = e.name;
+            row.shortName = e.shortName;
+            row.deleted = e.deleted || folderDeleted;
+            row.size = e.size;
+            row.firstCluster = e.firstCluster;
+            row.fatDate = e.date;
+            row.fatTime = e.time;
+            row.volume = v;
+            if (row.kind == RowKind::FatFile) ++out.files;
+            batch.add(std::move(row));
+            return true;
+        });
+    };
+    // The file records of one NTFS volume that name folder as their parent.
+    auto listNtfsFiles = [&](const volumes::VolumeParameters& vp, std::uint32_t v, std::uint32_t folder) {
+        if (!ctx.mftFiles) return;
+        const MftReader reader(*ctx.source, vp, ctx.volumeEndSector);
         std::vector<std::size_t> scanned;
         const std::vector<std::size_t>* rowsOfFolder = &scanned;
         if (ctx.mftIndex) {
-            if (const auto it = ctx.mftIndex->find(self); it != ctx.mftIndex->end()) rowsOfFolder = &it->second;
+            if (const auto it = ctx.mftIndex->find(folderKey(v, folder)); it != ctx.mftIndex->end()) rowsOfFolder = &it->second;
         } else {
             for (std::size_t i = 0; i < ctx.mftFiles->size(); ++i)
-                if (listedParent((*ctx.mftFiles)[i]) == self) scanned.push_back(i);
+                if ((*ctx.mftFiles)[i].volume == v && listedParent((*ctx.mftFiles)[i]) == folder) scanned.push_back(i);
         }
         for (std::size_t i : *rowsOfFolder) {
             if (stopped(ctx)) break;
             addNtfsFileRows(reader, (*ctx.mftFiles)[i], folderDeleted, systemFolder, batch, out);
         }
+    };
+
+    if (shared) {
+        // The top lists the root directory of each volume; the orphan folder the files of every
+        // NTFS volume whose parent is lost.
+        for (std::uint32_t v = 0; v < ctx.volumes->size() && !stopped(ctx); ++v) {
+            const auto& vp = (*ctx.volumes)[v];
+            if (vp.isNtfs()) listNtfsFiles(vp, v, top ? kRootRecord : kOrphanCluster);
+            else if (top) listFatFiles(vp, v, DirectoryRef{true, 0});
+        }
+    } else if (ntfs) {
+        listNtfsFiles(p, volume, self);
+    } else if (self != kOrphanCluster) {
+        listFatFiles(p, volume, top ? DirectoryRef{true, 0} : DirectoryRef{false, self});
+        if (naming) out.changes = namer.changes();
     }
     out.stopped = stopped(ctx);
 

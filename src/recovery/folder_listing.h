@@ -55,12 +55,32 @@ struct ItemRow {
     bool encrypted = false;           // its data cannot be read without the owner's key: saved as stored
 };
 
-// Whether item is $Extend or a folder inside it (NTFS results only; never on FAT).
-bool isSystemFolder(const FolderResults& results, ItemId item, bool ntfs);
+// The volumes of a scan's results as folders and rows name them by index: a list (Deep Search
+// finds several, FAT and NTFS mixed), or one set of parameters that serves every folder.
+struct VolumeSet {
+    const volumes::VolumeParameters* params = nullptr;
+    const std::vector<volumes::VolumeParameters>* list = nullptr;
+
+    const volumes::VolumeParameters* of(std::uint32_t volume) const
+    {
+        if (!list) return params;
+        return volume < list->size() ? &(*list)[volume] : nullptr;
+    }
+    bool isNtfs(std::uint32_t volume) const
+    {
+        const auto* p = of(volume);
+        return p && p->isNtfs();
+    }
+    bool anyNtfs() const;
+};
+
+// Whether item is $Extend or a folder inside it (folders of NTFS volumes only; never on FAT).
+bool isSystemFolder(const FolderResults& results, ItemId item, const VolumeSet& volumes);
 
 // Rows of an MftFileTable by parent record, in table order, so listing a folder does not walk
 // the whole table. Files whose parent is lost are under the orphan folder's kOrphanCluster.
-using MftFileIndex = std::unordered_map<std::uint32_t, std::vector<std::size_t>>;
+// Keyed by folderKey(volume, parent).
+using MftFileIndex = std::unordered_map<std::uint64_t, std::vector<std::size_t>>;
 MftFileIndex indexMftFilesByParent(const MftFileTable& files);
 
 // Receives a listing's rows as they are read, in batches, so a large folder or a slow medium

@@ -29,6 +29,7 @@ constexpr std::uint64_t kFat32BackupBoot = 6;
 constexpr std::uint8_t kMediaFixedDisk = 0xF8;
 
 // NTFS boot sector offsets.
+constexpr std::size_t kNtfsTotalSectorsOffset = 40;
 constexpr std::size_t kNtfsMftClusterOffset = 48;
 constexpr std::size_t kNtfsMirrorClusterOffset = 56;
 constexpr std::size_t kNtfsRecordSizeOffset = 64;
@@ -125,23 +126,12 @@ Result<VolumeParameters> readFat32(const SectorSource& source, const VolumeSelec
 // Checks the NTFS boot sector copy in hand and computes what it can; fills p on success.
 bool ntfsFromCopy(Bytes boot, std::uint64_t first, VolumeParameters& p)
 {
-    if (!hasBootMarker(boot)) return false;
-    const std::uint32_t spc = readU8(boot, kSpcOffset);
-    if (!isValidClusterSize(spc)) return false;
-    const std::uint32_t recordValue = readLe32(boot, kNtfsRecordSizeOffset);
-    std::uint32_t perRecord = 0;
-    if (recordValue == 0xF6) {
-        perRecord = 2;  // 0xF6 is -10: records of 2^10 bytes
-    } else {
-        const std::uint64_t v = static_cast<std::uint64_t>(recordValue) * spc;
-        if (v != 2 && v != 4 && v != 6 && v != 8) return false;
-        perRecord = static_cast<std::uint32_t>(v);
-    }
-    const std::uint32_t indexValue = readLe32(boot, kNtfsIndexSizeOffset);
+    const auto fields = parseNtfsBootSector(boot);
+    if (!fields) return false;
     p.partType = kNtfs;
-    p.spc = spc;
-    p.sectorsPerRecord = perRecord;
-    p.sectorsPerIndexRecord = indexValue == 0xF4 ? 8 : indexValue * spc;
+    p.spc = fields->spc;
+    p.sectorsPerRecord = fields->sectorsPerRecord;
+    p.sectorsPerIndexRecord = fields->sectorsPerIndexRecord;
     p.cluster0Start = static_cast<std::int64_t>(first);
     return true;
 }
@@ -191,6 +181,31 @@ Result<VolumeParameters> readNtfs(const SectorSource& source, const VolumeSelect
 }
 
 }  // namespace
+
+std::optional<NtfsBootFields> parseNtfsBootSector(Bytes boot)
+{
+    if (!hasBootMarker(boot) || detectBootSignature(boot) != BootSignature::Ntfs) return std::nullopt;
+    const std::uint32_t spc = readU8(boot, kSpcOffset);
+    if (!isValidClusterSize(spc)) return std::nullopt;
+    const std::uint32_t recordValue = readLe32(boot, kNtfsRecordSizeOffset);
+    std::uint32_t perRecord = 0;
+    if (recordValue == 0xF6) {
+        perRecord = 2;  // 0xF6 is -10: records of 2^10 bytes
+    } else {
+        const std::uint64_t v = static_cast<std::uint64_t>(recordValue) * spc;
+        if (v != 2 && v != 4 && v != 6 && v != 8) return std::nullopt;
+        perRecord = static_cast<std::uint32_t>(v);
+    }
+    const std::uint32_t indexValue = readLe32(boot, kNtfsIndexSizeOffset);
+    NtfsBootFields f;
+    f.spc = spc;
+    f.sectorsPerRecord = perRecord;
+    f.sectorsPerIndexRecord = indexValue == 0xF4 ? 8 : indexValue * spc;
+    f.totalSectors = readLe64(boot, kNtfsTotalSectorsOffset);
+    f.mftCluster = readLe64(boot, kNtfsMftClusterOffset);
+    f.mirrorCluster = readLe64(boot, kNtfsMirrorClusterOffset);
+    return f;
+}
 
 FatBootVerdict judgeFatBootSector(Bytes sector, bool fat32)
 {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "storage/bytes.h"
 #include "storage/result.h"
@@ -23,6 +24,19 @@ enum class FatBootVerdict {
 // Judges the fields of a FAT16 or FAT32 boot sector (512 bytes).
 FatBootVerdict judgeFatBootSector(Bytes sector, bool fat32);
 const char* fatBootVerdictText(FatBootVerdict verdict);
+
+// The fields of an NTFS boot sector ("NTFS" at 3, the 0x55AA marker, a valid cluster size and
+// record size). Cluster numbers count from the volume's first sector; the boot sector's own copy
+// at the volume's end lies at totalSectors.
+struct NtfsBootFields {
+    std::uint32_t spc = 0;
+    std::uint64_t totalSectors = 0;
+    std::uint64_t mftCluster = 0;
+    std::uint64_t mirrorCluster = 0;
+    std::uint32_t sectorsPerRecord = 0;
+    std::uint32_t sectorsPerIndexRecord = 0;
+};
+std::optional<NtfsBootFields> parseNtfsBootSector(Bytes sector);
 
 // Fills the parameters of the selected volume from its boot sector, by the selection's PartType.
 // Fails (ErrorKind::Implausible or ReadFailed) when no usable boot sector is found.
