@@ -102,6 +102,8 @@ std::string manPage(const CLI::App& app, const std::string& exitStatusText)
     out << ".SH EXIT STATUS\n.nf\n" << roff(exitStatusText) << "\n.fi\n"
         << ".SH FILES\n.TP\n.I /usr/share/kestravon/MFTSig.dll, MFTSigAdv.dll\n"
            "The signature files of Signature Search (carve), looked for beside the program first.\n"
+           ".TP\n.I /usr/share/doc/kestravon-cli/json.md\n"
+           "The JSON documents that \\-\\-json prints, key by key, with their schema beside them.\n"
         << ".SH EXAMPLES\n.nf\n"
         << roff("kestravon-cli disks\n"
                 "kestravon-cli scan /dev/sdb --partition 1\n"

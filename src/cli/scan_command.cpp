@@ -222,6 +222,7 @@ int runList(const ListOptions& o, const GlobalOptions& g)
     if (!folders) return reportError(folders.error(), g);
 
     nlohmann::json all = nlohmann::json::array();
+    bool first = true;
     for (const auto& folder : *folders) {
         auto listing = listForCommand(run, folder.id, interrupt.flag());
         if (!listing) return reportError(listing.error(), g);
@@ -242,6 +243,8 @@ int runList(const ListOptions& o, const GlobalOptions& g)
         } else {
             const std::string where =
                 folder.path ? escapeForTerminal(*folder.path) : "[folder " + std::to_string(folder.id) + ", too deep for a path]";
+            if (!first) std::cout << '\n';
+            first = false;
             printRowTable(std::cout, where + "   (" + texts::countsText(listing->folders, listing->files) + ")", rows, o.bytes);
         }
     }
