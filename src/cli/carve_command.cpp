@@ -51,7 +51,7 @@ private:
 // The terminal progress line, and every carved file as it is finished.
 class CarveProgress final : public CarveObserver {
 public:
-    explicit CarveProgress(const GlobalOptions& global) : m_terminal(global) {}
+    explicit CarveProgress(const GlobalOptions& global) : m_terminal(global, "Signature Search") {}
     void onStage(WorkStage stage) override { m_terminal.onStage(stage); }
     void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override
     {

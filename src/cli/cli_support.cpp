@@ -166,11 +166,17 @@ void reachPhase(Phase phase)
     if (phaseProbe()) phaseProbe()(phase);
 }
 
-TerminalProgress::TerminalProgress(const GlobalOptions& global) : m_line(progressWanted(global)) {}
+TerminalProgress::TerminalProgress(const GlobalOptions& global, std::string label)
+    : m_line(progressWanted(global)), m_stage(std::move(label))
+{
+}
 
 void TerminalProgress::onStage(WorkStage stage)
 {
     m_stage = texts::stageText(stage);
+    // Linking and placing the directories found counts folders, every other stage sectors.
+    m_unit = stage == WorkStage::SearchingLostDirectories || stage == WorkStage::StoringDirectoryInformation ? "folders"
+                                                                                                              : "sectors";
     m_line.show(m_stage);
 }
 
@@ -183,8 +189,8 @@ void TerminalProgress::onProgress(std::uint64_t position, std::uint64_t low, std
     const std::uint64_t done = std::min(position > low ? position - low : 0, total);
     const double percent = total ? 100.0 * static_cast<double>(done) / static_cast<double>(total) : 100.0;
     char counts[96];
-    std::snprintf(counts, sizeof counts, "%llu / %llu sectors (%.1f%%)", static_cast<unsigned long long>(done),
-                  static_cast<unsigned long long>(total), percent);
+    std::snprintf(counts, sizeof counts, "%llu / %llu %s (%.1f%%)", static_cast<unsigned long long>(done),
+                  static_cast<unsigned long long>(total), m_unit, percent);
     m_line.show(m_stage.empty() ? std::string(counts) : m_stage + "  " + counts);
 }
 

@@ -77,10 +77,11 @@ enum class Phase { Reading, Listing, Counting, Writing };
 void setPhaseProbe(std::function<void(Phase)> probe);
 void reachPhase(Phase phase);
 
-// The stage and "done / to do sectors (NN%)" of scans, inference and carving on one line.
+// The stage and "done / to do sectors (NN%)" of scans, inference and carving on one line; label
+// names the work until the core names a stage.
 class TerminalProgress : public ScanObserver {
 public:
-    explicit TerminalProgress(const GlobalOptions& global);
+    TerminalProgress(const GlobalOptions& global, std::string label);
     void onStage(WorkStage stage) override;
     void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override;
     void onProblem(const Error& problem) override;
@@ -90,6 +91,7 @@ public:
 private:
     TerminalLine m_line;
     std::string m_stage;
+    const char* m_unit = "sectors";
     std::uint64_t m_problems = 0;
 };
 

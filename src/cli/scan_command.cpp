@@ -129,7 +129,7 @@ int runInfo(const SelectionOptions& sel, const GlobalOptions& g)
     if (!request) return reportError(request.error(), g);
     session::RecoverySession session;
     if (auto selected = session.selectSource(*request); !selected) return reportError(selected.error(), g);
-    TerminalProgress progress(g);
+    TerminalProgress progress(g, "Reading the volume's parameters");
     auto info = session.volumeInfo({interrupt.flag(), &progress});
     progress.clearLine();
     if (!info) {

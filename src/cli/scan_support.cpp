@@ -53,7 +53,7 @@ Result<std::unique_ptr<ScanRun>> runScan(const session::SourceRequest& request, 
     auto run = std::make_unique<ScanRun>();
     run->request = request;
     if (auto selected = run->session.selectSource(run->request); !selected) return selected.error();
-    TerminalProgress progress(g);
+    TerminalProgress progress(g, "Basic Search");
     auto scanned = run->session.scan({stop, &progress});
     progress.clearLine();
     if (!scanned) return scanned.error();
