@@ -199,11 +199,7 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
         for (const auto& row : results.fileTypes.rows) types.push_back({{"type", row.fileTypes}, {"found", row.filesFound}});
         nlohmann::json files = nlohmann::json::array();
         for (const auto& c : progress.carved) files.push_back(carvedJson(c));
-        nlohmann::json problem = nullptr;
-        if (outcome.error) {
-            const Failure f = failureOf(*outcome.error);
-            problem = {{"code", f.code}, {"message", f.message}};
-        }
+        const nlohmann::json problem = outcome.error ? problemJson(*outcome.error) : nlohmann::json(nullptr);
         printJson(g, {{"source",
                        {{"path", request->path},
                         {"partition", request->partition ? nlohmann::json(request->partition) : nlohmann::json(nullptr)},

@@ -107,6 +107,12 @@ int reportError(const Error& e, const GlobalOptions& global)
     return reportFailure(failureOf(e), global);
 }
 
+nlohmann::json problemJson(const Error& e)
+{
+    const Failure f = failureOf(e);
+    return {{"code", f.code}, {"message", f.message}};
+}
+
 void note(const GlobalOptions& global, const std::string& text)
 {
     if (!global.quiet && !global.json) std::cerr << text << "\n";

@@ -43,6 +43,9 @@ Failure failureOf(const Error& e);
 int reportFailure(const Failure& failure, const GlobalOptions& global);
 int reportError(const Error& e, const GlobalOptions& global);
 
+// {"code", "message"} of an error met along the way (the items of "problems" lists).
+nlohmann::json problemJson(const Error& e);
+
 // A note for the user on stderr (not with --quiet or --json).
 void note(const GlobalOptions& global, const std::string& text);
 

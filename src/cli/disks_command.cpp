@@ -203,11 +203,7 @@ int runDisks(const ListingOptions& o, const GlobalOptions& g)
             const auto& d = entry.disk;
             json parts = json::array();
             for (const auto& s : entry.slots) parts.push_back(slotJson(d, s));
-            json problem = nullptr;
-            if (entry.readProblem) {
-                const Failure f = failureOf(*entry.readProblem);
-                problem = {{"code", f.code}, {"message", f.message}};
-            }
+            const json problem = entry.readProblem ? problemJson(*entry.readProblem) : json(nullptr);
             const char* scheme = schemeName(entry.scheme);
             json item = {{"number", d.number},
                          {"device_path", d.devicePath},
@@ -224,10 +220,7 @@ int runDisks(const ListingOptions& o, const GlobalOptions& g)
             disks.push_back(std::move(item));
         }
         json errors = json::array();
-        for (const auto& e : problems) {
-            const Failure f = failureOf(e);
-            errors.push_back({{"code", f.code}, {"message", f.message}});
-        }
+        for (const auto& e : problems) errors.push_back(problemJson(e));
         json doc = {{"disks", disks}, {"problems", errors}};
         if (g.debug) {
             json removable = json::array();

@@ -224,10 +224,7 @@ nlohmann::json reportJson(const SaveOptions& o, const ScanRun& run, const SaveRu
     nlohmann::json replaced = nlohmann::json::array();
     for (const auto& [original, used] : r.replacedNames) replaced.push_back({{"original", original}, {"used", used}});
     nlohmann::json problems = nlohmann::json::array();
-    for (const auto& e : r.problems) {
-        const Failure f = failureOf(e);
-        problems.push_back({{"code", f.code}, {"message", f.message}});
-    }
+    for (const auto& e : r.problems) problems.push_back(problemJson(e));
     nlohmann::json cutShort = nlohmann::json::array();
     for (const auto& c : cut)
         cutShort.push_back({{"path", c.path},

@@ -16,11 +16,7 @@ namespace {
 
 SourceRequest request(const std::string& path, std::uint32_t partition = 0, const std::string& fileSystem = "")
 {
-    SourceRequest r;
-    r.path = path;
-    r.partition = partition;
-    r.fileSystem = fileSystem;
-    return r;
+    return SourceRequest{path, partition, std::nullopt, std::nullopt, fileSystem, false};
 }
 
 // A medium of 128 sectors whose MBR claims a FAT32 partition of 2^32 - 16 sectors from sector 64.

@@ -24,6 +24,20 @@ namespace {
 
 using Sector = std::array<std::uint8_t, 512>;
 
+// Runs a shell command and returns its output, or nullopt when it fails.
+std::optional<std::string> run(const std::string& command)
+{
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return std::nullopt;
+    std::string out;
+    char buf[512];
+    while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    if (::pclose(pipe) != 0) return std::nullopt;
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+}
+
+
 // A disk of any size held as the few sectors that are not zero; reads of the rest give zeros.
 class SparseDisk final : public storage::SectorSource {
 public:
@@ -423,7 +437,9 @@ TEST(PartitionTable, SlotsAreNumberedAsTheKernelNumbersThem)
             EXPECT_EQ(got.lastSector, want.last);
             EXPECT_EQ(got.content, want.content);
             EXPECT_EQ(got.listedNumber, want.listedNumber);
-            if (want.listedNumber) EXPECT_EQ(parts.listed.at(want.listedNumber - 1).slot, want.slot);
+            if (want.listedNumber) {
+                EXPECT_EQ(parts.listed.at(want.listedNumber - 1).slot, want.slot);
+            }
         }
     }
 }
@@ -431,6 +447,7 @@ TEST(PartitionTable, SlotsAreNumberedAsTheKernelNumbersThem)
 namespace {
 
 struct SfdiskEntry {
+    std::uint32_t slot;  // sfdisk names partitions image1, image2, image5 as the kernel numbers them
     std::uint64_t start;
     std::uint64_t size;
     std::string type;
@@ -439,16 +456,13 @@ struct SfdiskEntry {
 // The partitions sfdisk reads from an image ("sfdisk -d"), the oracle for the fixture images.
 std::optional<std::vector<SfdiskEntry>> sfdiskDump(const std::string& image)
 {
-    FILE* pipe = ::popen(("sfdisk -d '" + image + "' 2>/dev/null").c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
-    char buf[4096];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    if (::pclose(pipe) != 0) return std::nullopt;
+    const auto out = run("sfdisk -d '" + image + "'");
+    if (!out) return std::nullopt;
     std::vector<SfdiskEntry> entries;
-    const std::regex line(R"(start=\s*(\d+),\s*size=\s*(\d+),\s*type=([0-9A-Fa-f-]+))");
-    for (std::sregex_iterator it(out.begin(), out.end(), line), end; it != end; ++it)
-        entries.push_back({std::stoull((*it)[1]), std::stoull((*it)[2]), (*it)[3]});
+    const std::regex line(R"((\d+) : start=\s*(\d+),\s*size=\s*(\d+),\s*type=([0-9A-Fa-f-]+))");
+    for (std::sregex_iterator it(out->begin(), out->end(), line), end; it != end; ++it)
+        entries.push_back({static_cast<std::uint32_t>(std::stoul((*it)[1])), std::stoull((*it)[2]), std::stoull((*it)[3]),
+                           (*it)[4]});
     return entries;
 }
 
@@ -505,17 +519,12 @@ namespace {
 // what the probe names.
 std::string blkidType(const std::string& image, std::uint64_t firstSector)
 {
-    const std::string command = "blkid -p -O " + std::to_string(firstSector * 512) + " -o export '" + image + "' 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return "?";
-    std::string out;
-    char buf[1024];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    ::pclose(pipe);
+    const auto out = run("blkid -p -O " + std::to_string(firstSector * 512) + " -o export '" + image + "'");
+    if (!out) return "";
     std::smatch type, version;
     const std::regex typeLine(R"((^|\n)TYPE=(\S+))"), versionLine(R"((^|\n)VERSION=(\S+))");
-    if (!std::regex_search(out, type, typeLine)) return "";
-    if (type[2] == "vfat" && std::regex_search(out, version, versionLine)) return version[2];
+    if (!std::regex_search(*out, type, typeLine)) return "";
+    if (type[2] == "vfat" && std::regex_search(*out, version, versionLine)) return version[2];
     return type[2];
 }
 
@@ -553,28 +562,19 @@ TEST(PartitionTable, FixtureSlotsMatchSfdiskAndBlkid)
         EXPECT_EQ(slots, c.slots);
         EXPECT_EQ(listed, c.listedSlots);
 
-        // sfdisk names partitions image1, image2, image5 as the kernel numbers them.
-        FILE* pipe = ::popen(("sfdisk -d '" + image + "' 2>/dev/null").c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        std::string dump;
-        char buf[4096];
-        while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe)) dump.append(buf, n);
-        if (::pclose(pipe) != 0) GTEST_SKIP() << "sfdisk is not available";
-        const std::regex line(R"(\.img(\d+) : start=\s*(\d+), size=\s*(\d+))");
-        std::size_t seen = 0;
-        for (std::sregex_iterator it(dump.begin(), dump.end(), line), end; it != end; ++it, ++seen) {
-            const auto slot = static_cast<std::uint32_t>(std::stoul((*it)[1]));
+        const auto dump = sfdiskDump(image);
+        if (!dump) GTEST_SKIP() << "sfdisk is not available";
+        for (const auto& e : *dump) {
             const auto found = std::find_if(parts->slots.begin(), parts->slots.end(),
-                                            [&](const PartitionSlot& s) { return s.slot == slot; });
-            ASSERT_NE(found, parts->slots.end()) << "slot " << slot;
-            EXPECT_EQ(found->firstSector, std::stoull((*it)[2]));
-            EXPECT_EQ(found->lastSector - found->firstSector + 1, std::stoull((*it)[3]));
-            const std::string blkid = blkidType(image, found->firstSector);
-            if (!found->extendedContainer && blkid != "?" &&
-                partitionTypeName(*found) != "Microsoft reserved")  // blkid reads its stale boot sector
-                EXPECT_EQ(asBlkidNames(found->content), blkid) << "slot " << slot;
+                                            [&](const PartitionSlot& s) { return s.slot == e.slot; });
+            ASSERT_NE(found, parts->slots.end()) << "slot " << e.slot;
+            EXPECT_EQ(found->firstSector, e.start);
+            EXPECT_EQ(found->lastSector - found->firstSector + 1, e.size);
+            if (found->extendedContainer || partitionTypeName(*found) == "Microsoft reserved") continue;
+            // blkid also reads a reserved partition's stale boot sector; that is not its content.
+            EXPECT_EQ(asBlkidNames(found->content), blkidType(image, found->firstSector)) << "slot " << e.slot;
         }
-        EXPECT_EQ(seen, c.slots.size());
+        EXPECT_EQ(dump->size(), c.slots.size());
         EXPECT_EQ(test::fileDigest(image), before);
     }
 }
@@ -615,19 +615,6 @@ TEST(PartitionTable, DisksWithoutPartitionsBecomeRemovableMedia)
 }
 
 namespace {
-
-// Runs a shell command and returns its output, or nullopt when it fails.
-std::optional<std::string> run(const std::string& command)
-{
-    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return std::nullopt;
-    std::string out;
-    char buf[512];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
-    if (::pclose(pipe) != 0) return std::nullopt;
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-    return out;
-}
 
 // Detaches the loop device when the test ends, however it ends.
 struct LoopDevice {
