@@ -36,7 +36,7 @@ void walkFolderPaths(const recovery::ResultTree& tree,
     std::size_t tooLongFrom = SIZE_MAX;  // the depth from which paths are too long
     walkWithDepth(tree, [&](ItemId id, std::size_t depth) {
         if (depth == 0) {
-            path = "/";
+            path.assign(1, '/');
             lengthAt.assign(1, 0);
             tooLongFrom = SIZE_MAX;
             visit(id, 0, &path);
