@@ -194,6 +194,12 @@ Result<volumes::VolumeSelection> settleSelection(const storage::SectorSource& so
     const volumes::FileSystemKind kind = volumes::probeFileSystem(source, sel.firstSector, sel.lastSector);
     if (kind != volumes::FileSystemKind::None && !volumes::isReadableKind(kind))
         return Error{ErrorKind::Implausible, sel.firstSector, o.path, where + " " + notReadText(kind)};
+    // A partition whose boot sector is destroyed is what its table entry's type says, as the
+    // listing takes it; its geometry is then inferred.
+    if (range->partition && kind == volumes::FileSystemKind::None) {
+        sel.partType = volumes::fileSystemOfType(*range->partition);
+        if (!sel.partType.empty()) return sel;
+    }
     if (o.guessBySize) {
         sel.partType = volumes::guessFileSystemBySize(sel.firstSector, sel.lastSector);
         if (sel.partType != volumes::kUnknown) return sel;

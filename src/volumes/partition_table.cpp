@@ -370,6 +370,12 @@ constexpr std::array kGptTypeNames = {
 
 }  // namespace
 
+std::string fileSystemOfType(const PartitionSlot& slot)
+{
+    if (slot.table == PartitionTableKind::Gpt) return {};
+    return nameByMbrType(slot.typeByte, slot.table == PartitionTableKind::Extended);
+}
+
 std::string partitionTypeId(const PartitionSlot& slot)
 {
     char text[40];

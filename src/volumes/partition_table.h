@@ -92,6 +92,11 @@ std::string partitionTypeId(const PartitionSlot& slot);
 // type is not a well-known one.
 std::string partitionTypeName(const PartitionSlot& slot);
 
+// The file system an MBR or extended entry's type byte names, as the listing reads it ("FAT16",
+// "FAT32", "NTFS"; "" for other types and for GUID entries, whose types do not tell FAT from NTFS).
+// What a partition holds when its boot sector is destroyed.
+std::string fileSystemOfType(const PartitionSlot& slot);
+
 // One disk of the "Physical Drives" branch with the partitions listed under it.
 struct DiskEntry {
     storage::PhysicalDisk disk;

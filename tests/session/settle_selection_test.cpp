@@ -143,6 +143,13 @@ TEST(SettleSelection, RangesStayOnTheMedium)
         EXPECT_EQ(range->clipped, c.clipped);
     }
 
+    // Its boot sector gone, the partition is what its type byte 0x0C says.
+    auto noBootSector = oversizedPartitionDisk();
+    std::fill_n(noBootSector.begin() + 64 * 512, 512, 0);
+    const auto guessed = settleSelection(storage::MemorySectorSource(noBootSector), request("disk", 1));
+    ASSERT_TRUE(guessed.ok()) << guessed.error().detail;
+    EXPECT_EQ(guessed->partType, "FAT32");
+
     // Inference and the scan sweep a selection from the table without reading past the medium
     // (without the clip they would try some four billion sectors beyond it).
     std::atomic<std::uint64_t> highest{0};
