@@ -53,10 +53,13 @@ MbrEntry entryAt(const Sector& sector, int index)
             readLe32(bytes, off + kEntryFirstSectorOffset), readLe32(bytes, off + kEntrySectorCountOffset)};
 }
 
-// 0x85 is the extended partition Linux tools write; the listing follows its chain as well.
+// 0x85 is the extended partition Linux tools write. The kernel reads its chain like any other;
+// the listing has never known the type, so what lies in it gets slots but no listing items.
+constexpr std::uint8_t kLinuxExtendedType = 0x85;
+
 bool isExtendedType(std::uint8_t type)
 {
-    return type == 0x05 || type == 0x0F || type == 0x85;
+    return type == 0x05 || type == 0x0F || type == kLinuxExtendedType;
 }
 
 // A sector read into a cleared buffer: what cannot be read stays zeros and carries no signature.
@@ -117,6 +120,7 @@ public:
         m_slotsWanted = kernelReadsTable(mbr);
         if (m_slotsWanted) m_out.scheme = PartitionScheme::Mbr;
         std::optional<std::uint64_t> extendedBase;
+        bool extendedListed = true;
         for (int i = 0; i < 4; ++i) {
             const MbrEntry e = entryAt(mbr, i);
             if (e.type == 0) continue;
@@ -132,6 +136,7 @@ public:
             const std::uint32_t slot = static_cast<std::uint32_t>(i + 1);
             if (sig == BootSignature::None && isExtendedType(e.type)) {
                 extendedBase = e.firstSector;
+                extendedListed = e.type != kLinuxExtendedType;
                 addSlot(slot, PartitionTableKind::Mbr, e, e.firstSector, true);
                 continue;
             }
@@ -139,7 +144,10 @@ public:
             const std::string name = sig != BootSignature::None ? partTypeName(sig) : nameByMbrType(e.type, false);
             if (!name.empty()) list(name, e.firstSector, lastOf(e.firstSector, e.sectorCount), PartitionTableKind::Mbr, e.type, counted);
         }
-        if (extendedBase) walkExtendedChain(*extendedBase);
+        if (extendedBase) {
+            if (!extendedListed) m_listing = false;
+            walkExtendedChain(*extendedBase);
+        }
         return std::move(m_out);
     }
 

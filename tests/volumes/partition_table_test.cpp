@@ -403,6 +403,13 @@ TEST(PartitionTable, SlotsAreNumberedAsTheKernelNumbersThem)
          {{1, 2048, 22047, FileSystemKind::Ext4, 0},
           {2, 22048, 30047, FileSystemKind::None, 0},
           {4, 40000, 59999, FileSystemKind::Fat16, 1}}},
+        {"a Linux extended partition (0x85) gives its logical partitions slots, not listing items",
+         [](SparseDisk& d) {
+             entry(d, 0, 0, 0x85, 100000, 50000);
+             entry(d, 100000, 0, 0x06, 2048, 1000);
+             bootSector(d, 102048, Boot::Fat16);
+         },
+         {{1, 100000, 149999, FileSystemKind::None, 0}, {5, 102048, 103047, FileSystemKind::Fat16, 0}}},
         {"a volume's own boot sector at sector 0 holds no partition table",
          [](SparseDisk& d) {
              bootSector(d, 0, Boot::Fat16);
