@@ -87,7 +87,7 @@ types_lower=jpg,png,gif,pdf,zip
 
 run_ours() {
     rm -rf "$ram/ours" && mkdir -p "$ram/ours"
-    "$bin/kestravon-cli" --no-progress --json carve --source "$planted" --dest "$ram/ours" --types "$types_upper" \
+    "$bin/kestravon-cli" --no-progress --json carve --source "$planted" --dest "$ram/ours" --types "$types_upper" --no-thorough \
         --signatures "$bin" > "$ram/ours.json"
 }
 run_foremost() {
@@ -105,7 +105,7 @@ t_cat=$(best_of_3 cat "$planted")
 t_copy=$(best_of_3 copy_to_ram)
 rm -f "$ram/copy.img"
 t_ours=$(best_of_3 run_ours)
-ours_files=$(grep -o '"generalFound": [0-9]*' "$ram/ours.json" | grep -o '[0-9]*$')
+ours_files=$(grep -o '"general_found": [0-9]*' "$ram/ours.json" | grep -o '[0-9]*$')
 echo "end to end: 1024 MiB holding $(cat "$planted.count") planted files; kestravon $(printf '%.3f' "$t_ours") s (${ours_files} files)"
 echo "end to end: cat to /dev/null $(printf '%.3f' "$t_cat") s, cat into the RAM folder $(printf '%.3f' "$t_copy") s"
 echo "end to end: kestravon throughput / raw read: $(ratio "$t_cat" "$t_ours"), / copy into RAM: $(ratio "$t_copy" "$t_ours")"

@@ -8,5 +8,7 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir build --output-on-failure -j "$(nproc)"
+# The Debian package: built, installed (dpkg -i when run as root) and run.
+bash tests/packaging/deb_test.sh build
 bash scripts/sanitizers.sh
 bash fuzz/run.sh 30

@@ -162,6 +162,7 @@ private:
     bool carve(const storage::SweepBlock& block)
     {
         m_block = block.bytes;
+        m_blockFirstSector = block.firstSector;
         const std::uint32_t valid = block.mediumSectors * storage::kSectorSize;
         if (!block.lost) probe(block, valid);
         if (!m_failure) walk(valid);
@@ -238,6 +239,7 @@ private:
         entry.maxSize = rec.maxSize();
         entry.matchNumber = matchNumber;
         entry.startOffset = candidate;
+        entry.firstSector = m_blockFirstSector + candidate / storage::kSectorSize;
         entry.inFirstBlock = true;
         m_ctx.queue.push_back(std::move(entry));
         m_queueBlock = m_blockIndex;
@@ -291,7 +293,7 @@ private:
             ++m_ctx.results.thoroughTotal;
         }
         addCarvedResult(m_ctx.results, entry.ext.empty() ? entry.ext : entry.ext.substr(1), entry.name,
-                        entry.savedPath, m_pass, m_ctx.observer);
+                        entry.savedPath, m_pass, m_ctx.observer, entry.firstSector);
     }
 
     void finishAll()
@@ -307,6 +309,7 @@ private:
     std::unique_ptr<storage::SectorSource> m_device;  // null while the device is missing
     HeldDevice m_held;
     Bytes m_block;  // the block being carved
+    std::uint64_t m_blockFirstSector = 0;
     std::vector<OffsetGroup> m_index;
     bool m_standingRetry = false;
     std::uint64_t m_running = 0;  // bytes counted for the pending files since the last match

@@ -53,6 +53,7 @@ struct PendingCarve {
     std::string name;            // "JPG00001.JPG"
     std::string savedPath;       // where it is being written
     std::uint32_t startOffset = 0;  // block offset of its sector; 0 once past its first block
+    std::uint64_t firstSector = 0;  // the sector its header was found in
     std::int64_t maxSize = 0;
     bool inFirstBlock = true;
     bool full = false;  // cut to its maximum inside its first block: takes no further bytes

@@ -135,7 +135,8 @@ void CarvedResults::clear()
 }
 
 void addCarvedResult(CarvedResults& results, std::string_view key, const std::string& name,
-                     const std::string& savedPath, CarvePass pass, CarveObserver* observer)
+                     const std::string& savedPath, CarvePass pass, CarveObserver* observer,
+                     std::uint64_t firstSector)
 {
     if (results.resultList.size() >= kResultListLimit) {
         // The list keeps only what came after the clearing, so the counters that map list
@@ -159,7 +160,7 @@ void addCarvedResult(CarvedResults& results, std::string_view key, const std::st
         row->nameOfFile = name;
         row->pathOfFileSaved = savedPath;
     }
-    results.resultList.push_back(CarvedResult{name, savedPath, pass});
+    results.resultList.push_back(CarvedResult{name, savedPath, pass, firstSector});
     if (observer) observer->onCarved(results.resultList.back());
 }
 

@@ -61,6 +61,7 @@ struct CarvedResult {
     std::string name;       // "JPG00001.JPG"
     std::string savedPath;  // full path of the written file ("" when nothing was written)
     CarvePass pass = CarvePass::General;
+    std::uint64_t firstSector = 0;  // the sector of the medium where its header was found
 };
 
 // What the Signature Search screen lists. generalFound and thoroughFound count the files the
@@ -90,7 +91,8 @@ public:
 // Lists a finished file: clears the list first when it already holds 2,000 items, then
 // updates the type's row and appends the item.
 void addCarvedResult(CarvedResults& results, std::string_view key, const std::string& name,
-                     const std::string& savedPath, CarvePass pass, CarveObserver* observer);
+                     const std::string& savedPath, CarvePass pass, CarveObserver* observer,
+                     std::uint64_t firstSector = 0);
 
 // The type folder of a carved name: its extension, upper case, plus the part of its base name
 // from the first underscore on when there is one after the first character ("JPG").

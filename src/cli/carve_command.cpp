@@ -1,5 +1,5 @@
-// kestravon-cli carve: Signature Search over a sector range of a disk or image, writing the
-// carved files under the destination and printing a per-type summary.
+// kestravon-cli carve: Signature Search over a disk, a partition or a sector range, writing the
+// carved files under the destination and reporting each of them and a per-type summary.
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +11,9 @@
 #include "carving/carve_scan.h"
 #include "cli/cli_support.h"
 #include "cli/command_registry.h"
+#include "cli/scan_support.h"
+#include "cli/selection.h"
+#include "cli/terminal_text.h"
 #include "session/carve_session.h"
 #include "texts/work_texts.h"
 
@@ -21,12 +24,10 @@ namespace {
 using namespace kfr::carving;
 
 struct CarveOptions {
-    std::string source;
-    std::optional<std::uint64_t> first;
-    std::optional<std::uint64_t> last;
+    SelectionOptions selection;
     std::string destination;
     std::string types;
-    bool thorough = false;
+    bool thorough = true;
     std::string signatureFolder;
     std::string mediaError = "retry";
     bool listTypes = false;
@@ -47,26 +48,25 @@ private:
     MediaAnswer m_answer;
 };
 
-// The terminal progress line, plus a count of the carved files for the stage lines.
+// The terminal progress line, and every carved file as it is finished.
 class CarveProgress final : public CarveObserver {
 public:
-    explicit CarveProgress(bool enabled) : m_terminal(enabled) {}
+    explicit CarveProgress(const GlobalOptions& global) : m_terminal(global, "Signature Search") {}
     void onStage(WorkStage stage) override { m_terminal.onStage(stage); }
     void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override
     {
         m_terminal.onProgress(position, low, high);
     }
     void onProblem(const Error& problem) override { m_terminal.onProblem(problem); }
+    // The result list is cleared every 2,000 files; the files are kept here whole.
+    void onCarved(const CarvedResult& result) override { carved.push_back(result); }
     void clearLine() { m_terminal.clearLine(); }
+
+    std::vector<CarvedResult> carved;
 
 private:
     TerminalProgress m_terminal;
 };
-
-Error usageError(const std::string& text)
-{
-    return Error{ErrorKind::InvalidArgument, 0, {}, text};
-}
 
 // "JPG,png, .gif" ticks exactly those types; an unknown type is an error that lists the known.
 Status applyTypeChoice(ExtensionList& list, const std::string& choice)
@@ -84,15 +84,16 @@ Status applyTypeChoice(ExtensionList& list, const std::string& choice)
         if (!row) {
             std::string known;
             for (const auto& r : list.rows) known += (known.empty() ? "" : ",") + r.key;
-            return usageError("Unknown file type \"" + word + "\". Known types: " + known);
+            return Error{ErrorKind::InvalidArgument, 0, {}, "Unknown file type \"" + word + "\". Known types: " + known};
         }
         row->ticked = true;
     }
     return okStatus();
 }
 
-const char* endingText(CarveEnding ending)
+const char* endingName(CarveEnding ending, bool interrupted)
 {
+    if (interrupted) return "interrupted";
     switch (ending) {
     case CarveEnding::Finished: return "finished";
     case CarveEnding::Stopped: return "stopped";
@@ -101,127 +102,160 @@ const char* endingText(CarveEnding ending)
     return "finished";
 }
 
-void listTypes(const ExtensionList& list, bool json)
+void listTypes(const ExtensionList& list, const GlobalOptions& g)
 {
-    if (json) {
+    if (g.json) {
         nlohmann::json rows = nlohmann::json::array();
         for (const auto& r : list.rows) rows.push_back({{"type", r.key}, {"description", r.description}});
-        printJson({{"types", rows}});
+        printJson(g, {{"types", rows}});
         return;
     }
     for (const auto& r : list.rows) std::printf("%-8s %s\n", r.key.c_str(), r.description.c_str());
 }
 
+std::uint64_t fileSize(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+nlohmann::json carvedJson(const CarvedResult& c)
+{
+    return {{"path", c.savedPath},
+            {"name", c.name},
+            {"type", typeFolderOf(c.name)},
+            {"pass", c.pass == CarvePass::General ? "general" : "thorough"},
+            {"size", fileSize(c.savedPath)},
+            {"outcome", "written"},
+            {"first_sector", c.firstSector}};
+}
+
+int carveExitCode(const CarveOutcome& outcome, bool interrupted, std::uint64_t carved)
+{
+    if (interrupted) return kExitInterrupted;
+    switch (outcome.ending) {
+    case CarveEnding::Finished: return carved ? kExitOk : kExitIncomplete;
+    // Not Ctrl+C: --media-error cancel gave up on a medium that could not be read.
+    case CarveEnding::Stopped: return kExitUnreadable;
+    case CarveEnding::Failed: return outcome.error ? failureOf(*outcome.error).exitCode : kExitIncomplete;
+    }
+    return kExitOk;
+}
+
 int runCarve(const CarveOptions& o, const GlobalOptions& g)
 {
+    InterruptToStop interrupt;
     auto extensions = session::loadExtensionList(o.signatureFolder);
     if (!extensions) {
-        const Error& e = extensions.error();
-        if (g.json || e.kind != ErrorKind::OpenFailed) return reportError(e, g.json);
-        std::cerr << "kestravon-cli: " << e.detail << " (" << e.path << ")\n";
-        return 1;
+        Failure f = failureOf(extensions.error());
+        f.exitCode = kExitUsage;  // an installation without its signature files, not the source
+        f.message = extensions.error().detail + " (" + extensions.error().path + ")";
+        return reportFailure(f, g);
     }
     if (o.listTypes) {
-        listTypes(*extensions, g.json);
-        return 0;
+        listTypes(*extensions, g);
+        return kExitOk;
     }
-    if (o.source.empty() || o.destination.empty())
-        return reportError(usageError("carve needs --source and --dest (or --list-types)"), g.json);
-    if (auto chosen = applyTypeChoice(*extensions, o.types); !chosen) return reportError(chosen.error(), g.json);
+    if (o.selection.source.empty() || o.destination.empty())
+        return reportFailure({"usage", "carve needs a source and --dest (or --list-types)", kExitUsage}, g);
+    if (auto chosen = applyTypeChoice(*extensions, o.types); !chosen) return reportError(chosen.error(), g);
+
+    auto request = resolveSource(o.selection, g);
+    if (!request) return reportError(request.error(), g);
+    auto source = storage::openSource(request->path);
+    if (!source) return reportError(source.error(), g);
+    auto range = session::settleRange(**source, *request);
+    if (!range) return reportError(range.error(), g);
+    source->reset();  // each pass opens the medium itself
 
     session::CarveSetup setup;
-    setup.sourcePath = o.source;
-    setup.firstSector = o.first;
-    setup.lastSector = o.last;
+    setup.sourcePath = request->path;
+    setup.firstSector = range->firstSector;
+    setup.lastSector = range->lastSector;
     setup.destination = o.destination;
     setup.signatureFolder = o.signatureFolder;
     setup.thorough = o.thorough;
     session::CarvePreparation prepared = session::prepareCarve(setup, std::move(extensions).value());
-    if (prepared.check != SearchCheck::Ready) {
-        const Error refusal{ErrorKind::InvalidArgument, 0, {}, texts::searchCheckMessage(prepared.check)};
-        if (g.json) return reportError(refusal, true);
-        std::cerr << "kestravon-cli: " << refusal.detail << "\n";
-        return 1;
-    }
-    if (prepared.error) return reportError(*prepared.error, g.json);
+    if (prepared.check != SearchCheck::Ready)
+        return reportFailure({"invalid_argument", texts::searchCheckMessage(prepared.check), kExitUsage}, g);
+    if (prepared.error) return reportError(*prepared.error, g);
     auto& ctx = prepared.context;
-    if (!g.json) {
-        std::cout << "Signature Search of " << o.source << ", sectors " << ctx->startSector << " to " << ctx->endSector
-                  << (ctx->thorough ? ", General and Thorough passes" : ", General pass") << "\n";
-    }
+    note(g, "Signature Search of " + request->path + ", sectors " + std::to_string(ctx->startSector) + " to " +
+                std::to_string(ctx->endSector) + (ctx->thorough ? ", General and Thorough passes" : ", General pass"));
 
     FixedMediaAnswer prompt(o.mediaError);
-    CarveProgress progress(!g.noProgress && !g.json);
-    std::atomic<bool> stop{false};
-    CarveOutcome outcome;
-    {
-        InterruptToStop interrupt(stop);
-        outcome = session::runCarve(*ctx, &stop, &progress, &prompt);
-    }
+    CarveProgress progress(g);
+    const CarveOutcome outcome = session::runCarve(*ctx, interrupt.flag(), &progress, &prompt);
     progress.clearLine();
+    const bool interrupted = interrupt.interrupted();
 
     const auto& results = ctx->results;
     const std::string outputFolder =
         (ctx->destination.back() == '/' ? ctx->destination : ctx->destination + "/") + kOutputRootFolder + "/" +
         kSignatureSearchFolder;
+    const std::uint64_t carved = results.generalTotal + results.thoroughTotal;
     if (g.json) {
         nlohmann::json types = nlohmann::json::array();
         for (const auto& row : results.fileTypes.rows) types.push_back({{"type", row.fileTypes}, {"found", row.filesFound}});
-        nlohmann::json out{{"source", o.source},
-                           {"firstSector", ctx->startSector},
-                           {"lastSector", ctx->endSector},
-                           {"outputFolder", outputFolder},
-                           {"ending", endingText(outcome.ending)},
-                           {"thoroughRan", outcome.thoroughRan},
-                           {"generalFound", results.generalTotal},
-                           {"thoroughFound", results.thoroughTotal},
-                           {"unreadableBlocks", outcome.unreadableBlocks},
-                           {"types", types}};
-        if (outcome.error)
-            out["error"] = {{"kind", errorKindName(outcome.error->kind)}, {"message", describeError(*outcome.error)}};
-        printJson(out);
+        nlohmann::json files = nlohmann::json::array();
+        for (const auto& c : progress.carved) files.push_back(carvedJson(c));
+        const nlohmann::json problem = outcome.error ? problemJson(*outcome.error) : nlohmann::json(nullptr);
+        printJson(g, {{"source",
+                       {{"path", request->path},
+                        {"partition", request->partition ? nlohmann::json(request->partition) : nlohmann::json(nullptr)},
+                        {"first_sector", ctx->startSector},
+                        {"last_sector", ctx->endSector}}},
+                      {"output_folder", outputFolder},
+                      {"end", endingName(outcome.ending, interrupted)},
+                      {"thorough_ran", outcome.thoroughRan},
+                      {"general_found", results.generalTotal},
+                      {"thorough_found", results.thoroughTotal},
+                      {"unreadable_blocks", outcome.unreadableBlocks},
+                      {"problem", problem},
+                      {"types", types},
+                      {"files", files}});
     } else {
-        std::cout << "Search " << endingText(outcome.ending) << ": " << results.generalTotal + results.thoroughTotal
+        std::cout << "Search " << (interrupted ? "stopped by Ctrl+C" : endingName(outcome.ending, false)) << ": " << carved
                   << " files carved (General " << results.generalTotal << ", Thorough " << results.thoroughTotal << ")";
         if (outcome.unreadableBlocks) std::cout << ", " << outcome.unreadableBlocks << " unreadable blocks kept as zeros";
         std::cout << ".\n";
-        std::printf("  %-8s %s\n", "Type", "Files");
-        for (const auto& row : results.fileTypes.rows)
-            if (row.filesFound) std::printf("  %-8s %llu\n", row.fileTypes.c_str(), static_cast<unsigned long long>(row.filesFound));
-        if (results.generalTotal + results.thoroughTotal) std::cout << texts::closingText() << "\n";
-        std::cout << "Output folder: " << outputFolder << "\n";
+        if (carved) {
+            std::printf("  %-8s %s\n", "Type", "Files");
+            for (const auto& row : results.fileTypes.rows)
+                if (row.filesFound)
+                    std::printf("  %-8s %llu\n", row.fileTypes.c_str(), static_cast<unsigned long long>(row.filesFound));
+            std::cout << texts::closingText() << "\n";
+        }
+        std::cout << "Output folder: " << escapeForTerminal(outputFolder) << "\n";
         if (outcome.error) std::cerr << "kestravon-cli: " << describeError(*outcome.error) << "\n";
     }
-    switch (outcome.ending) {
-    case CarveEnding::Finished: return 0;
-    case CarveEnding::Stopped: return 130;
-    case CarveEnding::Failed: return 1;
-    }
-    return 0;
+    return carveExitCode(outcome, interrupted, carved);
 }
 
 kfr::cli::CommandRegistration reg{"60-carve", [](CLI::App& app, GlobalOptions& g) {
     auto opts = std::make_shared<CarveOptions>();
     auto* sub = app.add_subcommand(
         "carve", "Signature Search: carve files out of raw sectors by their headers, ignoring the file system");
-    sub->add_option("--source", opts->source, "Disk, partition or image file to read (read-only)");
-    sub->add_option("--first", opts->first, "First sector of the range (default 0)");
-    sub->add_option("--last", opts->last, "Last sector of the range, inclusive (default: the last sector of the source)");
-    sub->add_option("--dest", opts->destination,
+    addSelectionOptions(*sub, opts->selection, false)->required(false);
+    sub->add_option("-d,--dest", opts->destination,
                     "Existing folder that receives \"Kestravon FAT Recovery/Signature Search/General\" (and \"Omitted\")");
     sub->add_option("--types", opts->types, "Comma-separated types to carve, e.g. JPG,PNG (default: every type)");
-    sub->add_flag("--thorough", opts->thorough,
-                  "Also run the Thorough pass with the looser signatures; its files go to \"Omitted\"");
+    sub->add_flag("--thorough,!--no-thorough", opts->thorough,
+                  "Also run the Thorough pass with the looser signatures, as the screen does (the default); its files "
+                  "go to \"Omitted\". --no-thorough runs the General pass alone");
     sub->add_option("--signatures", opts->signatureFolder,
-                    "Folder holding MFTSig.dll and MFTSigAdv.dll (default: the program's own folder)");
+                    "Folder holding MFTSig.dll and MFTSigAdv.dll (default: beside the program, else "
+                    "../share/kestravon from it)");
     sub->add_option("--media-error", opts->mediaError,
                     "When the medium cannot be opened or a block cannot be read: retry (read once more, then "
                     "carry on with the block as zeros; the default), skip (carry on at once) or cancel (stop the search, "
                     "keeping what was carved)")
         ->check(CLI::IsMember({"retry", "skip", "cancel"}));
     sub->add_flag("--list-types", opts->listTypes, "List the types the signature files know, then exit");
-    sub->footer("Exit status: 0 finished, 1 error, 130 stopped by Ctrl+C or by --media-error cancel (what was carved is kept).");
-    sub->callback([&g, opts] { g.exitCode = runCarve(*opts, g); });
+    sub->callback([&g, opts] {
+        g.command = "carve";
+        g.exitCode = runCarve(*opts, g);
+    });
 }};
 
 }  // namespace

@@ -1,55 +1,121 @@
-// Pieces every command shares: a progress line on the terminal, Ctrl+C as a stop request,
-// turning core errors into sentences, and printing JSON.
+// Pieces every command shares: exit codes, failures as sentences or JSON, a progress line on the
+// terminal that leaves nothing behind, and Ctrl+C as a stop request.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "cli/command_registry.h"
 #include "storage/progress.h"
 #include "storage/result.h"
 
 namespace kfr::cli {
 
-// Draws "stage  position / high  (NN%)" on stderr when stderr is a terminal; otherwise quiet.
-class TerminalProgress : public ScanObserver {
-public:
-    explicit TerminalProgress(bool enabled);
-    ~TerminalProgress() override;
-    void onStage(WorkStage stage) override;
-    void onStatus(StatusLine line, std::uint64_t value) override;
-    // Prints a line of its own above the progress line.
-    void showLine(const std::string& text);
-    void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override;
-    void onProblem(const Error& problem) override;
-    std::uint64_t problemCount() const { return m_problems; }
-    void clearLine();
+// Exit codes, as --help and the README list them.
+inline constexpr int kExitOk = 0;           // all done
+inline constexpr int kExitIncomplete = 1;   // finished, but some files incomplete or failed, or nothing found
+inline constexpr int kExitUsage = 2;        // usage or input error
+inline constexpr int kExitUnreadable = 3;   // the source cannot be read
+inline constexpr int kExitInterrupted = 130;  // Ctrl+C (128 + SIGINT, as shells report it)
 
-private:
-    bool m_enabled;
-    bool m_lineShown = false;
-    std::string m_stage;
-    std::uint64_t m_problems = 0;
-};
+// The version of the JSON format (docs/json.md); raised when a key changes meaning or goes away.
+inline constexpr int kJsonFormatVersion = 1;
 
-// While alive, Ctrl+C (SIGINT) sets the given flag instead of killing the program, so a scan
-// stops the way the Stop button does and what was found is still printed. A second Ctrl+C
-// ends the program at once.
-class InterruptToStop {
-public:
-    explicit InterruptToStop(std::atomic<bool>& flag);
-    ~InterruptToStop();
-    InterruptToStop(const InterruptToStop&) = delete;
-    InterruptToStop& operator=(const InterruptToStop&) = delete;
+// Why a command could not do its work: a code for scripts, a sentence for people.
+struct Failure {
+    std::string code;
+    std::string message;
+    int exitCode = kExitUsage;
 };
 
 // A sentence for the user: what happened and what they can do.
 std::string describeError(const Error& e);
 
-// Prints an error on stderr (or as {"error": ...} JSON on stdout) and returns the exit code 1.
-int reportError(const Error& e, bool json);
+// The failure of a core error: a source that cannot be opened or read exits 3, anything else
+// the user asked for that cannot be had exits 2.
+Failure failureOf(const Error& e);
 
-void printJson(const nlohmann::json& value);
+// Prints the failure ("kestravon-cli: ..." on stderr, or {"error": {"code", "message"}} on
+// stdout with --json) and returns its exit code.
+int reportFailure(const Failure& failure, const GlobalOptions& global);
+int reportError(const Error& e, const GlobalOptions& global);
+
+// {"code", "message"} of an error met along the way (the items of "problems" lists).
+nlohmann::json problemJson(const Error& e);
+
+// A note for the user on stderr (not with --quiet or --json).
+void note(const GlobalOptions& global, const std::string& text);
+
+// Prints a command's JSON document with the format version and the command's name.
+void printJson(const GlobalOptions& global, nlohmann::json document);
+
+// snake_case of a name the core gives ("past-medium-end" -> "past_medium_end").
+std::string snakeCase(std::string name);
+
+// One status line on stderr, redrawn in place and cut to the terminal's width so it never
+// wraps; cleared when the work ends, so nothing of it stays on the screen.
+class TerminalLine {
+public:
+    explicit TerminalLine(bool enabled);
+    ~TerminalLine();
+    TerminalLine(const TerminalLine&) = delete;
+    TerminalLine& operator=(const TerminalLine&) = delete;
+    bool enabled() const { return m_enabled; }
+    void show(const std::string& text);
+    void clear();
+
+private:
+    bool m_enabled;
+    bool m_shown = false;
+};
+
+// Whether a command draws progress: on a terminal, unless --no-progress, --quiet or --json.
+bool progressWanted(const GlobalOptions& global);
+
+// Where a command's work is; tests stop a command at a chosen phase through setPhaseProbe.
+enum class Phase { Reading, Listing, Counting, Writing };
+void setPhaseProbe(std::function<void(Phase)> probe);
+void reachPhase(Phase phase);
+
+// The stage and "done / to do sectors (NN%)" of scans, inference and carving on one line; label
+// names the work until the core names a stage.
+class TerminalProgress : public ScanObserver {
+public:
+    TerminalProgress(const GlobalOptions& global, std::string label);
+    void onStage(WorkStage stage) override;
+    void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override;
+    void onProblem(const Error& problem) override;
+    std::uint64_t problemCount() const { return m_problems; }
+    void clearLine() { m_line.clear(); }
+
+private:
+    TerminalLine m_line;
+    std::string m_stage;
+    const char* m_unit = "sectors";
+    std::uint64_t m_problems = 0;
+};
+
+// While alive, Ctrl+C (SIGINT) sets the command's stop flag, and every flag handed to alsoStop,
+// instead of killing the program, so the work stops the way the Stop button stops it and what
+// was done can still be reported. A second Ctrl+C ends the program at once.
+class InterruptToStop {
+public:
+    InterruptToStop();
+    ~InterruptToStop();
+    InterruptToStop(const InterruptToStop&) = delete;
+    InterruptToStop& operator=(const InterruptToStop&) = delete;
+
+    const std::atomic<bool>* flag() const { return &m_flag; }
+    bool interrupted() const { return m_flag.load(); }
+    // Also sets flag on Ctrl+C from now on (a save run's cancelRequested); a Ctrl+C that came
+    // already sets it at once.
+    void alsoStop(std::atomic<bool>& flag);
+
+private:
+    std::atomic<bool> m_flag{false};
+};
 
 }  // namespace kfr::cli

@@ -12,11 +12,14 @@ class App;
 
 namespace kfr::cli {
 
-// Options every command shares.
+// Options every command shares; they may stand anywhere on the command line.
 struct GlobalOptions {
-    bool json = false;      // machine-readable output on stdout
-    bool noProgress = false;
-    int exitCode = 0;       // set by the command that ran
+    bool json = false;        // machine-readable output on stdout (see docs/json.md)
+    bool noProgress = false;  // no progress line on the terminal
+    bool quiet = false;       // neither progress nor notes on stderr; errors still
+    bool debug = false;       // show the system's own display fields and record texts too
+    std::string command;      // the command that runs, as the JSON names it
+    int exitCode = 0;         // set by the command that ran
 };
 
 using CommandSetup = std::function<void(CLI::App& app, GlobalOptions& global)>;

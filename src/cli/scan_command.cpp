@@ -1,15 +1,16 @@
 // kestravon-cli info / scan / list: a volume's parameters, the Basic Search tree, and the
 // contents of recovered folders.
 #include <CLI/CLI.hpp>
-#include <ctime>
 #include <iostream>
 #include <memory>
-#include <sstream>
 
 #include "cli/cli_support.h"
 #include "cli/command_registry.h"
+#include "cli/listing_output.h"
 #include "cli/scan_support.h"
 #include "cli/selection.h"
+#include "cli/terminal_text.h"
+#include "cli/tree_output.h"
 #include "recovery/basic_scan.h"
 #include "recovery/folder_listing.h"
 #include "texts/list_columns.h"
@@ -21,23 +22,27 @@ namespace kfr::cli {
 namespace {
 
 using namespace kfr::recovery;
-using session::findFolder;
-using session::slashPath;
 
 nlohmann::json paramsJson(const volumes::VolumeParameters& p)
 {
-    nlohmann::json j{{"PartType", p.partType},          {"SPF", p.spf},
-                     {"SPC", p.spc},                    {"RootSectors", p.rootSectors},
-                     {"RootStart", p.rootStart},        {"ReserveSectors", p.reserveSectors},
-                     {"Cluster0Start", p.cluster0Start}, {"firstFAT", p.firstFat},
-                     {"secondFAT", p.secondFat},        {"TotalSectors", p.totalSectors}};
-    if (p.isNtfs()) {
-        j["MftSector"] = p.mftSector;
-        j["MftMirrorSector"] = p.mftMirrorSector;
-        j["SectorsPerRecord"] = p.sectorsPerRecord;
-        j["SectorsPerIndexRecord"] = p.sectorsPerIndexRecord;
-    }
-    return j;
+    if (p.isNtfs())
+        return {{"file_system", p.partType},
+                {"sectors_per_cluster", p.spc},
+                {"volume_start", p.cluster0Start},
+                {"mft_sector", p.mftSector},
+                {"mft_mirror_sector", p.mftMirrorSector},
+                {"sectors_per_record", p.sectorsPerRecord},
+                {"sectors_per_index_record", p.sectorsPerIndexRecord}};
+    return {{"file_system", p.partType},
+            {"sectors_per_fat", p.spf},
+            {"sectors_per_cluster", p.spc},
+            {"root_sectors", p.rootSectors},
+            {"root_start", p.rootStart},
+            {"reserved_sectors", p.reserveSectors},
+            {"cluster0_start", p.cluster0Start},
+            {"first_fat_sector", p.firstFat},
+            {"second_fat_sector", p.secondFat},
+            {"total_sectors", p.totalSectors}};
 }
 
 void printParams(const volumes::VolumeParameters& p, const std::string& origin)
@@ -63,7 +68,7 @@ void printParams(const volumes::VolumeParameters& p, const std::string& origin)
               << "TotalSectors    : " << p.totalSectors << "\n";
 }
 
-const char* endText(ScanEnd end)
+const char* endName(ScanEnd end)
 {
     switch (end) {
     case ScanEnd::Finished: return "finished";
@@ -73,176 +78,183 @@ const char* endText(ScanEnd end)
     return "finished";
 }
 
-nlohmann::json treeJson(const FolderResults& r, ItemId id)
+const char* paramsFailureName(ParamsFailure failure)
 {
-    const auto& item = r.tree.item(id);
-    nlohmann::json j{{"name", item.name}};
-    if (const FolderNode* n = r.nodeOf(id)) {
-        j["self"] = n->self;
-        j["parent"] = n->parent;
-        j["deleted"] = n->deleted;
+    switch (failure) {
+    case ParamsFailure::None: return "none";
+    case ParamsFailure::NotInferred: return "not_inferred";
+    case ParamsFailure::StoppedInference: return "stopped_inference";
+    case ParamsFailure::NtfsBootSector: return "ntfs_boot_sector";
+    case ParamsFailure::NotFatOrNtfs: return "not_fat_or_ntfs";
     }
-    nlohmann::json kids = nlohmann::json::array();
-    for (ItemId c : item.children) kids.push_back(treeJson(r, c));
-    j["children"] = std::move(kids);
-    return j;
-}
-
-void printTree(const FolderResults& r, ItemId id, int depth)
-{
-    const auto& item = r.tree.item(id);
-    std::cout << std::string(static_cast<std::size_t>(depth) * 2, ' ') << item.name;
-    if (const FolderNode* n = r.nodeOf(id); n && n->deleted) std::cout << "  [deleted]";
-    std::cout << "\n";
-    for (ItemId c : item.children) printTree(r, c, depth + 1);
+    return "none";
 }
 
 nlohmann::json summaryJson(const BasicScanResult& res)
 {
-    return {{"end", endText(res.end)},
-            {"parametersFrom", res.paramsFailed ? "none" : res.paramsFromBootSector ? "boot-sector" : "inferred"},
-            {"directoriesFound", res.directoriesFound},
-            {"foldersPlaced", res.folders.folderCount},
-            {"unreadableSectors", res.unreadableSectors},
-            {"foundNothing", res.foundNothing}};
+    return {{"end", endName(res.end)},
+            {"parameters_from", res.paramsFailed ? "none" : res.paramsFromBootSector ? "boot_sector" : "inferred"},
+            {"parameters_failure", res.paramsFailed ? nlohmann::json(paramsFailureName(res.paramsFailure))
+                                                    : nlohmann::json(nullptr)},
+            {"directories_found", res.directoriesFound},
+            {"folders_placed", res.folders.folderCount},
+            {"unreadable_sectors", res.unreadableSectors},
+            {"found_nothing", res.foundNothing}};
 }
 
-void printSummary(const BasicScanResult& res)
+void printSummary(const BasicScanResult& res, const volumes::VolumeSelection& selection, bool interrupted)
 {
-    if (res.paramsFailed) std::cout << texts::paramsFailureText(res.paramsFailure) << "\n";
-    std::cout << "Scan " << endText(res.end) << ": " << res.folders.folderCount << " folders placed";
+    if (res.paramsFailed) std::cout << paramsFailureMessage(res.paramsFailure, selection) << "\n";
+    std::cout << "Scan " << (interrupted ? "stopped by Ctrl+C" : endName(res.end)) << ": " << res.folders.folderCount
+              << " folders placed";
     if (res.unreadableSectors) std::cout << ", " << res.unreadableSectors << " unreadable sectors skipped";
     std::cout << ".\n";
-    if (res.foundNothing)
-        std::cout << texts::kEmptyResultBasicText << "\n";
+    if (res.foundNothing) std::cout << texts::kEmptyResultBasicText << "\n";
 }
 
-nlohmann::json listingJson(const FolderResults& r, ItemId id, const FolderListing& listing, const std::string& today)
+// The exit code of a command that ran Basic Search: what the scan found decides when nothing
+// else went wrong.
+int scanExitCode(const BasicScanResult& res, bool interrupted)
 {
-    nlohmann::json rows = nlohmann::json::array();
-    for (const auto& row : listing.rows) {
-        const auto columns = texts::listColumns(row, today);
-        nlohmann::json cols = nlohmann::json::object();
-        for (std::size_t i = 0; i < columns.size(); ++i) cols[texts::kBasicListColumns[i]] = columns[i];
-        const char* kind = row.kind == RowKind::Folder ? "folder" : row.kind == RowKind::VolumeLabel ? "label" : "file";
-        nlohmann::json j{{"kind", kind}, {"deleted", row.deleted}, {"columns", cols}};
-        // NTFS marks, only where they apply.
-        if (row.systemFile) j["systemFile"] = true;
-        if (!row.streamName.empty()) j["stream"] = row.streamName;
-        if (row.compressed) j["compressed"] = true;
-        if (row.encrypted) j["encrypted"] = true;
-        rows.push_back(std::move(j));
-    }
-    return {{"folder", slashPath(r, id)},
-            {"currentFolderText", texts::folderPathText(r.tree, id)},
-            {"counts", texts::countsText(listing.folders, listing.files)},
-            {"rows", rows}};
+    if (interrupted) return kExitInterrupted;
+    if (res.end == ScanEnd::Failed) return kExitUnreadable;
+    if (res.paramsFailed || res.foundNothing) return kExitIncomplete;
+    return kExitOk;
 }
 
-void printListing(const FolderResults& r, ItemId id, const FolderListing& listing, const std::string& today)
+int runInfo(const SelectionOptions& sel, const GlobalOptions& g)
 {
-    std::cout << slashPath(r, id) << "   (" << texts::countsText(listing.folders, listing.files) << ")\n";
-    for (const auto& row : listing.rows) {
-        const auto c = texts::listColumns(row, today);
-        std::printf("  %-1s %-40s %-28s %12s  %s %s%s\n", row.kind == RowKind::Folder ? "D" : "",
-                    c[0].c_str(), c[1].c_str(), c[2].c_str(), c[3].c_str(), c[4].c_str(),
-                    row.deleted ? "  [deleted]" : "");
+    InterruptToStop interrupt;
+    auto request = resolveSource(sel, g);
+    if (!request) return reportError(request.error(), g);
+    session::RecoverySession session;
+    if (auto selected = session.selectSource(*request); !selected) return reportError(selected.error(), g);
+    TerminalProgress progress(g, "Reading the volume's parameters");
+    auto info = session.volumeInfo({interrupt.flag(), &progress});
+    progress.clearLine();
+    if (!info) {
+        if (interrupt.interrupted())
+            return reportFailure({"interrupted", "Interrupted (Ctrl+C) while inferring the volume's parameters.",
+                                  kExitInterrupted},
+                                 g);
+        const auto failure = session.selection().partType == volumes::kNtfs ? ParamsFailure::NtfsBootSector
+                                                                            : ParamsFailure::NotInferred;
+        return reportFailure({"no_parameters", paramsFailureMessage(failure, session.selection()), kExitIncomplete}, g);
     }
-    std::fflush(stdout);
+    const bool fromBoot = info->origin == session::ParamsOrigin::BootSector;
+    if (g.json) {
+        printJson(g, {{"source", selectionJson(*request, info->selection)},
+                      {"parameters_from", fromBoot ? "boot_sector" : "inferred"},
+                      {"parameters", paramsJson(info->params)}});
+    } else {
+        const auto& s = info->selection;
+        std::cout << "Source          : " << request->path
+                  << (request->partition ? ", partition " + std::to_string(request->partition) : std::string()) << "  (sectors "
+                  << s.firstSector << " - " << s.lastSector << ")\n";
+        printParams(info->params, fromBoot ? "boot sector" : "inferred from directory positions");
+    }
+    return kExitOk;
+}
+
+int runScanCommand(const SelectionOptions& sel, const GlobalOptions& g)
+{
+    InterruptToStop interrupt;
+    auto request = resolveSource(sel, g);
+    if (!request) return reportError(request.error(), g);
+    auto run = runScan(*request, g, interrupt.flag());
+    if (!run) return reportError(run.error(), g);
+    const auto& res = (*run)->results->scan;
+    if (g.json) {
+        printJson(g, {{"source", selectionJson((*run)->request, (*run)->results->selection)},
+                      {"summary", summaryJson(res)},
+                      {"parameters", res.paramsFailed ? nlohmann::json(nullptr) : paramsJson(res.params)},
+                      {"folders", foldersJson(res.folders, res.params.isNtfs(), g.debug)}});
+    } else {
+        printFolderTree(std::cout, res.folders);
+        printSummary(res, (*run)->results->selection, interrupt.interrupted());
+    }
+    return scanExitCode(res, interrupt.interrupted());
 }
 
 struct ListOptions {
     SelectionOptions selection;
     std::string folder = "/";
+    std::optional<std::uint64_t> folderId;
     bool all = false;
+    bool deletedOnly = false;
+    bool bytes = false;
 };
 
-int runInfo(const SelectionOptions& sel, const GlobalOptions& g)
-{
-    session::RecoverySession session;
-    if (auto selected = session.selectSource(sourceRequest(sel)); !selected) return reportError(selected.error(), g.json);
-    std::atomic<bool> stop{false};
-    InterruptToStop interrupt(stop);
-    TerminalProgress progress(!g.noProgress && !g.json);
-    auto info = session.volumeInfo({&stop, &progress});
-    progress.clearLine();
-    if (!info) {
-        const auto failure = info.error().kind == ErrorKind::Stopped       ? ParamsFailure::StoppedInference
-                             : session.selection().partType == volumes::kNtfs ? ParamsFailure::NtfsBootSector
-                                                                               : ParamsFailure::NotInferred;
-        const std::string message = texts::paramsFailureText(failure);
-        if (g.json) {
-            printJson({{"source", sel.source}, {"error", {{"message", message}}}});
-        } else {
-            std::cerr << message << "\n";
-        }
-        return 2;
-    }
-    const auto& selection = info->selection;
-    const bool fromBoot = info->origin == session::ParamsOrigin::BootSector;
-    if (g.json) {
-        printJson({{"source", sel.source},
-                   {"firstSector", selection.firstSector},
-                   {"lastSector", selection.lastSector},
-                   {"parametersFrom", fromBoot ? "boot-sector" : "inferred"},
-                   {"parameters", paramsJson(info->params)}});
-    } else {
-        std::cout << "Source          : " << sel.source << "  (sectors " << selection.firstSector << " - "
-                  << selection.lastSector << ")\n";
-        printParams(info->params, fromBoot ? "boot sector" : "inferred from directory positions");
-    }
-    return 0;
-}
+// The folders to list, with their paths (nullptr for one too deep to have one).
+struct FolderToList {
+    ItemId id = kNoItem;
+    std::optional<std::string> path;
+};
 
-int runScanCommand(const SelectionOptions& sel, const GlobalOptions& g)
+Result<std::vector<FolderToList>> foldersToList(const ListOptions& o, const ScanRun& run)
 {
-    auto run = runScan(sel, g);
-    if (!run) return reportError(run.error(), g.json);
-    const auto& res = (*run)->results->scan;
-    const auto& r = res.folders;
-    if (g.json) {
-        printJson({{"source", sel.source},
-                   {"summary", summaryJson(res)},
-                   {"parameters", paramsJson(res.params)},
-                   {"tree", treeJson(r, r.tree.firstTopLevel())}});
-    } else {
-        printTree(r, r.tree.firstTopLevel(), 0);
-        printSummary(res);
+    const auto& r = run.results->scan.folders;
+    std::vector<FolderToList> out;
+    if (o.all) {
+        walkFolderPaths(r.tree, [&](ItemId id, std::size_t, const std::string* path) {
+            out.push_back({id, path ? std::optional<std::string>(*path) : std::nullopt});
+        });
+        return out;
     }
-    return res.end == ScanEnd::Failed ? 1 : 0;
+    auto id = o.folderId ? folderWithId(run, *o.folderId) : folderNamed(run, o.folder);
+    if (!id) return id.error();
+    out.push_back({*id, session::slashPath(r, *id)});
+    return out;
 }
 
 int runList(const ListOptions& o, const GlobalOptions& g)
 {
-    auto run = runScan(o.selection, g);
-    if (!run) return reportError(run.error(), g.json);
-    const session::ScanResults& results = *(*run)->results;
-    const auto& res = results.scan;
-    const auto& r = res.folders;
-    const std::string today = texts::todayDateText();
+    InterruptToStop interrupt;
+    auto request = resolveSource(o.selection, g);
+    if (!request) return reportError(request.error(), g);
+    auto scanned = runScan(*request, g, interrupt.flag());
+    if (!scanned) return reportError(scanned.error(), g);
+    ScanRun& run = **scanned;
+    const auto& res = run.results->scan;
+    if (interrupt.interrupted())
+        return reportFailure({"interrupted", "Interrupted (Ctrl+C) during the scan; nothing was listed.", kExitInterrupted}, g);
+    auto folders = foldersToList(o, run);
+    if (!folders) return reportError(folders.error(), g);
 
-    std::vector<ItemId> folders;
-    if (o.all) {
-        folders = r.tree.preOrder();
-    } else {
-        const ItemId id = findFolder(r, o.folder);
-        if (id == kNoItem)
-            return reportError(Error{ErrorKind::NotFound, 0, o.folder, "no recovered folder has this path"}, g.json);
-        folders.push_back(id);
-    }
     nlohmann::json all = nlohmann::json::array();
-    for (ItemId id : folders) {
-        auto listing = (*run)->session.listFolder(results, id);
-        if (!listing) return reportError(listing.error(), g.json);
-        // What one listing learns (a subfolder's name, a deleted mark) shows in the listings after it.
-        (*run)->session.applyChanges(&results, listing->changes);
-        if (g.json)
-            all.push_back(listingJson(r, id, *listing, today));
-        else
-            printListing(r, id, *listing, today);
+    bool first = true;
+    for (const auto& folder : *folders) {
+        auto listing = listForCommand(run, folder.id, interrupt.flag());
+        if (!listing) return reportError(listing.error(), g);
+        std::vector<NumberedRow> rows;
+        for (std::size_t i = 0; i < listing->rows.size(); ++i)
+            if (!o.deletedOnly || listing->rows[i].deleted) rows.push_back({i, &listing->rows[i]});
+        if (o.all && o.deletedOnly && rows.empty()) continue;
+        if (g.json) {
+            nlohmann::json entries = nlohmann::json::array();
+            for (const auto& [index, row] : rows) entries.push_back(rowJson(*row, folder.id, index, res.params, g.debug));
+            const ItemId parent = res.folders.tree.item(folder.id).parent;
+            all.push_back({{"id", folder.id},
+                           {"parent_id", parent == kNoItem ? nlohmann::json(nullptr) : nlohmann::json(parent)},
+                           {"path", folder.path ? nlohmann::json(*folder.path) : nlohmann::json(nullptr)},
+                           {"folder_count", listing->folders},
+                           {"file_count", listing->files},
+                           {"entries", std::move(entries)}});
+        } else {
+            const std::string where =
+                folder.path ? escapeForTerminal(*folder.path) : "[folder " + std::to_string(folder.id) + ", too deep for a path]";
+            if (!first) std::cout << '\n';
+            first = false;
+            printRowTable(std::cout, where + "   (" + texts::countsText(listing->folders, listing->files) + ")", rows, o.bytes);
+        }
     }
-    if (g.json) printJson({{"source", o.selection.source}, {"summary", summaryJson(res)}, {"folders", all}});
-    return 0;
+    if (g.json)
+        printJson(g, {{"source", selectionJson(run.request, run.results->selection)},
+                      {"summary", summaryJson(res)},
+                      {"folders", std::move(all)}});
+    else if (res.foundNothing)
+        std::cout << texts::kEmptyResultBasicText << "\n";
+    return scanExitCode(res, false);
 }
 
 const CommandRegistration kRegistration{"10-scan", [](CLI::App& app, GlobalOptions& g) {
@@ -250,22 +262,36 @@ const CommandRegistration kRegistration{"10-scan", [](CLI::App& app, GlobalOptio
     auto* info = app.add_subcommand("info", "Print the volume parameters (from the boot sector, or inferred when "
                                             "the boot sector is damaged)");
     addSelectionOptions(*info, *infoOptions);
-    info->callback([infoOptions, &g] { g.exitCode = runInfo(*infoOptions, g); });
+    info->callback([infoOptions, &g] {
+        g.command = "info";
+        g.exitCode = runInfo(*infoOptions, g);
+    });
 
     auto scanOptions = std::make_shared<SelectionOptions>();
     auto* scan = app.add_subcommand("scan", "Basic Search: find every folder on the volume, deleted ones included, "
                                             "and print the recovered tree. Ctrl+C stops and prints what was found.");
     addSelectionOptions(*scan, *scanOptions);
-    scan->callback([scanOptions, &g] { g.exitCode = runScanCommand(*scanOptions, g); });
+    scan->callback([scanOptions, &g] {
+        g.command = "scan";
+        g.exitCode = runScanCommand(*scanOptions, g);
+    });
 
     auto listOptions = std::make_shared<ListOptions>();
     auto* list = app.add_subcommand("list", "Basic Search, then list a recovered folder's subfolders and files "
                                             "(sizes, dates, types, deleted marks)");
     addSelectionOptions(*list, listOptions->selection);
-    list->add_option("-f,--folder", listOptions->folder,
-                     "Folder path under Root, e.g. / or Documents/Work or Lumo_Miscellaneous/DIR5 (default /)");
-    list->add_flag("-a,--all", listOptions->all, "List every recovered folder");
-    list->callback([listOptions, &g] { g.exitCode = runList(*listOptions, g); });
+    auto* folder = list->add_option("-f,--folder", listOptions->folder,
+                                    "Folder path under Root, e.g. / or Documents/Work or Lumo_Miscellaneous/DIR5 (default /)");
+    auto* folderId = list->add_option("--folder-id", listOptions->folderId, "Folder by its id, as scan --json gives it");
+    auto* all = list->add_flag("-a,--all", listOptions->all, "List every recovered folder");
+    folder->excludes(folderId)->excludes(all);
+    folderId->excludes(all);
+    list->add_flag("--deleted-only", listOptions->deletedOnly, "Show only rows marked deleted");
+    list->add_flag("--bytes", listOptions->bytes, "Sizes in bytes instead of KiB, MiB, GiB");
+    list->callback([listOptions, &g] {
+        g.command = "list";
+        g.exitCode = runList(*listOptions, g);
+    });
 }};
 
 }  // namespace

@@ -1,31 +1,102 @@
-// Source, range and file-system options.
+// Source, partition, range and file-system options; mount points to devices.
 #include "cli/selection.h"
 
 #include <CLI/CLI.hpp>
+#include <climits>
+#include <cstdlib>
+#include <sys/stat.h>
+
+#include "cli/cli_support.h"
+#include "storage/system_tree.h"
 
 namespace kfr::cli {
 
-void addSelectionOptions(CLI::App& command, SelectionOptions& o)
+namespace {
+
+std::string canonicalPath(const std::string& path)
 {
-    command.add_option("-s,--source", o.source, "Disk, partition, volume device or image file to read (read-only)")
-        ->required();
-    command.add_option("-p,--partition", o.partition,
-                       "Partition number of a disk or disk image, as `kestravon-cli disks` lists it (sets the range "
-                       "and the file system)");
-    command.add_option("--first", o.first, "First sector of the volume (default 0)");
-    command.add_option("--last", o.last, "Last sector of the volume (default: the source's last sector)")
-        ->each([&o](const std::string&) { o.lastGiven = true; });
-    command.add_option("--fs", o.fileSystem, "File system: auto, FAT16, FAT32 or NTFS")
-        ->check(CLI::IsMember({"auto", "FAT16", "FAT32", "NTFS", "fat16", "fat32", "ntfs"}));
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
 }
 
-session::SourceRequest sourceRequest(const SelectionOptions& o)
+bool isDeviceOrImage(const std::string& path)
 {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode));
+}
+
+// The mount whose mount point holds path (the longest mount point that is path or above it; of
+// mounts stacked on one point, the last, which is the one seen).
+const storage::MountEntry* mountHolding(const std::vector<storage::MountEntry>& mounts, const std::string& path)
+{
+    const storage::MountEntry* best = nullptr;
+    for (const auto& m : mounts) {
+        const std::string& mp = m.mountPoint;
+        const bool holds = path == mp || mp == "/" ||
+                           (path.size() > mp.size() && path.compare(0, mp.size(), mp) == 0 && path[mp.size()] == '/');
+        if (holds && (!best || mp.size() >= best->mountPoint.size())) best = &m;
+    }
+    return best;
+}
+
+// A folder given as the source: the device mounted there.
+Result<std::string> deviceOfFolder(const std::string& folder, const SelectionOptions& o, const GlobalOptions& g)
+{
+    storage::SystemRoots roots;
+    roots.mountInfo = o.mountInfo;
+    const std::string path = canonicalPath(folder);
+    const auto mounts = storage::readMountTable(roots);
+    const storage::MountEntry* m = mountHolding(mounts, path);
+    const bool onDevice = m && isDeviceOrImage(m->source);
+    if (m && m->mountPoint == path && onDevice) {
+        note(g, folder + " is where " + m->source + " is mounted; reading " + m->source +
+                    ". Unmount it (umount " + m->mountPoint + ") so that nothing writes to it during recovery.");
+        return m->source;
+    }
+    std::string detail = "is a folder, not a disk, partition or image file";
+    if (onDevice)
+        detail += "; it lies on " + m->source + " (mounted at " + m->mountPoint + "): give that device as the source";
+    else if (m)
+        detail += "; it lies on a " + m->fsType + " file system (" + m->source + "), which is on no device this tool reads";
+    return Error{ErrorKind::InvalidArgument, 0, folder, detail};
+}
+
+}  // namespace
+
+CLI::Option* addSelectionOptions(CLI::App& command, SelectionOptions& o, bool withFileSystem)
+{
+    auto* source = command.add_option("source,-s,--source", o.source,
+                       "Disk, partition, volume device, image file, or the folder a volume is mounted at (read-only)")
+        ->required();
+    command.add_option("-p,--partition", o.partition,
+                       "Partition number as the kernel gives it (the 2 of /dev/sdb2; `kestravon-cli disks` lists them)");
+    command.add_option("--first", o.first, "First sector to read (default 0)");
+    command.add_option("--last", o.last, "Last sector to read, inclusive (default: the source's last sector)");
+    if (withFileSystem)
+        command.add_option("--fs", o.fileSystem,
+                           "File system: auto (from the boot sector; the default), FAT16, FAT32 or NTFS. Name it only "
+                           "when the boot sector is destroyed")
+            ->transform(CLI::IsMember({"auto", "FAT16", "FAT32", "NTFS"}, CLI::ignore_case));
+    command.add_option("--mountinfo", o.mountInfo, "Mount table to look mount points up in")->group("");
+    return source;
+}
+
+Result<session::SourceRequest> sourceRequest(const SelectionOptions& o, const GlobalOptions& g)
+{
+    if (o.partition && (o.first || o.last))
+        return Error{ErrorKind::InvalidArgument, 0, {},
+                     "--partition takes its sectors from the partition table; give either it or --first/--last"};
     session::SourceRequest request;
     request.path = o.source;
+    struct stat st {};
+    if (::stat(o.source.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        auto device = deviceOfFolder(o.source, o, g);
+        if (!device) return device.error();
+        request.path = *device;
+    }
     request.partition = o.partition;
     request.firstSector = o.first;
-    if (o.lastGiven) request.lastSector = o.last;
+    request.lastSector = o.last;
     request.fileSystem = o.fileSystem;
     return request;
 }

@@ -1,30 +1,39 @@
-// The options that pick what to read: a source (disk, partition, volume or image), a sector
-// range and a file system, turned into the session's source request.
+// The options that pick what to read: a source (disk, partition, volume device, image, or the
+// folder a volume is mounted at), a partition or sector range, and a file system, turned into
+// the session's source request.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "cli/command_registry.h"
 #include "session/recovery_session.h"
+#include "storage/result.h"
 
 namespace CLI {
 class App;
+class Option;
 }
 
 namespace kfr::cli {
 
 struct SelectionOptions {
     std::string source;
-    std::uint64_t first = 0;
-    std::uint64_t last = 0;   // 0: the source's last sector
-    bool lastGiven = false;
+    std::optional<std::uint64_t> first;
+    std::optional<std::uint64_t> last;
     std::string fileSystem = "auto";
-    std::uint32_t partition = 0;  // 1.. picks a partition of a disk or disk image; 0: none
+    std::uint32_t partition = 0;  // the N of /dev/sdbN; 0: none
+    std::string mountInfo = "/proc/self/mountinfo";  // where mount points are looked up
 };
 
-// Adds --source/-s, --partition, --first, --last and --fs to a command.
-void addSelectionOptions(CLI::App& command, SelectionOptions& options);
+// Adds the source (positional, or -s/--source), -p/--partition, --first, --last and, unless
+// withFileSystem is false, --fs to a command. Returns the source option (required).
+CLI::Option* addSelectionOptions(CLI::App& command, SelectionOptions& options, bool withFileSystem = true);
 
-session::SourceRequest sourceRequest(const SelectionOptions& options);
+// The request the options name. A folder that a volume is mounted at stands for that volume's
+// device (a note says so); any other folder is refused with the device that holds it. A
+// partition and a sector range together are refused.
+Result<session::SourceRequest> sourceRequest(const SelectionOptions& options, const GlobalOptions& global);
 
 }  // namespace kfr::cli

@@ -9,7 +9,17 @@ namespace kfr::session {
 
 std::string signatureFolderOf(const std::string& folder)
 {
-    return folder.empty() ? carving::programFolder() : folder;
+    if (!folder.empty()) return folder;
+    // Beside the program in a build tree; in share/kestravon beside bin/ once installed
+    // (/usr/bin/kestravon-cli reads /usr/share/kestravon).
+    const std::string own = carving::programFolder();
+    const std::string installed = own + "/../share/kestravon";
+    struct stat st {};
+    const std::string general = carving::signatureFilePath(own, carving::kGeneralSignatureFile);
+    if (::stat(general.c_str(), &st) != 0 &&
+        ::stat(carving::signatureFilePath(installed, carving::kGeneralSignatureFile).c_str(), &st) == 0)
+        return installed;
+    return own;
 }
 
 Result<carving::ExtensionList> loadExtensionList(const std::string& signatureFolder)

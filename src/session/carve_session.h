@@ -18,11 +18,12 @@ struct CarveSetup {
     std::optional<std::uint64_t> firstSector;  // default 0
     std::optional<std::uint64_t> lastSector;   // default: the source's last sector (inclusive)
     std::string destination;                   // an existing folder
-    std::string signatureFolder;               // "" : beside the program, as installed
+    std::string signatureFolder;               // "" : as signatureFolderOf finds it
     bool thorough = true;                      // run the Thorough pass after the General one
 };
 
-// The folder holding the two signature files ("" gives the program's own folder).
+// The folder holding the two signature files. "" gives the program's own folder, or, when the
+// files are not there, ../share/kestravon beside it, where an installed program finds them.
 std::string signatureFolderOf(const std::string& folder);
 
 // The file types the signature files know, every one ticked. Fails when either file cannot be

@@ -9,8 +9,8 @@
 #include "recovery/deep_scan.h"
 #include "volumes/boot_parameters.h"
 #include "volumes/boot_sector.h"
+#include "volumes/file_system_probe.h"
 #include "volumes/infer_parameters.h"
-#include "volumes/partition_table.h"
 
 namespace kfr::session {
 
@@ -88,52 +88,134 @@ ParamsOrigin ScanResults::origin() const
     return scan.paramsFromBootSector ? ParamsOrigin::BootSector : ParamsOrigin::Inferred;
 }
 
-Result<volumes::VolumeSelection> settleSelection(const storage::SectorSource& source, const SourceRequest& o)
+namespace {
+
+// "1, 2, 5" and "1: ext4, 2: FAT16, 5: unknown" for the partitions a message names.
+std::string slotNumbers(const std::vector<volumes::PartitionSlot>& slots)
+{
+    std::string text;
+    for (const auto& s : slots)
+        if (!s.extendedContainer) text += (text.empty() ? "" : ", ") + std::to_string(s.slot);
+    return text;
+}
+
+std::string slotContents(const std::vector<volumes::PartitionSlot>& slots)
+{
+    std::string text;
+    for (const auto& s : slots) {
+        if (s.extendedContainer) continue;
+        const std::string name = volumes::fileSystemKindName(s.content);
+        text += (text.empty() ? "" : ", ") + std::to_string(s.slot) + ": " + (name.empty() ? "unknown" : name);
+    }
+    return text;
+}
+
+std::string notReadText(volumes::FileSystemKind kind)
+{
+    return std::string("holds ") + volumes::fileSystemKindName(kind) +
+           ", which this tool does not read (it reads FAT16, FAT32 and NTFS)";
+}
+
+}  // namespace
+
+Result<SourceRange> settleRange(const storage::SectorSource& source, const SourceRequest& o)
 {
     const std::uint64_t count = source.sectorCount();
-    volumes::VolumeSelection sel;
-    sel.devicePath = o.path;
-    sel.firstSector = o.firstSector.value_or(0);
-    sel.lastSector = o.lastSector ? *o.lastSector : (count ? count - 1 : 0);
-    const bool autoFs = o.fileSystem.empty() || o.fileSystem == "auto";
+    SourceRange range;
+    range.firstSector = o.firstSector.value_or(0);
+    range.lastSector = o.lastSector ? *o.lastSector : (count ? count - 1 : 0);
     if (o.partition != 0) {
-        const auto partitions = volumes::listPartitions(source, count);
-        const auto part = std::find_if(partitions.begin(), partitions.end(),
-                                       [&](const volumes::PartitionRecord& p) { return p.number == o.partition; });
-        if (part == partitions.end())
+        const volumes::DiskPartitions table = volumes::readPartitions(source, count);
+        const auto part = std::find_if(table.slots.begin(), table.slots.end(),
+                                       [&](const volumes::PartitionSlot& s) { return s.slot == o.partition; });
+        if (table.slots.empty())
             return Error{ErrorKind::NotFound, 0, o.path,
                          "there is no partition " + std::to_string(o.partition) +
-                             " with a FAT16, FAT32 or NTFS file system (" + std::to_string(partitions.size()) +
-                             " listed; see kestravon-cli disks --image)"};
-        sel.firstSector = part->firstSector;
-        // Partition-table entries end one past their last sector; GUID entries name the last one.
-        const bool pastEnd = part->table != volumes::PartitionTableKind::Gpt;
-        sel.lastSector = pastEnd && part->endSector > part->firstSector ? part->endSector - 1 : part->endSector;
-        if (autoFs) {
-            sel.partType = part->fileSystem;
-            return sel;
-        }
+                             ": this source holds no partition table; leave --partition out to read it whole"};
+        if (part == table.slots.end())
+            return Error{ErrorKind::NotFound, 0, o.path,
+                         "there is no partition " + std::to_string(o.partition) + " on this disk; its partitions are " +
+                             slotNumbers(table.slots) + " (" + slotContents(table.slots) + ")"};
+        if (part->extendedContainer)
+            return Error{ErrorKind::InvalidArgument, part->firstSector, o.path,
+                         "partition " + std::to_string(o.partition) +
+                             " is the extended partition that holds the logical ones; its partitions are " +
+                             slotNumbers(table.slots) + " (" + slotContents(table.slots) + ")"};
+        range.firstSector = part->firstSector;
+        range.lastSector = part->lastSector;
+        range.partition = *part;
+        if (count && range.firstSector >= count)
+            return Error{ErrorKind::InvalidArgument, range.firstSector, o.path,
+                         "partition " + std::to_string(o.partition) + " starts at sector " +
+                             std::to_string(range.firstSector) + ", beyond the end of the medium (" +
+                             std::to_string(count) + " sectors); the partition table is damaged or the image is cut short"};
     }
-    if (count && sel.firstSector >= count)
-        return Error{ErrorKind::InvalidArgument, sel.firstSector, o.path,
+    if (count && range.firstSector >= count)
+        return Error{ErrorKind::InvalidArgument, range.firstSector, o.path,
                      "the first sector lies beyond the end of the source (" + std::to_string(count) + " sectors)"};
-    if (sel.lastSector < sel.firstSector)
-        return Error{ErrorKind::InvalidArgument, sel.firstSector, o.path, "the last sector lies before the first sector"};
+    if (range.lastSector < range.firstSector)
+        return Error{ErrorKind::InvalidArgument, range.firstSector, o.path, "the last sector lies before the first sector"};
+    // Reads past the medium's end only fail, one by one: a range is never let out of the medium.
+    if (count && range.lastSector >= count) {
+        range.lastSector = count - 1;
+        range.clipped = true;
+    }
+    return range;
+}
 
+Result<volumes::VolumeSelection> settleSelection(const storage::SectorSource& source, const SourceRequest& o)
+{
+    auto range = settleRange(source, o);
+    if (!range) return range.error();
+    volumes::VolumeSelection sel;
+    sel.devicePath = o.path;
+    sel.firstSector = range->firstSector;
+    sel.lastSector = range->lastSector;
+    const bool autoFs = o.fileSystem.empty() || o.fileSystem == "auto";
+    const std::string where = range->partition ? "partition " + std::to_string(o.partition)
+                                               : "the volume at sector " + std::to_string(sel.firstSector);
+
+    std::array<std::uint8_t, storage::kSectorSize> boot{};
+    const bool bootRead = source.read(sel.firstSector, 1, boot);
+    const auto bootSig = bootRead ? volumes::detectBootSignature(boot) : volumes::BootSignature::None;
     if (!autoFs) {
         sel.partType = partTypeOf(o.fileSystem);
+        // A file system named over a valid boot sector of another one would scan nothing.
+        if (bootSig != volumes::BootSignature::None && volumes::hasBootMarker(boot) &&
+            volumes::partTypeName(bootSig) != sel.partType)
+            return Error{ErrorKind::InvalidArgument, sel.firstSector, o.path,
+                         "--fs " + sel.partType + " contradicts the boot sector at sector " +
+                             std::to_string(sel.firstSector) + ", which is a " + volumes::partTypeName(bootSig) +
+                             " boot sector; leave --fs out or give --fs " + volumes::partTypeName(bootSig)};
         return sel;
     }
-    std::array<std::uint8_t, storage::kSectorSize> boot{};
-    for (std::uint64_t offset : {0ULL, 6ULL}) {
-        boot.fill(0);
-        if (!source.read(sel.firstSector + offset, 1, boot)) continue;
-        const auto sig = volumes::detectBootSignature(boot);
+    if (bootSig != volumes::BootSignature::None) {
+        sel.partType = volumes::partTypeName(bootSig);
+        return sel;
+    }
+    // A whole disk read from sector 0 is a partition table, not a volume.
+    const bool wholeSource = !range->partition && !o.firstSector.value_or(0) && !o.lastSector;
+    if (wholeSource) {
+        const volumes::DiskPartitions table = volumes::readPartitions(source, source.sectorCount());
+        if (!table.slots.empty())
+            return Error{ErrorKind::InvalidArgument, 0, o.path,
+                         "this disk has partitions " + slotNumbers(table.slots) + ": use --partition N (" +
+                             slotContents(table.slots) + ")"};
+    }
+    std::array<std::uint8_t, storage::kSectorSize> backup{};
+    if (source.read(sel.firstSector + 6, 1, backup) && volumes::detectBootSignature(backup) == volumes::BootSignature::Fat32) {
         // The backup at +6 only ever stands for FAT32.
-        if (sig != volumes::BootSignature::None && (offset == 0 || sig == volumes::BootSignature::Fat32)) {
-            sel.partType = volumes::partTypeName(sig);
-            return sel;
-        }
+        sel.partType = volumes::kFat32;
+        return sel;
+    }
+    const volumes::FileSystemKind kind = volumes::probeFileSystem(source, sel.firstSector, sel.lastSector);
+    if (kind != volumes::FileSystemKind::None && !volumes::isReadableKind(kind))
+        return Error{ErrorKind::Implausible, sel.firstSector, o.path, where + " " + notReadText(kind)};
+    // A partition whose boot sector is destroyed is what its table entry's type says, as the
+    // listing takes it; its geometry is then inferred.
+    if (range->partition && kind == volumes::FileSystemKind::None) {
+        sel.partType = volumes::fileSystemOfType(*range->partition);
+        if (!sel.partType.empty()) return sel;
     }
     if (o.guessBySize) {
         sel.partType = volumes::guessFileSystemBySize(sel.firstSector, sel.lastSector);

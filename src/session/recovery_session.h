@@ -25,6 +25,7 @@
 #include "recovery/folder_listing.h"
 #include "storage/result.h"
 #include "storage/sector_source.h"
+#include "volumes/partition_table.h"
 #include "volumes/volume_parameters.h"
 
 namespace kfr::session {
@@ -32,7 +33,7 @@ namespace kfr::session {
 // What to read, as the user names it.
 struct SourceRequest {
     std::string path;                          // disk, partition, volume device or image file
-    std::uint32_t partition = 0;               // 1..: a partition of a disk or disk image; 0: none
+    std::uint32_t partition = 0;               // 1..: a partition as the kernel numbers it (sdb2: 2); 0: none
     std::optional<std::uint64_t> firstSector;  // default 0
     std::optional<std::uint64_t> lastSector;   // default: the source's last sector
     std::string fileSystem;                    // "" or "auto": from the boot sector; else FAT16, FAT32, NTFS
@@ -43,9 +44,24 @@ struct SourceRequest {
 using SourceOpener = std::function<Result<std::shared_ptr<const storage::SectorSource>>(const std::string& path)>;
 SourceOpener fileSourceOpener();
 
-// Settles the range and the file system of a request on an open source: a partition number
-// takes both from the partition table; "auto" reads the boot sector (FAT32 also from its backup
-// copy six sectors in).
+// The sectors a request names.
+struct SourceRange {
+    std::uint64_t firstSector = 0;
+    std::uint64_t lastSector = 0;  // inclusive
+    bool clipped = false;          // the table or the request reached past the medium's end
+    std::optional<volumes::PartitionSlot> partition;  // the partition the range came from
+};
+
+// Settles the range of a request on an open source, always within the medium: a partition
+// number takes the range of that slot of the partition table, cut at the medium's last sector
+// (a table may claim more than the disk holds); an explicit last sector past the end is cut the
+// same way. A source that cannot tell its size is not cut.
+Result<SourceRange> settleRange(const storage::SectorSource& source, const SourceRequest& request);
+
+// Settles the range and the file system of a request on an open source. "auto" reads the boot
+// sector (FAT32 also from its backup copy six sectors in); a volume of a file system this tool
+// does not read is named as such, and a whole disk that carries partitions is refused with their
+// numbers. A file system that is named but contradicts a valid boot sector is refused too.
 Result<volumes::VolumeSelection> settleSelection(const storage::SectorSource& source, const SourceRequest& request);
 
 // Where a volume's parameters came from.

@@ -133,7 +133,7 @@ void fillRecord(PhysicalDisk& disk, const DiskIdentity& id, const DiskListContex
     PhysicalDiskRecord& r = disk.record;
     const std::string bus = busTypeName(disk.busType);
     const std::string mediaClass = mediaClassName(disk.removable, bus);
-    const std::string size = sizeText(disk.geometry.byteSize());
+    const std::string size = sizeText(disk.deviceBytes);
     std::string vendor = id.vendor;
     std::string model;
     if (id.known) {
@@ -167,7 +167,7 @@ void fillRecord(PhysicalDisk& disk, const DiskIdentity& id, const DiskListContex
     r.setText(DiskField::kSerial, id.serial);
     r.setText(DiskField::kSystemName, hostName);
     r.setText(DiskField::kDevicePath, disk.devicePath);
-    r.sizeMiB = disk.geometry.byteSize() >> 20;
+    r.sizeMiB = disk.deviceBytes >> 20;
     disk.key = diskKey(r);
 }
 
@@ -186,7 +186,9 @@ void settleSize(PhysicalDisk& disk, std::optional<DiskGeometry> kernelGeometry)
         g.fromKernel = true;
         if (g.cylinders > 0) disk.geometry = g;
     }
-    disk.totalSectors = disk.geometry.byteSize() / kSectorSize;
+    // The size is the medium's own, last partial cylinder included: a partition or a lost file
+    // may well lie there, and a scan must be able to reach it.
+    disk.totalSectors = disk.deviceBytes / kSectorSize;
 }
 
 std::optional<Candidate> blockDisk(const DiskListContext& ctx, const std::string& name)

@@ -21,7 +21,8 @@ struct DiskGeometry {
     std::uint32_t bytesPerSector = 512;
     bool fromKernel = false;  // the kernel answered HDIO_GETGEO; otherwise 255 heads, 63 sectors
 
-    // Whole cylinders only: the last partial cylinder of a disk is not counted.
+    // Whole cylinders only: the last partial cylinder of a disk is not counted. The disk's size is
+    // PhysicalDisk::deviceBytes; this is only what the geometry fields add up to.
     std::uint64_t byteSize() const
     {
         return cylinders * tracksPerCylinder * sectorsPerTrack * static_cast<std::uint64_t>(bytesPerSector);
@@ -45,7 +46,7 @@ struct PhysicalDisk {
     BusType busType = BusType::Unknown;
     DiskGeometry geometry;
     std::uint64_t deviceBytes = 0;   // the whole medium, partial cylinder included
-    std::uint64_t totalSectors = 0;  // geometry size / 512, whatever the bytes per sector
+    std::uint64_t totalSectors = 0;  // deviceBytes / 512, whatever the bytes per sector
     std::string key;                 // the disk key
     // Set when the disk cannot be opened for reading; it is still listed, and the error says
     // what is missing (PermissionDenied: run as root or join the "disk" group).

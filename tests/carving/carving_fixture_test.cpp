@@ -115,11 +115,11 @@ TEST(CarveFixture, CommandLineSummaryAndTypeChoice)
 
     kfr::test::TempDir dir;
     const std::string common = "--source " + image + " --dest " + dir.path();
-    auto run = runCli("--json carve " + common);
+    auto run = runCli("--json carve " + common + " --no-thorough");
     ASSERT_EQ(run.exitCode, 0) << run.out;
     auto json = nlohmann::json::parse(run.out);
-    EXPECT_EQ(json["ending"], "finished");
-    EXPECT_EQ(json["lastSector"], 2047);
+    EXPECT_EQ(json["end"], "finished");
+    EXPECT_EQ(json["source"]["last_sector"], 2047);
     std::map<std::string, std::uint64_t> found;
     for (const auto& t : json["types"])
         if (t["found"].get<std::uint64_t>() > 0) found[t["type"]] = t["found"];
@@ -129,8 +129,8 @@ TEST(CarveFixture, CommandLineSummaryAndTypeChoice)
     run = runCli("--json carve " + common + " --types png,.GIF --thorough");
     ASSERT_EQ(run.exitCode, 0) << run.out;
     json = nlohmann::json::parse(run.out);
-    EXPECT_EQ(json["generalFound"], 2);
-    EXPECT_EQ(json["thoroughRan"], false);  // neither type has Thorough records
+    EXPECT_EQ(json["general_found"], 2);
+    EXPECT_EQ(json["thorough_ran"], false);  // neither type has Thorough records
     const std::string pngs = std::string(dir.path()) + "/Kestravon FAT Recovery/Signature Search/General/PNG/";
     EXPECT_TRUE(std::filesystem::exists(pngs + "PNG00001.PNG"));
     EXPECT_TRUE(std::filesystem::exists(pngs + "PNG00002.PNG"));

@@ -97,13 +97,13 @@ TEST(FaultImages, SavedFilesEqualTheOriginalsAndTheReportSaysWhatWasShort)
         const Saved s = saveAll(c.image, out.path());
         ASSERT_TRUE(s.report.is_object());
         EXPECT_EQ(s.exitCode, c.exitCode);
-        EXPECT_EQ(s.report["filesIncomplete"], c.incomplete.size());
+        EXPECT_EQ(s.report["files_incomplete"], c.incomplete.size());
         std::set<std::string> reportedShort;
         for (const auto& f : s.report["files"])
             if (f["outcome"] == "incomplete") {
                 reportedShort.insert(fs::relative(f["path"].get<std::string>(), out.path()).string());
                 EXPECT_LT(f["written"].get<std::uint64_t>(), f["size"].get<std::uint64_t>());
-                EXPECT_EQ(f["reason"], "past-medium-end");
+                EXPECT_EQ(f["reason"], "past_medium_end");
             }
         EXPECT_EQ(reportedShort, c.incomplete);
         for (const auto& p : plantedFiles(c.image)) {
@@ -137,8 +137,8 @@ TEST(FaultImages, WhatOnlyTheFileSystemKnowsComesBackToo)
     const auto listing = nlohmann::json::parse(listed.out, nullptr, false);
     ASSERT_TRUE(listing.is_object()) << listed.out;
     bool labelListed = false;
-    for (const auto& row : listing["folders"][0]["rows"])
-        if (row["kind"] == "label") labelListed = row["columns"]["Name"] == "CHS_FAT32";
+    for (const auto& row : listing["folders"][0]["entries"])
+        if (row["kind"] == "volume_label") labelListed = row["name"] == "CHS_FAT32";
     EXPECT_TRUE(labelListed);
 
     // Saved files and folders keep the times their entries hold.

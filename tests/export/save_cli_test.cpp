@@ -42,10 +42,9 @@ TEST(SaveCommand, SavesFoldersAndFilesAndAnswersCollisionsAsTold)
     ASSERT_EQ(first.exitCode, 0) << first.out;
     const auto j = json(first);
     EXPECT_EQ(j["end"], "finished");
-    EXPECT_EQ(j["filesTotal"], 4);
-    EXPECT_EQ(j["filesWritten"], 4);
-    EXPECT_EQ(j["foldersTotal"], 2);
-    EXPECT_EQ(j["summary"], texts::savedSummaryText(4, 2));
+    EXPECT_EQ(j["files_total"], 4);
+    EXPECT_EQ(j["files_written"], 4);
+    EXPECT_EQ(j["folders_total"], 2);
     const auto files = test::filesUnder(out.path());
     EXPECT_EQ(files.size(), 4u);
     const std::string draft = out.file("Old Projects/Archive/_raft1.txt");
@@ -60,8 +59,8 @@ TEST(SaveCommand, SavesFoldersAndFilesAndAnswersCollisionsAsTold)
     for (const Case c : {Case{"skip", 0, 4, 4}, Case{"rename", 4, 0, 8}, Case{"overwrite", 4, 0, 8}}) {
         SCOPED_TRACE(c.mode);
         const auto again = json(cli(base + " --folder 'Old Projects' --file Documents/Work/todo.txt --on-collision " + c.mode));
-        EXPECT_EQ(again["filesWritten"], c.written);
-        EXPECT_EQ(again["filesDeclined"], c.declined);
+        EXPECT_EQ(again["files_written"], c.written);
+        EXPECT_EQ(again["files_declined"], c.declined);
         EXPECT_EQ(test::filesUnder(out.path()).size(), c.filesAfter);
     }
     EXPECT_TRUE(test::filesUnder(out.path()).count("old projects/archive/_raft1_dd_0.txt"));
@@ -102,7 +101,7 @@ TEST(SaveCommand, OpenWritesATemporaryCopy)
     const auto r = cli("--json open --no-open -s " + quote(image) + " --file small.txt");
     ASSERT_EQ(r.exitCode, 0) << r.out;
     const auto j = json(r);
-    const std::string copy = j["copy"];
+    const std::string copy = j["copy_path"];
     EXPECT_EQ(std::filesystem::path(copy).filename(), "MRC0.txt");
     EXPECT_EQ(test::fileText(copy).substr(0, 9), "small.txt");
     EXPECT_EQ(std::filesystem::file_size(copy), 300u);

@@ -192,7 +192,8 @@ TEST(DiskList, GeometrySizeAndRecordForms)
     FakeMachine machine;
     const DiskListing listing = machine.list();
 
-    // 1,000,204,886,016 bytes: whole cylinders of 255 x 63 sectors only.
+    // 1,000,204,886,016 bytes: whole cylinders of 255 x 63 sectors in the geometry fields, but the
+    // size and the sectors are the device's own, last partial cylinder included.
     const PhysicalDisk* sda = diskNamed(listing, "sda");
     ASSERT_NE(sda, nullptr);
     const auto& r = sda->record;
@@ -204,20 +205,20 @@ TEST(DiskList, GeometrySizeAndRecordForms)
     EXPECT_EQ(r.text(DiskField::kHeads), "255");
     EXPECT_EQ(r.text(DiskField::kSectorsPerTrack), "63");
     EXPECT_EQ(r.text(DiskField::kBytesPerSector), "512");
-    EXPECT_EQ(r.text(DiskField::kTotalSectors), "1953520065");
-    EXPECT_EQ(sda->totalSectors, 1953520065u);
-    EXPECT_EQ(r.sizeMiB, 1000202273280ULL >> 20);
+    EXPECT_EQ(r.text(DiskField::kTotalSectors), "1953525168");
+    EXPECT_EQ(sda->totalSectors, 1953525168u);
+    EXPECT_EQ(r.sizeMiB, 1000204886016ULL >> 20);
     EXPECT_FALSE(sda->geometry.fromKernel);  // a plain file answers no HDIO_GETGEO
-    EXPECT_EQ(sda->key, "WDC WD5000AAKS-00A7B0 SATA Device||931.51 GB||1953520065||2");
+    EXPECT_EQ(sda->key, "WDC WD5000AAKS-00A7B0 SATA Device||931.51 GB||1953525168||2");
     EXPECT_EQ(diskKey(r), sda->key);
     EXPECT_FALSE(sda->accessProblem);
 
-    // A 4096-byte-sector disk: cylinders count 4096-byte sectors, total sectors stay 512-byte.
+    // A 4096-byte-sector disk: cylinders count 4096-byte sectors, total sectors are 512-byte ones.
     const PhysicalDisk* nvme = diskNamed(listing, "nvme0n1");
     ASSERT_NE(nvme, nullptr);
     EXPECT_EQ(nvme->record.text(DiskField::kBytesPerSector), "4096");
     EXPECT_EQ(nvme->record.text(DiskField::kCylinders), "15200");
-    EXPECT_EQ(nvme->record.text(DiskField::kTotalSectors), "1953504000");
+    EXPECT_EQ(nvme->record.text(DiskField::kTotalSectors), "1953525168");
 
     // A disk fills no drive fields: texts 3 to 10 stay empty and the number fields stay 0.
     for (std::size_t f = 0; f < MediaRecord::kFieldCount; ++f) {
@@ -298,17 +299,17 @@ TEST(DiskList, ImageFilesAreDisksAfterTheRealOnes)
     EXPECT_TRUE(first.isImage);
     EXPECT_EQ(first.number, 10u);
     EXPECT_EQ(first.devicePath, big);
-    EXPECT_EQ(first.record.text(DiskField::kItemText), "Fixed hard disk media (Disk10 - 94.13 MB)");
+    EXPECT_EQ(first.record.text(DiskField::kItemText), "Fixed hard disk media (Disk10 - 100.00 MB)");
     EXPECT_EQ(first.record.text(DiskField::kModel), "big.img UNKNOWN Device");
-    EXPECT_EQ(first.totalSectors, 12u * 16065u);
+    EXPECT_EQ(first.totalSectors, 100u * 2048u);
     EXPECT_EQ(first.deviceBytes, 100u * 1024 * 1024);
 
     // Smaller than one 255 x 63 cylinder: one cylinder of 63-sector tracks instead of nothing.
     const PhysicalDisk& small = listing.disks[11];
     EXPECT_EQ(small.geometry.cylinders, 1u);
     EXPECT_EQ(small.geometry.tracksPerCylinder, 32u);
-    EXPECT_EQ(small.totalSectors, 32u * 63u);
-    EXPECT_EQ(small.record.text(DiskField::kSizeText), "1008.00 KB");
+    EXPECT_EQ(small.totalSectors, 2048u);
+    EXPECT_EQ(small.record.text(DiskField::kSizeText), "1.00 MB");
 
     ASSERT_EQ(listing.problems.size(), 1u);
     EXPECT_EQ(listing.problems[0].path, dir.file("missing.img"));
@@ -351,7 +352,7 @@ TEST(DiskList, PropertyListsOfDiskAndPartition)
         {"4. Capacity(size) :", "931.51 GB"},
         {"5. Cylinders :", "121601"},
         {"6. Heads :", "255"},
-        {"7. Sectors :", "1953520065"},
+        {"7. Sectors :", "1953525168"},
         {"8. Bytes per Sector :", "512"},
         {"9. Sector per Track :", "63"},
         {"10. Firmware Revision ID :", "01.03B01"},
@@ -365,7 +366,7 @@ TEST(DiskList, PropertyListsOfDiskAndPartition)
         EXPECT_EQ(props.rows[i].value, expected[i].second);
     }
     EXPECT_EQ(props.selection.diskKey, sda->key);
-    EXPECT_EQ(props.selection.totalSectors, 1953520065u);
+    EXPECT_EQ(props.selection.totalSectors, 1953525168u);
     EXPECT_EQ(props.selection.cylinders, "121601");
     EXPECT_EQ(props.selection.sizeMiB, sda->record.sizeMiB);
 
@@ -390,7 +391,7 @@ TEST(DiskList, DisksCommandListsAnImageWithItsPartitions)
     test::TempDir emptyRoot;
     const std::string image = test::fixturePath("disk_mbr.img");
     const std::string before = test::fileDigest(image);
-    const std::string command = std::string(KFR_CLI_PATH) + " --json disks --sysfs-root '" + emptyRoot.path() +
+    const std::string command = std::string(KFR_CLI_PATH) + " --json --debug disks --sysfs-root '" + emptyRoot.path() +
                                 "' --image '" + image + "' 2>/dev/null";
     FILE* pipe = ::popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
@@ -400,17 +401,19 @@ TEST(DiskList, DisksCommandListsAnImageWithItsPartitions)
     ASSERT_EQ(::pclose(pipe), 0);
     const auto doc = nlohmann::json::parse(out);
     ASSERT_EQ(doc["disks"].size(), 1u);
-    const auto& disk = doc["disks"][0];
-    EXPECT_EQ(disk["itemText"], "Fixed hard disk media (Disk0 - 94.13 MB)");
+    // The desktop program's forms are kept in the debug view: the item texts, the record and the
+    // "Partition - N" numbering, each listed partition with the kernel's slot number beside it.
+    const auto& disk = doc["disks"][0]["debug"];
+    EXPECT_EQ(disk["item_text"], "Fixed hard disk media (Disk0 - 100.00 MB)");
     EXPECT_EQ(disk["record"]["fields"].size(), 40u);
     EXPECT_EQ(disk["record"]["fields"][39], image);
-    std::vector<std::string> items;
-    for (const auto& p : disk["partitions"]) items.push_back(p["itemText"]);
-    const std::vector<std::string> expected = {"Partition - 1 ( FAT32 )", "Partition - 2 ( FAT16 )",
-                                               "Partition - 3 ( NTFS )", "Partition - 4 ( FAT16 )",
-                                               "Partition - 5 ( NTFS )"};
+    std::vector<std::pair<std::string, int>> items;
+    for (const auto& p : disk["partition_items"]) items.emplace_back(p["item_text"], p["slot"]);
+    const std::vector<std::pair<std::string, int>> expected = {{"Partition - 1 ( FAT32 )", 1}, {"Partition - 2 ( FAT16 )", 2},
+                                                               {"Partition - 3 ( NTFS )", 3},  {"Partition - 4 ( FAT16 )", 5},
+                                                               {"Partition - 5 ( NTFS )", 6}};
     EXPECT_EQ(items, expected);
-    EXPECT_EQ(disk["partitions"][4]["properties"][5]["value"], "161792");
-    EXPECT_TRUE(doc["removableMedia"].empty());
+    EXPECT_EQ(disk["partition_items"][4]["properties"][5]["value"], "161791");
+    EXPECT_TRUE(doc["debug"]["removable_media"].empty());
     EXPECT_EQ(test::fileDigest(image), before);
 }
