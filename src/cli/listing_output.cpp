@@ -33,8 +33,9 @@ bool hasSize(const recovery::ItemRow& row)
 }  // namespace
 
 nlohmann::json rowJson(const recovery::ItemRow& row, recovery::ItemId folder, std::size_t index,
-                       const volumes::VolumeParameters& params, bool debug)
+                       const recovery::VolumeSet& volumes, bool debug)
 {
+    const volumes::VolumeParameters* params = volumes.of(row.volume);
     const auto modified = isoTime(row);
     nlohmann::json j{{"id", fileId(folder, index)},
                      {"kind", kindName(row.kind)},
@@ -47,8 +48,8 @@ nlohmann::json rowJson(const recovery::ItemRow& row, recovery::ItemId folder, st
         j["short_name"] = row.shortName;
         j["cluster"] = row.firstCluster;
         // Clusters 0 and 1 hold no data: such an entry names no place on the medium.
-        j["first_sector"] = row.firstCluster >= 2 ? nlohmann::json(params.clusterSector(row.firstCluster))
-                                                  : nlohmann::json(nullptr);
+        j["first_sector"] = row.firstCluster >= 2 && params ? nlohmann::json(params->clusterSector(row.firstCluster))
+                                                            : nlohmann::json(nullptr);
     }
     if (row.kind == RowKind::NtfsFile) j["mft_record_sector"] = row.recordSector;
     // NTFS marks, only where they apply.

@@ -21,7 +21,7 @@ struct NumberedRow {
 // {"id", "kind", "name", "size", "modified", "deleted", ...} for one row of the listing of folder.
 // With debug, the nine columns of the desktop program's item list too.
 nlohmann::json rowJson(const recovery::ItemRow& row, recovery::ItemId folder, std::size_t index,
-                       const volumes::VolumeParameters& params, bool debug);
+                       const recovery::VolumeSet& volumes, bool debug);
 
 // The table of a folder's rows under a heading line; exactBytes prints sizes in bytes.
 void printRowTable(std::ostream& out, const std::string& heading, const std::vector<NumberedRow>& rows, bool exactBytes);

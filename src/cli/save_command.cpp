@@ -361,7 +361,7 @@ int runSaveCommand(const SaveOptions& o, const GlobalOptions& g)
     if (verdict != DestinationVerdict::Usable)
         return reportFailure(destinationFailure(verdict, o.destination, source->path), g);
 
-    auto scanned = runScan(*source, g, interrupt.flag());
+    auto scanned = runScan(*source, g, interrupt.flag(), deepFileSystem(o.selection));
     if (!scanned) return reportError(scanned.error(), g);
     ScanRun& run = **scanned;
     if (interrupt.interrupted()) return reportFailure(interruptedBeforeSaving("scan"), g);
@@ -413,7 +413,7 @@ int runOpenCommand(const OpenOptions& o, const GlobalOptions& g)
         return reportFailure({"invalid_argument", "open needs one file: give --file or --file-id", kExitUsage}, g);
     auto source = resolveSource(o.selection, g);
     if (!source) return reportError(source.error(), g);
-    auto scanned = runScan(*source, g, interrupt.flag());
+    auto scanned = runScan(*source, g, interrupt.flag(), deepFileSystem(o.selection));
     if (!scanned) return reportError(scanned.error(), g);
     ScanRun& run = **scanned;
     if (interrupt.interrupted())

@@ -124,6 +124,10 @@ int scanExitCode(const BasicScanResult& res, bool interrupted)
 
 int runInfo(const SelectionOptions& sel, const GlobalOptions& g)
 {
+    if (sel.deep)
+        return reportFailure({"usage", "info reads one volume's boot sector; scan --deep (or deep) finds the volumes of a range",
+                              kExitUsage},
+                             g);
     InterruptToStop interrupt;
     auto request = resolveSource(sel, g);
     if (!request) return reportError(request.error(), g);
@@ -156,22 +160,101 @@ int runInfo(const SelectionOptions& sel, const GlobalOptions& g)
     return kExitOk;
 }
 
+// Where a Deep Search volume begins and what gave its geometry.
+struct DeepVolumeView {
+    std::optional<std::uint64_t> firstSector;  // unknown for a FAT volume inferred from folders
+    bool fromBootSector = false;
+    bool clusterSizeGuessed = false;
+};
+
+DeepVolumeView deepVolumeView(const session::ScanResults& r, std::size_t i)
+{
+    DeepVolumeView v;
+    const auto& row = r.deep.partitions[i];
+    v.fromBootSector = row.fromBootSector;
+    if (row.partType == volumes::kNtfs) {
+        v.firstSector = static_cast<std::uint64_t>(row.cluster0Start);
+        const std::size_t ntfsIndex = i - (r.deep.partitions.size() - r.deep.ntfsVolumes.size());
+        if (ntfsIndex < r.deep.ntfsVolumes.size()) v.clusterSizeGuessed = r.deep.ntfsVolumes[ntfsIndex].guessedClusterSize;
+    } else if (row.fromBootSector) {
+        v.firstSector = row.sector;
+    }
+    return v;
+}
+
+nlohmann::json deepJson(const session::ScanResults& r)
+{
+    nlohmann::json volumesJson = nlohmann::json::array();
+    for (std::size_t i = 0; i < r.deep.partitions.size() && i < r.volumes.size(); ++i) {
+        const auto& p = r.volumes[i];
+        const DeepVolumeView v = deepVolumeView(r, i);
+        volumesJson.push_back({{"index", i},
+                               {"file_system", p.partType},
+                               {"from", v.fromBootSector ? "boot_sector" : "inferred"},
+                               {"first_sector", v.firstSector ? nlohmann::json(*v.firstSector) : nlohmann::json(nullptr)},
+                               {"sectors_per_cluster", p.spc},
+                               {"cluster_size_guessed", v.clusterSizeGuessed},
+                               {"cluster0_start", p.cluster0Start},
+                               {"first_fat_sector", p.firstFat ? nlohmann::json(p.firstFat) : nlohmann::json(nullptr)},
+                               {"mft_sector", p.mftSector ? nlohmann::json(p.mftSector) : nlohmann::json(nullptr)}});
+    }
+    return {{"range", {{"first_sector", r.selection.firstSector}, {"last_sector", r.selection.lastSector}}},
+            {"directories_found", r.deep.lostDirectories.size()},
+            {"boot_sectors_found", r.deep.bootCandidates.size()},
+            {"ntfs_records_found", r.deep.ntfsRecordsFound},
+            {"volumes", std::move(volumesJson)}};
+}
+
+void printDeepVolumes(const session::ScanResults& r)
+{
+    std::cout << "Deep Search of sectors " << r.selection.firstSector << " - " << r.selection.lastSector << ": "
+              << r.deep.lostDirectories.size() << " FAT folders, " << r.deep.bootCandidates.size()
+              << " FAT boot sectors, " << r.deep.ntfsRecordsFound << " NTFS file records found.\n";
+    if (r.deep.partitions.empty()) {
+        std::cout << "No volume could be inferred from them.\n";
+        return;
+    }
+    for (std::size_t i = 0; i < r.deep.partitions.size() && i < r.volumes.size(); ++i) {
+        const auto& p = r.volumes[i];
+        const DeepVolumeView v = deepVolumeView(r, i);
+        std::cout << "Volume " << i + 1 << ": " << p.partType;
+        if (v.firstSector) std::cout << " at sector " << *v.firstSector;
+        std::cout << (v.fromBootSector ? " (boot sector)" : p.isNtfs() ? " (inferred from its $MFT records)" : " (inferred from folder positions)")
+                  << ", " << p.spc << " sectors per cluster" << (v.clusterSizeGuessed ? " (assumed)" : "")
+                  << ", cluster 0 at sector " << p.cluster0Start;
+        if (!p.isNtfs() && p.firstFat) std::cout << ", first FAT at sector " << p.firstFat;
+        std::cout << "\n";
+    }
+    for (std::size_t i = 0; i < r.deep.partitions.size() && i < r.volumes.size(); ++i) {
+        const DeepVolumeView v = deepVolumeView(r, i);
+        if (!v.firstSector) continue;
+        std::cout << "To read one volume with the other commands, give its first sector, e.g. --first "
+                  << *v.firstSector << " --fs " << r.volumes[i].partType << ".\n";
+        break;
+    }
+}
+
 int runScanCommand(const SelectionOptions& sel, const GlobalOptions& g)
 {
     InterruptToStop interrupt;
     auto request = resolveSource(sel, g);
     if (!request) return reportError(request.error(), g);
-    auto run = runScan(*request, g, interrupt.flag());
+    auto run = runScan(*request, g, interrupt.flag(), deepFileSystem(sel));
     if (!run) return reportError(run.error(), g);
-    const auto& res = (*run)->results->scan;
+    const auto& results = *(*run)->results;
+    const auto& res = results.scan;
+    const bool deep = results.mode == session::ScanMode::Deep;
     if (g.json) {
-        printJson(g, {{"source", selectionJson((*run)->request, (*run)->results->selection)},
-                      {"summary", summaryJson(res)},
-                      {"parameters", res.paramsFailed ? nlohmann::json(nullptr) : paramsJson(res.params)},
-                      {"folders", foldersJson(res.folders, res.params.isNtfs(), g.debug)}});
+        nlohmann::json out{{"source", selectionJson((*run)->request, results.selection)},
+                           {"summary", summaryJson(res)},
+                           {"parameters", res.paramsFailed || deep ? nlohmann::json(nullptr) : paramsJson(res.params)},
+                           {"folders", foldersJson(res.folders, recovery::VolumeSet{&res.params, &results.volumes}, g.debug)}};
+        if (deep) out["deep"] = deepJson(results);
+        printJson(g, out);
     } else {
+        if (deep) printDeepVolumes(results);
         printFolderTree(std::cout, res.folders);
-        printSummary(res, (*run)->results->selection, interrupt.interrupted());
+        printSummary(res, results.selection, interrupt.interrupted());
     }
     return scanExitCode(res, interrupt.interrupted());
 }
@@ -212,7 +295,7 @@ int runList(const ListOptions& o, const GlobalOptions& g)
     InterruptToStop interrupt;
     auto request = resolveSource(o.selection, g);
     if (!request) return reportError(request.error(), g);
-    auto scanned = runScan(*request, g, interrupt.flag());
+    auto scanned = runScan(*request, g, interrupt.flag(), deepFileSystem(o.selection));
     if (!scanned) return reportError(scanned.error(), g);
     ScanRun& run = **scanned;
     const auto& res = run.results->scan;
@@ -232,7 +315,7 @@ int runList(const ListOptions& o, const GlobalOptions& g)
         if (o.all && o.deletedOnly && rows.empty()) continue;
         if (g.json) {
             nlohmann::json entries = nlohmann::json::array();
-            for (const auto& [index, row] : rows) entries.push_back(rowJson(*row, folder.id, index, res.params, g.debug));
+            for (const auto& [index, row] : rows) entries.push_back(rowJson(*row, folder.id, index, recovery::VolumeSet{&res.params, &run.results->volumes}, g.debug));
             const ItemId parent = res.folders.tree.item(folder.id).parent;
             all.push_back({{"id", folder.id},
                            {"parent_id", parent == kNoItem ? nlohmann::json(nullptr) : nlohmann::json(parent)},
@@ -274,6 +357,19 @@ const CommandRegistration kRegistration{"10-scan", [](CLI::App& app, GlobalOptio
     scan->callback([scanOptions, &g] {
         g.command = "scan";
         g.exitCode = runScanCommand(*scanOptions, g);
+    });
+
+    auto deepOptions = std::make_shared<SelectionOptions>();
+    auto* deep = app.add_subcommand(
+        "deep", "Deep Search: sweep a disk, partition or sector range once for FAT boot sectors, FAT folders and NTFS "
+                "file records; infer the lost volumes even without a boot sector and print each one (first sector, "
+                "sectors per cluster, cluster 0) and the recovered tree. list, save and open take --deep for the same "
+                "search. Ctrl+C stops the sweep and shows what was found.");
+    addSelectionOptions(*deep, *deepOptions);
+    deep->callback([deepOptions, &g] {
+        g.command = "deep";
+        deepOptions->deep = true;
+        g.exitCode = runScanCommand(*deepOptions, g);
     });
 
     auto listOptions = std::make_shared<ListOptions>();

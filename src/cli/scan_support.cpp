@@ -48,13 +48,23 @@ Result<session::SourceRequest> resolveSource(const SelectionOptions& sel, const 
 }
 
 Result<std::unique_ptr<ScanRun>> runScan(const session::SourceRequest& request, const GlobalOptions& g,
-                                         const std::atomic<bool>* stop)
+                                         const std::atomic<bool>* stop, const std::optional<std::string>& deep)
 {
     auto run = std::make_unique<ScanRun>();
     run->request = request;
-    if (auto selected = run->session.selectSource(run->request); !selected) return selected.error();
-    TerminalProgress progress(g, "Basic Search");
-    auto scanned = run->session.scan({stop, &progress});
+    if (deep) {
+        if (auto selected = run->session.selectRange(run->request); !selected) return selected.error();
+    } else if (auto selected = run->session.selectSource(run->request); !selected) {
+        return selected.error();
+    }
+    TerminalProgress progress(g, deep ? "Deep Search" : "Basic Search");
+    Result<std::shared_ptr<session::ScanResults>> scanned = Error{ErrorKind::InvalidArgument, 0, {}, ""};
+    if (deep) {
+        const auto& range = run->session.selection();
+        scanned = run->session.deepScan({range.firstSector, range.lastSector + 1, *deep}, {stop, &progress});
+    } else {
+        scanned = run->session.scan({stop, &progress});
+    }
     progress.clearLine();
     if (!scanned) return scanned.error();
     run->session.adoptResults(std::move(scanned).value());

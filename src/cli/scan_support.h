@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -26,10 +27,11 @@ struct ScanRun {
 // range reaches past the medium's end and reading stops at its last sector.
 Result<session::SourceRequest> resolveSource(const SelectionOptions& selection, const GlobalOptions& global);
 
-// Selects the source and runs Basic Search with a progress line on the terminal; stop is the
-// command's Ctrl+C flag. The session holds the results.
+// Selects the source and runs Basic Search (or, with deep, Deep Search of the request's range for
+// that file system) with a progress line on the terminal; stop is the command's Ctrl+C flag. The
+// session holds the results.
 Result<std::unique_ptr<ScanRun>> runScan(const session::SourceRequest& request, const GlobalOptions& global,
-                                         const std::atomic<bool>* stop);
+                                         const std::atomic<bool>* stop, const std::optional<std::string>& deep);
 
 // The system's message that a volume's parameters could not be had, and why.
 std::string paramsFailureMessage(recovery::ParamsFailure failure, const volumes::VolumeSelection& selection);

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "cli/cli_support.h"
+#include "recovery/deep_scan.h"
 #include "storage/system_tree.h"
 
 namespace kfr::cli {
@@ -72,11 +73,16 @@ CLI::Option* addSelectionOptions(CLI::App& command, SelectionOptions& o, bool wi
                        "Partition number as the kernel gives it (the 2 of /dev/sdb2; `kestravon-cli disks` lists them)");
     command.add_option("--first", o.first, "First sector to read (default 0)");
     command.add_option("--last", o.last, "Last sector to read, inclusive (default: the source's last sector)");
-    if (withFileSystem)
+    if (withFileSystem) {
         command.add_option("--fs", o.fileSystem,
                            "File system: auto (from the boot sector; the default), FAT16, FAT32 or NTFS. Name it only "
-                           "when the boot sector is destroyed")
-            ->transform(CLI::IsMember({"auto", "FAT16", "FAT32", "NTFS"}, CLI::ignore_case));
+                           "when the boot sector is destroyed. With --deep: FAT16, FAT32, FAT (either, found per "
+                           "volume), NTFS, or all (the default)")
+            ->transform(CLI::IsMember({"auto", "FAT16", "FAT32", "FAT", "NTFS", "all"}, CLI::ignore_case));
+        command.add_flag("--deep", o.deep,
+                         "Deep Search: sweep the whole range (or --partition, --first/--last) once for boot sectors, "
+                         "folders and NTFS file records, and infer lost volumes even without a boot sector");
+    }
     command.add_option("--mountinfo", o.mountInfo, "Mount table to look mount points up in")->group("");
     return source;
 }
@@ -98,7 +104,19 @@ Result<session::SourceRequest> sourceRequest(const SelectionOptions& o, const Gl
     request.firstSector = o.first;
     request.lastSector = o.last;
     request.fileSystem = o.fileSystem;
+    if (!o.deep && (o.fileSystem == "FAT" || o.fileSystem == "all"))
+        return Error{ErrorKind::InvalidArgument, 0, {},
+                     "--fs " + o.fileSystem + " is for Deep Search (--deep); Basic Search reads FAT16, FAT32 or NTFS"};
+    if (o.deep) request.fileSystem.clear();
     return request;
+}
+
+std::optional<std::string> deepFileSystem(const SelectionOptions& o)
+{
+    if (!o.deep) return std::nullopt;
+    if (o.fileSystem == "auto" || o.fileSystem == "all") return std::string(recovery::kDeepEveryFileSystem);
+    if (o.fileSystem == "FAT") return std::string(recovery::kDeepAnyFat);
+    return o.fileSystem;
 }
 
 }  // namespace kfr::cli

@@ -24,16 +24,21 @@ struct SelectionOptions {
     std::optional<std::uint64_t> last;
     std::string fileSystem = "auto";
     std::uint32_t partition = 0;  // the N of /dev/sdbN; 0: none
+    bool deep = false;            // Deep Search of the range instead of Basic Search
     std::string mountInfo = "/proc/self/mountinfo";  // where mount points are looked up
 };
 
 // Adds the source (positional, or -s/--source), -p/--partition, --first, --last and, unless
-// withFileSystem is false, --fs to a command. Returns the source option (required).
+// withFileSystem is false, --fs and --deep to a command. Returns the source option (required).
 CLI::Option* addSelectionOptions(CLI::App& command, SelectionOptions& options, bool withFileSystem = true);
 
 // The request the options name. A folder that a volume is mounted at stands for that volume's
 // device (a note says so); any other folder is refused with the device that holds it. A
 // partition and a sector range together are refused.
 Result<session::SourceRequest> sourceRequest(const SelectionOptions& options, const GlobalOptions& global);
+
+// What Deep Search looks for when the options ask for it (--fs FAT16, FAT32, FAT, NTFS, or both
+// FAT and NTFS by default); nothing for Basic Search.
+std::optional<std::string> deepFileSystem(const SelectionOptions& options);
 
 }  // namespace kfr::cli

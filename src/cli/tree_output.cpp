@@ -70,7 +70,7 @@ void printFolderTree(std::ostream& out, const recovery::FolderResults& r)
     });
 }
 
-nlohmann::json foldersJson(const recovery::FolderResults& r, bool ntfs, bool debug)
+nlohmann::json foldersJson(const recovery::FolderResults& r, const recovery::VolumeSet& volumes, bool debug)
 {
     nlohmann::json folders = nlohmann::json::array();
     walkWithDepth(r.tree, [&](ItemId id, std::size_t depth) {
@@ -83,7 +83,10 @@ nlohmann::json foldersJson(const recovery::FolderResults& r, bool ntfs, bool deb
                          {"depth", depth},
                          {"kind", item.parent == kNoItem ? "root" : lostAndFound ? "lost_and_found" : "folder"},
                          {"deleted", n && n->deleted}};
-        if (n && !lostAndFound) f[ntfs ? "mft_record" : "cluster"] = n->self;
+        if (n && !lostAndFound) {
+            f[volumes.isNtfs(n->volume) ? "mft_record" : "cluster"] = n->self;
+            if (volumes.list && volumes.list->size() > 1) f["volume"] = n->volume;
+        }
         if (debug && n) f["debug"] = {{"self", n->self}, {"parent", n->parent}, {"visited", n->visited}};
         folders.push_back(std::move(f));
     });

@@ -8,6 +8,7 @@
 #include <string>
 #include <ostream>
 
+#include "recovery/folder_listing.h"
 #include "recovery/folder_tree.h"
 
 namespace kfr::cli {
@@ -33,6 +34,6 @@ void printFolderTree(std::ostream& out, const recovery::FolderResults& results);
 // Every folder in pre-order: {"id", "parent_id", "name", "depth", "kind", "deleted"} and, where
 // the medium gives one, its "cluster" (FAT) or "mft_record" (NTFS). With debug, the raw self and
 // parent numbers of the folder table too.
-nlohmann::json foldersJson(const recovery::FolderResults& results, bool ntfs, bool debug);
+nlohmann::json foldersJson(const recovery::FolderResults& results, const recovery::VolumeSet& volumes, bool debug);
 
 }  // namespace kfr::cli

@@ -136,8 +136,10 @@ public:
         if (wholeFolder && row.systemFile && !m_ctx.includeSystemFiles &&
             !m_askedSystemFolders.count(m_plan.folders[folder].item))
             return false;
-        const auto key = std::make_tuple(m_plan.folders[folder].item, static_cast<int>(row.kind), row.firstCluster,
-                                         row.recordSector, row.size, row.name + ":" + row.streamName);
+        // One row chosen twice (its folder ticked and the row selected) is saved once; rows of
+        // different volumes that look alike are different files.
+        const auto key = std::make_tuple(m_plan.folders[folder].item, row.volume, static_cast<int>(row.kind),
+                                         row.firstCluster, row.recordSector, row.size, row.name + ":" + row.streamName);
         if (!m_seen.insert(key).second) return false;
         PlannedFile f;
         f.folder = folder;
@@ -192,7 +194,7 @@ private:
     const recovery::MftFileIndex* m_mftIndex = nullptr;
     recovery::FolderOverlay m_overlay;
     std::unordered_set<ItemId> m_askedSystemFolders;
-    std::set<std::tuple<ItemId, int, std::uint32_t, std::uint64_t, std::uint64_t, std::string>> m_seen;
+    std::set<std::tuple<ItemId, std::uint32_t, int, std::uint32_t, std::uint64_t, std::uint64_t, std::string>> m_seen;
 };
 
 // Items of the subtree under item, item first, parents before children.

@@ -229,6 +229,25 @@ volumes::VolumeParameters ntfsParameters(const NtfsVolumeGuess& v)
     return p;
 }
 
+std::vector<const NtfsRecordHit*> nameThroughMft(std::vector<NtfsRecordHit*> records, const storage::SectorSource& source,
+                                                 const volumes::VolumeParameters& params)
+{
+    std::optional<MftReader> reader;
+    std::vector<const NtfsRecordHit*> named;
+    for (NtfsRecordHit* r : records) {
+        if (!r->facts.named) {
+            if (!reader) reader.emplace(source, params);
+            MftRecordBytes record{};
+            if (reader->runs().empty() || !reader->readRecord(r->facts.sector, record)) continue;
+            const auto facts = recordFacts(record, r->facts.recordNumber, r->facts.sector, &*reader);
+            if (!facts || !facts->named) continue;
+            r->facts = *facts;
+        }
+        named.push_back(r);
+    }
+    return named;
+}
+
 std::vector<const NtfsRecordHit*> distinctRecords(const std::vector<const NtfsRecordHit*>& records,
                                                   const storage::SectorSource& source,
                                                   const volumes::VolumeParameters& params)

@@ -43,8 +43,8 @@ struct NtfsVolumeGuess {
 };
 
 // Whether two sectors start an MFT file record of 1,024 bytes, and if so its facts (the record
-// number it states itself). Nothing for a record that fails its fix-up, an extension record or a
-// record without a name.
+// number it states itself; the name when the record holds it). Nothing for a record that fails
+// its fix-up or an extension record.
 std::optional<NtfsRecordHit> ntfsRecordHit(Bytes twoSectors, std::uint64_t sector);
 // The first test alone: "FILE" and an allocated size of 1,024.
 bool looksLikeMftRecord(Bytes sector);
@@ -60,6 +60,11 @@ volumes::VolumeParameters ntfsParameters(const NtfsVolumeGuess& volume);
 // Which of the volumes (sorted by first sector) holds sector: the last one that begins at or
 // before it and does not end before it; nothing when none does.
 std::optional<std::size_t> ntfsVolumeOf(const std::vector<NtfsVolumeGuess>& volumes, std::uint64_t sector);
+
+// Names the records whose names lie in extension records, through the volume's $MFT, and
+// returns the records that have a name.
+std::vector<const NtfsRecordHit*> nameThroughMft(std::vector<NtfsRecordHit*> records, const storage::SectorSource& source,
+                                                 const volumes::VolumeParameters& params);
 
 // Copies of one record (the $MFT mirror's, a record found twice) are offered once: the copy that
 // lies where the volume's $MFT puts that record, else the first met. Copies that differ in name

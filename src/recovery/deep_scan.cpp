@@ -160,14 +160,14 @@ void decodeFat(const DeepScanContext& ctx, DirNamer& namer, DeepScanResult& resu
 }
 
 // The NTFS volumes the records show, each volume's records into the shared tree.
-void decodeNtfs(const DeepScanContext& ctx, DirNamer& namer, const NtfsFinds& finds, DeepScanResult& result)
+void decodeNtfs(const DeepScanContext& ctx, DirNamer& namer, NtfsFinds& finds, DeepScanResult& result)
 {
     if (finds.records.empty() && finds.boots.empty()) return;
     ProgressReporter report(ctx.observer);
     report.stage(WorkStage::CalculatingPartitionParams);
     const auto guesses = inferNtfsVolumes(finds.records, finds.boots, ctx.fallbackVolumeStart);
-    std::vector<std::vector<const NtfsRecordHit*>> byVolume(guesses.size());
-    for (const auto& hit : finds.records)
+    std::vector<std::vector<NtfsRecordHit*>> byVolume(guesses.size());
+    for (auto& hit : finds.records)
         if (const auto v = ntfsVolumeOf(guesses, hit.facts.sector)) byVolume[*v].push_back(&hit);
 
     FolderResults& r = result.folders;
@@ -187,11 +187,13 @@ void decodeNtfs(const DeepScanContext& ctx, DirNamer& namer, const NtfsFinds& fi
         row.cluster0Start = static_cast<std::int64_t>(guess.firstSector);
         row.totalSectors = guess.totalSectors ? guess.firstSector + guess.totalSectors : 0;
         row.partType = volumes::kNtfs;
+        row.fromBootSector = guess.fromBootSector;
         result.partitions.push_back(row);
         result.ntfsVolumes.push_back(guess);
 
         NtfsTreeBuilder builder(r, result.mftFiles, root, volume, events);
-        for (const NtfsRecordHit* hit : distinctRecords(byVolume[g], *ctx.source, result.volumes.back()))
+        const auto named = nameThroughMft(byVolume[g], *ctx.source, result.volumes.back());
+        for (const NtfsRecordHit* hit : distinctRecords(named, *ctx.source, result.volumes.back()))
             builder.offer(hit->facts);
         builder.finish(namer, report);
     }

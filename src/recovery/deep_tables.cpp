@@ -27,6 +27,7 @@ DeepPartitionRecord bootCandidate(Bytes b, std::uint64_t s)
     DeepPartitionRecord row;
     const bool fat32 = b[85] == '3' && b[86] == '2';
     row.sector = s;
+    row.fromBootSector = true;
     row.spc = readU8(b, kSpcOffset);
     row.reserveSectors = readLe16(b, kReservedOffset);
     row.partType = fat32 ? volumes::kFat32 : volumes::kFat16;

@@ -41,7 +41,8 @@ struct DeepPartitionRecord {
     std::uint64_t firstFat = 0;        // 0 while unknown
     std::uint64_t secondFat = 0;
     std::uint64_t totalSectors = 0;    // the volume's end: its total sectors plus its first sector
-    std::string partType;              // "FAT16", "FAT32"
+    std::string partType;              // "FAT16", "FAT32" ("NTFS" for the volumes of an NTFS sweep)
+    bool fromBootSector = false;       // a boot sector found in the range gave it
 };
 using BootCandidateTable = std::vector<DeepPartitionRecord>;
 using DeepPartitionTable = std::vector<DeepPartitionRecord>;

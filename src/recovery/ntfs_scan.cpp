@@ -57,7 +57,7 @@ void runNtfsRecordScan(const BasicScanContext& ctx, BasicScanResult& result)
             std::copy_n(block.bytes.begin() + static_cast<std::ptrdiff_t>(i) * kMftRecordBytes, kMftRecordBytes,
                         record.begin());
             if (applyFixup(record) != RecordVerdict::Usable) continue;
-            if (const auto facts = recordFacts(record, recordNumber, sector, &locator)) builder.offer(*facts);
+            if (const auto facts = recordFacts(record, recordNumber, sector, &locator); facts && facts->named) builder.offer(*facts);
         }
         return true;
     });

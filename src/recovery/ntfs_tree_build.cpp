@@ -20,14 +20,16 @@ std::optional<NtfsRecordFacts> recordFacts(const MftRecordBytes& record, std::ui
         one.records.push_back(record);
         match = findFileName(one);
     }
-    if (!match.found) return std::nullopt;
     NtfsRecordFacts f;
     f.recordNumber = recordNumber;
     f.sector = sector;
     f.flags = recordFlags(record);
     f.sequence = recordSequence(record);
-    f.parent = match.value.parent;
-    f.name = match.value.name;
+    f.named = match.found;
+    if (match.found) {
+        f.parent = match.value.parent;
+        f.name = match.value.name;
+    }
     f.stamp = modificationTime(record).value_or(match.value.modificationTime);
     return f;
 }
@@ -49,6 +51,7 @@ bool NtfsTreeBuilder::parentStillThere(const FileReference& parent) const
 
 void NtfsTreeBuilder::offer(const NtfsRecordFacts& f)
 {
+    if (!f.named) return;
     FolderResults& r = m_r;
     const FileReference parentRef = f.parent;
     const auto parent = static_cast<std::uint32_t>(std::min<std::uint64_t>(parentRef.record, kOrphanCluster));

@@ -26,12 +26,12 @@ struct NtfsRecordFacts {
     std::uint16_t sequence = 0;
     FileReference parent;           // of the chosen name
     std::string name;               // the chosen name (Win32, Win32 and DOS, DOS, POSIX)
+    bool named = false;             // a name was found (the builder passes over records without one)
     std::uint64_t stamp = 0;        // the last modification
     bool directory() const { return flags == 2 || flags == 3; }
 };
 
-// The facts of a fixed-up base record; nothing for an extension record or a record without a
-// name. With a reader, names in the extension records its attribute list names count too;
+// The facts of a fixed-up base record; nothing for an extension record. With a reader, names in the extension records its attribute list names count too;
 // without one (no $MFT to find them through), only the record's own.
 std::optional<NtfsRecordFacts> recordFacts(const MftRecordBytes& record, std::uint64_t recordNumber,
                                            std::uint64_t sector, const MftReader* reader);

@@ -69,9 +69,8 @@ SourceOpener fileSourceOpener()
 DeepCheck checkDeepRequest(const DeepRequest& request)
 {
     if (request.endSector <= request.startSector) return DeepCheck::EndNotAfterStart;
-    if (request.fileSystem != volumes::kFat16 && request.fileSystem != volumes::kFat32 &&
-        request.fileSystem != volumes::kNtfs)
-        return DeepCheck::NoFileSystemChosen;
+    const recovery::DeepFileSystems systems = recovery::deepFileSystems(request.fileSystem);
+    if (!systems.fat && !systems.ntfs) return DeepCheck::NoFileSystemChosen;
     return DeepCheck::Ready;
 }
 
@@ -243,6 +242,16 @@ Status RecoverySession::selectSource(const SourceRequest& request)
     return okStatus();
 }
 
+Status RecoverySession::selectRange(const SourceRequest& request)
+{
+    auto source = openPath(request.path);
+    if (!source) return source.error();
+    auto range = settleRange(**source, request);
+    if (!range) return range.error();
+    m_selection = volumes::VolumeSelection{request.path, range->firstSector, range->lastSector, {}};
+    return okStatus();
+}
+
 std::shared_ptr<const ScanResults> RecoverySession::results()
 {
     std::lock_guard lock(m_mutex);
@@ -326,13 +335,14 @@ Result<std::shared_ptr<ScanResults>> RecoverySession::deepScan(const DeepRequest
     results->mode = ScanMode::Deep;
     results->selection = *m_selection;
     results->selection.firstSector = request.startSector;
-    results->selection.lastSector = request.endSector;
+    results->selection.lastSector = request.endSector - 1;
     results->selection.partType = request.fileSystem;
     recovery::DeepScanContext ctx;
     ctx.source = source->get();
     ctx.startSector = request.startSector;
     ctx.endSector = request.endSector;
     ctx.fileSystem = request.fileSystem;
+    ctx.fallbackVolumeStart = m_selection->firstSector;
     ctx.stopRequested = control.stopRequested;
     ctx.observer = control.observer;
     ctx.namer = &m_namer;
@@ -353,6 +363,8 @@ Result<std::shared_ptr<ScanResults>> RecoverySession::deepScan(const DeepRequest
     results->deep.bootCandidates = std::move(deep.bootCandidates);
     results->deep.partitions = std::move(deep.partitions);
     results->deep.decodedFromRoot = deep.decodedFromRoot;
+    results->deep.ntfsVolumes = std::move(deep.ntfsVolumes);
+    results->deep.ntfsRecordsFound = deep.ntfsRecordsFound;
     results->mftIndex = recovery::indexMftFilesByParent(results->scan.mftFiles);
     return results;
 }

@@ -21,6 +21,7 @@
 #include "export/save_run.h"
 #include "export/temp_copies.h"
 #include "recovery/basic_scan.h"
+#include "recovery/deep_ntfs.h"
 #include "recovery/deep_tables.h"
 #include "recovery/folder_listing.h"
 #include "storage/result.h"
@@ -79,7 +80,9 @@ enum class ScanMode { Basic, Deep };
 struct DeepTables {
     recovery::LostDirectoryTable lostDirectories;
     recovery::BootCandidateTable bootCandidates;
-    recovery::DeepPartitionTable partitions;
+    recovery::DeepPartitionTable partitions;  // FAT volumes, then NTFS volumes: as `volumes` orders them
+    std::vector<recovery::NtfsVolumeGuess> ntfsVolumes;
+    std::uint64_t ntfsRecordsFound = 0;
     bool decodedFromRoot = false;
 };
 
@@ -114,14 +117,15 @@ struct ScanControl {
 struct DeepRequest {
     std::uint64_t startSector = 0;
     std::uint64_t endSector = 0;  // blocks are swept while they begin below it
-    std::string fileSystem;       // "FAT16", "FAT32" or "NTFS"
+    // "FAT16", "FAT32", "NTFS", or recovery::kDeepAnyFat / kDeepEveryFileSystem
+    std::string fileSystem;
 };
 
 // Why a Deep Search cannot start.
 enum class DeepCheck {
     Ready,
     EndNotAfterStart,    // the end sector is not beyond the start sector
-    NoFileSystemChosen,  // the file system is not FAT16, FAT32 or NTFS
+    NoFileSystemChosen,  // no file system Deep Search reads is chosen
 };
 DeepCheck checkDeepRequest(const DeepRequest& request);
 
@@ -157,6 +161,9 @@ public:
 
     // Opens the source named by request (read-only, closed again), settles range and file system.
     Status selectSource(const SourceRequest& request);
+    // Opens the source for Deep Search, which needs no file system: only the range is settled
+    // (a whole disk, a partition of it, or sectors), within the medium.
+    Status selectRange(const SourceRequest& request);
     bool hasSource() const { return m_selection.has_value(); }
     const volumes::VolumeSelection& selection() const { return *m_selection; }
 
