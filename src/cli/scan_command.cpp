@@ -102,14 +102,15 @@ nlohmann::json summaryJson(const BasicScanResult& res)
             {"found_nothing", res.foundNothing}};
 }
 
-void printSummary(const BasicScanResult& res, const volumes::VolumeSelection& selection, bool interrupted)
+void printSummary(const BasicScanResult& res, const volumes::VolumeSelection& selection, bool interrupted, bool deep)
 {
     if (res.paramsFailed) std::cout << paramsFailureMessage(res.paramsFailure, selection) << "\n";
     std::cout << "Scan " << (interrupted ? "stopped by Ctrl+C" : endName(res.end)) << ": " << res.folders.folderCount
               << " folders placed";
     if (res.unreadableSectors) std::cout << ", " << res.unreadableSectors << " unreadable sectors skipped";
     std::cout << ".\n";
-    if (res.foundNothing) std::cout << texts::kEmptyResultBasicText << "\n";
+    // Deep Search has said already that no volume could be inferred.
+    if (res.foundNothing && !deep) std::cout << texts::kEmptyResultBasicText << "\n";
 }
 
 // The exit code of a command that ran Basic Search: what the scan found decides when nothing
@@ -254,7 +255,7 @@ int runScanCommand(const SelectionOptions& sel, const GlobalOptions& g)
     } else {
         if (deep) printDeepVolumes(results);
         printFolderTree(std::cout, res.folders);
-        printSummary(res, results.selection, interrupt.interrupted());
+        printSummary(res, results.selection, interrupt.interrupted(), deep);
     }
     return scanExitCode(res, interrupt.interrupted());
 }
@@ -335,7 +336,7 @@ int runList(const ListOptions& o, const GlobalOptions& g)
         printJson(g, {{"source", selectionJson(run.request, run.results->selection)},
                       {"summary", summaryJson(res)},
                       {"folders", std::move(all)}});
-    else if (res.foundNothing)
+    else if (res.foundNothing && run.results->mode == session::ScanMode::Basic)
         std::cout << texts::kEmptyResultBasicText << "\n";
     return scanExitCode(res, false);
 }

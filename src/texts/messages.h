@@ -69,7 +69,12 @@ inline constexpr const char* kDoesNotExistText = "Does not exist.";
 inline constexpr const char* kOpeningFilePrefix = "Opening File : ";
 inline constexpr const char* kPleaseWaitText = "This may take a while, Please wait...";
 
-// Signature Search.
+// Deep Search's inputs.
+inline constexpr const char* kSelectDriveMessage =
+    "First you need to select Physical or Logical Drive from the Tree, which you want to recover.";
+inline constexpr const char* kSelectFileSystemMessage = "Select file system type for recovery of selected drive.";
+
+// Signature Search (and Deep Search's range).
 inline constexpr const char* kEndSectorMessage =
     "The value of \xE2\x80\x98" "End Sector\xE2\x80\x99 cannot be less than or equal to the \xE2\x80\x98" "Start "
     "Sector\xE2\x80\x99 of the Drive.";

@@ -60,6 +60,16 @@ const char* searchCheckMessage(carving::SearchCheck check)
     return "";
 }
 
+const char* deepCheckMessage(session::DeepCheck check)
+{
+    switch (check) {
+    case session::DeepCheck::Ready: return "";
+    case session::DeepCheck::EndNotAfterStart: return kEndSectorMessage;
+    case session::DeepCheck::NoFileSystemChosen: return kSelectFileSystemMessage;
+    }
+    return "";
+}
+
 std::string byteCountText(std::uint64_t done, std::uint64_t total)
 {
     return countText(done, total) + " Bytes";

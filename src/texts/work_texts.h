@@ -12,6 +12,7 @@
 #include "export/save_state.h"
 #include "recovery/basic_scan.h"
 #include "recovery/folder_listing.h"
+#include "session/recovery_session.h"
 #include "storage/progress.h"
 
 namespace kfr::texts {
@@ -30,6 +31,9 @@ std::string closingText(std::string_view kind = "Signature");
 
 // The message for a search that cannot start ("" for Ready).
 const char* searchCheckMessage(carving::SearchCheck check);
+
+// The message for a Deep Search that cannot start ("" for Ready).
+const char* deepCheckMessage(session::DeepCheck check);
 
 // "%llu / %llu Bytes" under the count-text rule.
 std::string byteCountText(std::uint64_t done, std::uint64_t total);

@@ -201,6 +201,9 @@ TEST(CliOutput, EveryExitCodeFromARealCommand)
         {"save " + fat16 + " --all -d " + shellQuote(dir.file("missing")), 2,
          "Invalid destination path. Please provide a valid location path to save the recovered data. (", "destination_invalid"},
         {"scan " + shellQuote(dir.file("missing.img")), 3, "No such file or directory", "open_failed"},
+        {"deep " + zeros, 1, "No volume could be inferred from them.", nullptr},
+        {"scan --fs FAT " + fat16, 2, "is for Deep Search (--deep)", "invalid_argument"},
+        {"info --deep " + fat16, 2, "scan --deep (or deep) finds the volumes of a range", "usage"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args);
@@ -226,6 +229,35 @@ TEST(CliOutput, EveryExitCodeFromARealCommand)
                                "sector, 127."),
               std::string::npos)
         << clipped.out;
+}
+
+TEST(CliOutput, DeepSearchPrintsEveryVolumeOfAWipedDisk)
+{
+    // No partition table and no boot sectors: a FAT16 and a FAT32 volume at sectors 2048 and 42048.
+    std::vector<std::uint8_t> disk(2048 * 512, 0);
+    for (const char* name : {"fat16_basic.img", "fat32_basic.img"}) {
+        auto bytes = kfr::test::readFileBytes(fixturePath(name));
+        std::fill_n(bytes.begin(), 512, 0);
+        std::fill_n(bytes.begin() + 6 * 512, 512, 0);
+        disk.insert(disk.end(), bytes.begin(), bytes.end());
+    }
+    kfr::test::TempDir dir;
+    const std::string image = dir.file("wiped.img");
+    writeFile(image, disk);
+    const std::string before = kfr::test::fileDigest(image);
+    const std::uint64_t second = 2048 + kfr::test::readFileBytes(fixturePath("fat16_basic.img")).size() / 512;
+    const auto out = runCli("deep --no-progress " + shellQuote(image));
+    EXPECT_EQ(out.exitCode, 0) << out.out;
+    for (const std::string line :
+         {std::string("Volume 1: FAT16 (inferred from folder positions), 4 sectors per cluster, cluster 0 at sector 2140, "
+                      "first FAT at sector 2052"),
+          "Volume 2: FAT32 (inferred from folder positions), 1 sectors per cluster, cluster 0 at sector " +
+              std::to_string(second + 1290)})
+        EXPECT_NE(out.out.find(line), std::string::npos) << out.out;
+    const auto saved = runCli("save --deep --no-progress " + shellQuote(image) + " --all -d " + shellQuote(dir.path()));
+    EXPECT_EQ(saved.exitCode, 0) << saved.out;
+    EXPECT_NE(saved.out.find("Saved 136 of 136 files"), std::string::npos) << saved.out;
+    EXPECT_EQ(kfr::test::fileDigest(image), before);
 }
 
 TEST(CliOutput, UsualManners)

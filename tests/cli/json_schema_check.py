@@ -66,6 +66,17 @@ def main():
         with open(zeros, "wb") as f:
             f.write(bytes(64 * 512))
         empty_sysfs = folder("sysfs")
+        # A disk whose partition table and boot sectors are gone: FAT16, NTFS and FAT32 volumes.
+        wiped = os.path.join(tmp, "wiped.img")
+        with open(wiped, "wb") as out:
+            out.write(bytes(2048 * 512))
+            for name, lost in (("fat16_basic.img", [0]), ("ntfs_basic.img", [0, -1]), ("fat32_basic.img", [0, 6])):
+                with open(fixture(name), "rb") as f:
+                    data = bytearray(f.read())
+                for sector in lost:
+                    start = sector * 512 if sector >= 0 else len(data) + sector * 512
+                    data[start:start + 512] = bytes(512)
+                out.write(data)
 
         # (arguments, the exit codes the run may end with)
         runs = [
@@ -76,6 +87,11 @@ def main():
             (["scan", fixture("fat16_basic.img")], {0}),
             (["scan", "--debug", fixture("ntfs_basic.img")], {0}),
             (["scan", "--fs", "FAT32", zeros], {1}),
+            (["deep", wiped], {0}),
+            (["deep", "--fs", "FAT", "--first", "2048", "--last", "40000", wiped], {0}),
+            (["list", "--deep", "--all", wiped], {0}),
+            (["save", "--deep", wiped, "--all", "-d", folder("save-deep")], {0}),
+            (["deep", zeros], {1}),
             (["list", "--all", fixture("fat16_basic.img")], {0}),
             (["list", "--all", "--debug", fixture("ntfs_basic.img")], {0}),
             (["list", "--deleted-only", "-f", "Old Projects", fixture("fat32_basic.img")], {0}),
