@@ -50,14 +50,20 @@ void sweepRange(const DeepScanContext& ctx, const DeepFileSystems& systems, Deep
     std::vector<std::uint8_t> straddling(kMftRecordBytes);
     const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
         for (std::uint32_t i = 0; i < block.mediumSectors; ++i) {
-            const Bytes sector = block.bytes.subspan(static_cast<std::size_t>(i) * storage::kSectorSize, storage::kSectorSize);
+            const std::uint8_t* bytes = block.bytes.data() + static_cast<std::size_t>(i) * storage::kSectorSize;
+            // Most sectors are none of these: the first byte and the boot marker rule them out
+            // before any test is called.
+            const std::uint8_t first = bytes[0];
+            const bool bootMarker = bytes[510] == 0x55 && bytes[511] == 0xAA;
+            if (first != 'F' && first != '.' && !bootMarker) continue;
+            const Bytes sector(bytes, storage::kSectorSize);
             const std::uint64_t s = block.firstSector + i;
             if (systems.ntfs) {
-                if (looksLikeMftRecord(sector)) {
+                if (first == 'F' && looksLikeMftRecord(sector)) {
                     // A record is two sectors; the last sector of a block has its second in the next.
                     std::optional<NtfsRecordHit> hit;
                     if (i + 1 < block.mediumSectors) {
-                        if (block.readable(s, 2)) hit = ntfsRecordHit(block.bytes.subspan(static_cast<std::size_t>(i) * storage::kSectorSize, kMftRecordBytes), s);
+                        if (block.readable(s, 2)) hit = ntfsRecordHit(Bytes(bytes, kMftRecordBytes), s);
                     } else if (ctx.source->read(s, 2, straddling)) {
                         hit = ntfsRecordHit(straddling, s);
                     }
@@ -67,11 +73,13 @@ void sweepRange(const DeepScanContext& ctx, const DeepFileSystems& systems, Deep
                     }
                     continue;
                 }
-                if (const auto boot = volumes::parseNtfsBootSector(sector)) ntfs.boots.push_back({s, *boot});
+                if (bootMarker) {
+                    if (const auto boot = volumes::parseNtfsBootSector(sector)) ntfs.boots.push_back({s, *boot});
+                }
             }
             if (!systems.fat) continue;
-            if (isFatBootSector(sector)) result.bootCandidates.push_back(bootCandidate(sector, s));
-            if (!volumes::isDirectoryStart(sector)) continue;
+            if (bootMarker && isFatBootSector(sector)) result.bootCandidates.push_back(bootCandidate(sector, s));
+            if (first != '.' || !volumes::isDirectoryStart(sector)) continue;
             LostDirectoryRecord d;
             d.sector = s;
             // Both clusters with their high words: the volume's type is not known yet.
@@ -263,13 +271,24 @@ void inferPartitions(LostDirectoryTable& dirs, const BootCandidateTable& boots, 
     // Then pairs of directories. For every cluster size K, directories of one volume share the
     // value sector - self * K (their cluster 0): index the directories by it, so finding a
     // directory's partner and its volume's other directories is a lookup, not a search of all.
-    std::array<std::unordered_map<std::int64_t, std::vector<std::size_t>>, kClusterSizes.size()> byZero;
-    for (std::size_t i = 0; i < dirs.size(); ++i) {
-        if (dirs[i].partition != kUnassigned) continue;
-        for (std::size_t k = 0; k < kClusterSizes.size(); ++k)
-            byZero[k][static_cast<std::int64_t>(dirs[i].sector) - static_cast<std::int64_t>(dirs[i].self) * kClusterSizes[k]]
-                .push_back(i);
+    // (cluster 0, directory index) for every unassigned directory and cluster size, sorted: a
+    // volume's directories under one cluster size are one run, in table order.
+    using Entry = std::pair<std::int64_t, std::size_t>;
+    std::array<std::vector<Entry>, kClusterSizes.size()> byZero;
+    for (std::size_t k = 0; k < kClusterSizes.size(); ++k) {
+        auto& list = byZero[k];
+        list.reserve(dirs.size());
+        for (std::size_t i = 0; i < dirs.size(); ++i)
+            if (dirs[i].partition == kUnassigned)
+                list.emplace_back(static_cast<std::int64_t>(dirs[i].sector) - static_cast<std::int64_t>(dirs[i].self) * kClusterSizes[k], i);
+        std::sort(list.begin(), list.end());
     }
+    auto sameZero = [&](std::size_t k, std::int64_t zero) {
+        const auto& list = byZero[k];
+        const auto from = std::lower_bound(list.begin(), list.end(), Entry{zero, 0});
+        const auto to = std::lower_bound(from, list.end(), Entry{zero + 1, 0});
+        return std::make_pair(from, to);
+    };
     for (std::size_t a = 0; a < dirs.size(); ++a) {
         LostDirectoryRecord& A = dirs[a];
         if (A.partition != kUnassigned) continue;
@@ -281,11 +300,11 @@ void inferPartitions(LostDirectoryTable& dirs, const BootCandidateTable& boots, 
             const std::int64_t q = static_cast<std::int64_t>(A.sector) - static_cast<std::int64_t>(A.self) * kClusterSizes[k];
             // Cluster 2, where the data area begins, must lie on the medium.
             if (q + 2LL * kClusterSizes[k] < 0) continue;
-            const auto& same = byZero[k].at(q);
-            for (auto it = std::upper_bound(same.begin(), same.end(), a); it != same.end() && *it < partner; ++it) {
-                const LostDirectoryRecord& B = dirs[*it];
+            const auto [from, to] = sameZero(k, q);
+            for (auto it = std::upper_bound(from, to, Entry{q, a}); it != to && it->second < partner; ++it) {
+                const LostDirectoryRecord& B = dirs[it->second];
                 if (B.partition == kUnassigned && B.self > A.self) {
-                    partner = *it;
+                    partner = it->second;
                     partnerSize = k;
                     zero = q;
                     break;
@@ -303,8 +322,9 @@ void inferPartitions(LostDirectoryTable& dirs, const BootCandidateTable& boots, 
         parts.push_back(row);
         const auto number = static_cast<std::uint32_t>(parts.size());
         std::uint32_t largest = 0;
-        for (std::size_t i : byZero[partnerSize].at(zero)) {
-            LostDirectoryRecord& d = dirs[i];
+        const auto [from, to] = sameZero(partnerSize, zero);
+        for (auto it = from; it != to; ++it) {
+            LostDirectoryRecord& d = dirs[it->second];
             if (d.partition != kUnassigned) continue;
             d.partition = number;
             d.cluster0Start = zero;
