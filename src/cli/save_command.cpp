@@ -247,6 +247,8 @@ nlohmann::json reportJson(const SaveOptions& o, const ScanRun& run, const SaveRu
                      {"files_incomplete", r.filesIncomplete},
                      {"files_with_unreadable", r.filesWithUnreadable},
                      {"folders_done", r.foldersDone},
+                     {"folders_too_deep", r.foldersTooDeep},
+                     {"failure", r.end == SaveEnd::Failed ? problemJson(r.error) : nlohmann::json(nullptr)},
                      {"replaced_names", replaced},
                      {"problems", problems},
                      {"cut_short", cutShort},
@@ -283,9 +285,15 @@ void printReport(const SaveOptions& o, const SaveRunReport& r, const std::vector
         std::cout << r.filesFailed << " files could not be written:\n";
         for (const auto& f : r.files)
             if (f.outcome == FileOutcome::NotCreated || f.outcome == FileOutcome::NoData ||
-                f.outcome == FileOutcome::WriteFailed || f.outcome == FileOutcome::DiskFull)
+                f.outcome == FileOutcome::WriteFailed || f.outcome == FileOutcome::DiskFull ||
+                f.outcome == FileOutcome::PathTooLong)
                 std::cout << "  " << escapeForTerminal(f.info.targetPath) << ": " << fileOutcomeText(f.outcome) << "\n";
     }
+    if (r.foldersTooDeep)
+        std::cout << r.foldersTooDeep
+                  << " folders lie deeper than the system's path limit (4,096 bytes) allows: they were not made, "
+                     "and their files are listed above as not written.\n";
+    if (r.end == SaveEnd::Failed) std::cerr << "Saving ended early: " << escapeForTerminal(describeError(r.error)) << "\n";
     for (const auto& [original, used] : r.replacedNames)
         std::cout << "Name not usable as it stands, saved as \"" << escapeForTerminal(used)
                   << "\": " << escapeForTerminal(original) << "\n";
@@ -310,6 +318,8 @@ Failure interruptedBeforeSaving(const char* phase)
 int saveExitCode(const SaveRunReport& r, bool interrupted)
 {
     if (interrupted) return kExitInterrupted;
+    // The medium went away part-way: what was saved stays, but the source can no longer be read.
+    if (r.end == SaveEnd::Failed && r.error.kind == ErrorKind::MediumRemoved) return kExitUnreadable;
     if (r.end == SaveEnd::Finished && r.filesTotal > 0 && !anythingShort(r)) return kExitOk;
     return kExitIncomplete;
 }

@@ -512,3 +512,30 @@ TEST(CliOutput, InterruptStopsTheScanAndStillPrintsTheTree)
     EXPECT_NE(out.find("Scan stopped by Ctrl+C"), std::string::npos) << out;
     EXPECT_EQ(out.rfind("Root", 0), 0u) << out;
 }
+
+TEST(CliOutput, EveryCommandLeavesAReadOnlyLoopDeviceAndItsImageUnchanged)
+{
+    kfr::test::TempDir dir;
+    const std::string image = dir.file("medium.img");
+    writeFile(image, kfr::test::readFileBytes(fixturePath("fat32_basic.img")));
+    const std::string before = kfr::test::fileDigest(image);
+    const auto attached = kfr::test::runCommand("losetup --find --show --read-only " + shellQuote(image) + " 2>/dev/null", false);
+    std::string loop = attached.out.substr(0, attached.out.find('\n'));
+    if (attached.exitCode != 0 || loop.empty()) GTEST_SKIP() << "cannot attach a loop device here (needs root)";
+    struct Detach {
+        std::string path;
+        ~Detach() { kfr::test::runCommand("losetup -d " + shellQuote(path), true); }
+    } detach{loop};
+    const std::string device = shellQuote(loop);
+    const std::string dest = shellQuote(dir.path());
+    for (const std::string args : {"info " + device, "scan " + device, "deep " + device, "list --all " + device,
+                                   "save --all -d " + dest + " " + device, "save --deep --all -d " + dest + " " + device,
+                                   "open --no-open --file README.TXT " + device, "carve -d " + dest + " " + device,
+                                   std::string("disks"), std::string("volumes")}) {
+        SCOPED_TRACE(args);
+        const auto out = runCli(args + " --no-progress </dev/null");
+        EXPECT_LE(out.exitCode, 1) << out.out;
+        EXPECT_EQ(kfr::test::fileDigest(loop), before);
+    }
+    EXPECT_EQ(kfr::test::fileDigest(image), before);
+}
