@@ -32,7 +32,7 @@ check_installed() {  # PROGRAM SHARE-DIR
    COMP_WORDS=(kestravon-cli sc); COMP_CWORD=1; _kestravon_cli
    [[ "${COMPREPLY[*]}" == scan ]] || exit 1
    COMP_WORDS=(kestravon-cli scan disk.img --fs ""); COMP_CWORD=4; _kestravon_cli
-   [[ "${COMPREPLY[*]}" == "auto FAT16 FAT32 NTFS" ]] || exit 1) || fail "bash completion"
+   [[ "${COMPREPLY[*]}" == "auto FAT16 FAT32 FAT NTFS all" ]] || exit 1) || fail "bash completion"
 }
 
 root="$(mktemp -d)"
