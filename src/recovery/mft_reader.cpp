@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "recovery/run_list.h"
+#include "recovery/text_encoding.h"
 #include "storage/bytes.h"
 
 namespace kfr::recovery {
@@ -150,6 +151,21 @@ NameMatch findFileName(const FileRecords& records)
 NameMatch MftReader::findName(const MftRecordBytes& record, std::uint64_t recordNumber) const
 {
     return findFileName(fileRecords(recordNumber, record));
+}
+
+std::string MftReader::volumeLabel() const
+{
+    constexpr std::uint64_t kVolumeRecord = 3;
+    constexpr std::uint32_t kAttrVolumeName = 0x60;
+    MftRecordBytes record{};
+    if (!readRecordNumber(kVolumeRecord, record)) return {};
+    for (const auto& attr : listAttributes(record)) {
+        if (attr.type != kAttrVolumeName) continue;
+        const auto value = residentValue(record, attr);
+        if (!value) return {};
+        return utf16LeToUtf8(*value, 0, value->size() / 2);
+    }
+    return {};
 }
 
 std::optional<NtfsFileInfo> MftReader::describeFile(std::uint64_t sector, std::uint64_t recordNumber) const

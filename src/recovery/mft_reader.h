@@ -73,6 +73,8 @@ public:
     // File-name lookup: Win32 name first, then Win32-and-DOS, DOS, POSIX; across the records the
     // record's attribute list names.
     NameMatch findName(const MftRecordBytes& record, std::uint64_t recordNumber) const;
+    // The volume's label ($Volume's name attribute); "" when it has none or cannot be read.
+    std::string volumeLabel() const;
     // Name, sizes, time stamp, state and named streams of the record at sector.
     std::optional<NtfsFileInfo> describeFile(std::uint64_t sector, std::uint64_t recordNumber) const;
 

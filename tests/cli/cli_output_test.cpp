@@ -248,7 +248,7 @@ TEST(CliOutput, DeepSearchPrintsEveryVolumeOfAWipedDisk)
     const std::uint64_t second = 2048 + kfr::test::readFileBytes(fixturePath("fat16_basic.img")).size() / 512;
     const auto out = runCli("deep --no-progress " + shellQuote(image));
     EXPECT_EQ(out.exitCode, 0) << out.out;
-    for (const std::string line :
+    for (const std::string& line :
          {std::string("Volume 1: FAT16 (inferred from folder positions), 4 sectors per cluster, cluster 0 at sector 2140, "
                       "first FAT at sector 2052"),
           "Volume 2: FAT32 (inferred from folder positions), 1 sectors per cluster, cluster 0 at sector " +
@@ -257,6 +257,46 @@ TEST(CliOutput, DeepSearchPrintsEveryVolumeOfAWipedDisk)
     const auto saved = runCli("save --deep --no-progress " + shellQuote(image) + " --all -d " + shellQuote(dir.path()));
     EXPECT_EQ(saved.exitCode, 0) << saved.out;
     EXPECT_NE(saved.out.find("Saved 136 of 136 files"), std::string::npos) << saved.out;
+    EXPECT_EQ(kfr::test::fileDigest(image), before);
+}
+
+TEST(CliOutput, SearchFindsDeletedPartitionsAndSaysHowToReadThem)
+{
+    // The disk's table and the boot records of its extended chain are gone.
+    auto disk = kfr::test::readFileBytes(fixturePath("disk_mbr.img"));
+    for (std::uint64_t sector : {0, 124928, 143360}) std::fill_n(disk.begin() + static_cast<std::ptrdiff_t>(sector * 512), 512, 0);
+    kfr::test::TempDir dir;
+    const std::string image = dir.file("wiped.img");
+    writeFile(image, disk);
+    const std::string before = kfr::test::fileDigest(image);
+
+    const auto standard = runCli("search --no-progress " + shellQuote(image));
+    EXPECT_EQ(standard.exitCode, 0) << standard.out;
+    EXPECT_NE(standard.out.find("Found 1 more partitions in selected Disk ( Disk - 1 )"), std::string::npos) << standard.out;
+
+    const auto advanced = runCli("search --advanced --no-progress " + shellQuote(image));
+    EXPECT_EQ(advanced.exitCode, 0) << advanced.out;
+    EXPECT_NE(advanced.out.find("Found 5 more partitions in selected Disk ( Disk - 1 )"), std::string::npos) << advanced.out;
+    EXPECT_NE(advanced.out.find("Partition - 5 ( NTFS )   sectors 145408 - 161791   (8.0 MiB)   label \"LOGICALNT\""),
+              std::string::npos)
+        << advanced.out;
+    // The command it prints reads the lost partition as the intact table's partition reads.
+    const std::smatch hint = [&] {
+        std::smatch m;
+        std::regex_search(advanced.out, m, std::regex(R"(read it with: kestravon-cli scan \S+ (--first 108544 --last \d+ --fs NTFS))"));
+        return m;
+    }();
+    ASSERT_FALSE(hint.empty()) << advanced.out;
+    const auto lost = runCli("list --all --no-progress " + shellQuote(image) + " " + hint[1].str());
+    const auto intact = runCli("list --all --no-progress -p 3 " + shellQuote(fixturePath("disk_mbr.img")));
+    EXPECT_EQ(lost.exitCode, 0) << lost.out;
+    EXPECT_EQ(lost.out, intact.out);
+    EXPECT_NE(lost.out.find("$MFTMirr"), std::string::npos) << lost.out;
+
+    const auto none = runCli("search --no-progress " + shellQuote(fixturePath("disk_mbr.img")));
+    EXPECT_EQ(none.exitCode, 1) << none.out;
+    EXPECT_NE(none.out.find("No more partitions found in selected Disk ( Disk - 1 )"), std::string::npos) << none.out;
+    EXPECT_EQ(runCli("search --inside --advanced " + shellQuote(image)).exitCode, 2);
     EXPECT_EQ(kfr::test::fileDigest(image), before);
 }
 
@@ -528,7 +568,7 @@ TEST(CliOutput, EveryCommandLeavesAReadOnlyLoopDeviceAndItsImageUnchanged)
     } detach{loop};
     const std::string device = shellQuote(loop);
     const std::string dest = shellQuote(dir.path());
-    for (const std::string args : {"info " + device, "scan " + device, "deep " + device, "list --all " + device,
+    for (const std::string& args : {"info " + device, "scan " + device, "deep " + device, "list --all " + device,
                                    "save --all -d " + dest + " " + device, "save --deep --all -d " + dest + " " + device,
                                    "open --no-open --file README.TXT " + device, "carve -d " + dest + " " + device,
                                    std::string("disks"), std::string("volumes")}) {

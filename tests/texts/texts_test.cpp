@@ -4,6 +4,7 @@
 
 #include "texts/list_columns.h"
 #include "texts/messages.h"
+#include "texts/search_texts.h"
 #include "texts/work_texts.h"
 
 namespace kfr::texts {
@@ -99,3 +100,33 @@ TEST(Texts, CurrentFolderText)
 
 }  // namespace
 }  // namespace kfr::texts
+
+TEST(Texts, PartitionSearchMessages)
+{
+    struct Case {
+        std::uint64_t found;
+        const char* kind;
+        std::uint32_t disk;
+        const char* text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {2, "Disk", 1, "", "Found 2 more partitions in selected Disk ( Disk - 1 )"},
+        {1, "Drive", 0, "E:", "Found 1 more partitions in selected Drive ( Drive - E: )"},
+        {0, "Disk", 3, "", "No more partitions found in selected Disk ( Disk - 3 )"},
+        {0, "Drive", 0, "E:", "No more partitions found in selected Drive ( Drive - E: )"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(kfr::texts::formatSearchResult(c.found, c.kind, c.disk, c.text), c.expected);
+
+    kfr::volumes::RecognisedPartition row;
+    row.name = "Recognised1";
+    row.sizeText = "2048 MB";
+    row.fileSystem = "NTFS";
+    EXPECT_EQ(kfr::texts::recognisedItemText(row), "Recognised1 - 2048 MB - NTFS");
+    EXPECT_EQ(kfr::texts::noStorageInDiskMessage(2),
+              "No physical storage area found in Disk(Disk - 2).\n\nIf you have connected your storage using any usb hub "
+              "or extension, check storage connections or connect the storage media directly to your computer.");
+    EXPECT_EQ(kfr::texts::noStorageInDriveMessage("E:"),
+              "No physical storage area found in Drive(Drive - E: ).\n\nIf you have connected your storage using any usb "
+              "hub or extension, check storage connections or connect the storage media directly to your computer.");
+}

@@ -1,0 +1,42 @@
+// What "Search More Partitions" says: the mode dialog, the progress controls, its questions and
+// messages, the result message and the item texts of what it finds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "volumes/partition_search.h"
+
+namespace kfr::texts {
+
+inline constexpr const char* kSearchModeDialogTitle = "Kestravon FAT Recovery";
+inline constexpr const char* kSearchModeHeading = "Select mode for Search More Partitions of selected drive.";
+inline constexpr const char* kSearchModeNote = "Please select the Search Mode to find lost partitions.";
+inline constexpr const char* kStandardModeText = "Standard Mode";
+inline constexpr const char* kAdvancedModeText = "Advanced Mode";
+inline constexpr const char* kContinueButton = "Continue";
+inline constexpr const char* kCancelButton = "Cancel";
+inline constexpr const char* kSearchingPartitionsText = "Searching Partitions...";
+inline constexpr const char* kStopSearchingButton = "Stop Searching Partitions";
+inline constexpr const char* kStopSearchQuestion = "Do you want to stop searching partition?";
+inline constexpr const char* kSelectDriveToSearchMessage =
+    "Select the Physical or Logical Drive (in which you want to search Partitions) from the list of available Drives "
+    "in left Panel in order to search deleted or missing Partitions.";
+
+// "No physical storage area found in Disk(Disk - %d). ..." for a disk that shows no size.
+std::string noStorageInDiskMessage(std::uint32_t diskNumber);
+// The same for a drive: driveText is the first two characters of its item ("E:").
+std::string noStorageInDriveMessage(const std::string& driveText);
+
+// "Found %d more partitions in selected Disk ( Disk - 1 )", "No more partitions found in
+// selected Drive ( Drive - E: )", ...: kind is "Disk" (with diskNumber) or "Drive" (with text).
+std::string formatSearchResult(std::uint64_t found, const std::string& kind, std::uint32_t diskNumber,
+                               const std::string& text);
+
+// "Recognised1 - 2048 MB - NTFS".
+std::string recognisedItemText(const volumes::RecognisedPartition& row);
+
+// " / %llu reading" beside the progress text: cylinders (Standard) or sectors to read.
+std::string searchReadingText(std::uint64_t total);
+
+}  // namespace kfr::texts
