@@ -97,6 +97,28 @@ private:
     PartitionSearchObserver* m_events;
 };
 
+// Sweeps sectors [0, total) in blocks and hands every sector that carries the boot marker to
+// visit(sector bytes, sector number).
+template <typename Visit>
+storage::SweepReport sweepBootMarkers(const storage::SectorSource* source, std::uint64_t total, std::uint32_t blockSectors,
+                                      const std::atomic<bool>* stopRequested, ProgressReporter& report, Visit visit)
+{
+    storage::SweepContext sweep;
+    sweep.source = source;
+    sweep.ranges = {{0, total}};
+    sweep.blockSectors = blockSectors;
+    sweep.stopRequested = stopRequested;
+    sweep.progress = &report;
+    return storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
+        for (std::uint32_t i = 0; i < block.sectorCount; ++i) {
+            const std::uint8_t* bytes = block.bytes.data() + static_cast<std::size_t>(i) * storage::kSectorSize;
+            if (bytes[510] != 0x55 || bytes[511] != 0xAA) continue;
+            visit(Bytes(bytes, storage::kSectorSize), block.firstSector + i);
+        }
+        return true;
+    });
+}
+
 void standardSearch(const PartitionSearchContext& ctx, PartitionSearchResult& result)
 {
     const SearchGeometry g = translateSearchGeometry(ctx.geometry);
@@ -137,20 +159,8 @@ void advancedSearch(const PartitionSearchContext& ctx, PartitionSearchResult& re
     ProgressReporter report(ctx.observer);
     report.status(StatusLine::SectorsScannedOfTotal, ctx.totalSectors);
     Finder finder(ctx, result);
-    storage::SweepContext sweep;
-    sweep.source = ctx.source;
-    sweep.ranges = {{0, ctx.totalSectors}};
-    sweep.blockSectors = kAdvancedBlockSectors;
-    sweep.stopRequested = ctx.stopRequested;
-    sweep.progress = &report;
-    const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
-        for (std::uint32_t i = 0; i < block.sectorCount; ++i) {
-            const std::uint8_t* bytes = block.bytes.data() + static_cast<std::size_t>(i) * storage::kSectorSize;
-            if (bytes[510] != 0x55 || bytes[511] != 0xAA) continue;
-            finder.offer(Bytes(bytes, storage::kSectorSize), block.firstSector + i);
-        }
-        return true;
-    });
+    const auto swept = sweepBootMarkers(ctx.source, ctx.totalSectors, kAdvancedBlockSectors, ctx.stopRequested, report,
+                                        [&](Bytes sector, std::uint64_t s) { finder.offer(sector, s); });
     result.stopped = swept.end == storage::SweepEnd::Stopped;
     result.unreadableSectors = swept.unreadableSectors;
     result.sourceFailed = ctx.totalSectors > 0 && swept.unreadableSectors >= ctx.totalSectors;
@@ -232,47 +242,36 @@ LogicalSearchResult logicalPartitionSearch(const LogicalSearchContext& ctx, Reco
     const std::string key = logicalSearchKey(ctx.devicePath);
     ProgressReporter report(ctx.observer);
     report.status(StatusLine::SectorsScannedOfTotal, ctx.volumeSectors);
-    storage::SweepContext sweep;
-    sweep.source = ctx.source;
-    sweep.ranges = {{0, ctx.volumeSectors}};
-    sweep.blockSectors = kLogicalBlockSectors;
-    sweep.stopRequested = ctx.stopRequested;
-    sweep.progress = &report;
     auto rowsWithKey = [&] {
         return static_cast<std::size_t>(std::count_if(table.begin(), table.end(), [&](const RecognisedPartition& r) { return r.key == key; }));
     };
-    const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
-        for (std::uint32_t i = 0; i < block.sectorCount; ++i) {
-            const std::uint8_t* bytes = block.bytes.data() + static_cast<std::size_t>(i) * storage::kSectorSize;
-            if (bytes[510] != 0x55 || bytes[511] != 0xAA) continue;
-            const SearchBootSector boot = classifySearchSector(Bytes(bytes, storage::kSectorSize));
-            if (boot.fileSystem.empty()) continue;
-            const std::uint64_t start = block.firstSector + i;
-            // An NTFS volume cannot be larger than the one that holds it.
-            const std::uint64_t size = boot.fileSystem == kNtfs ? std::min(boot.sectors, ctx.volumeSectors) : boot.sectors;
-            if (boot.fileSystem == kNtfs && size == 0) continue;
-            const std::uint64_t end = start + size;
-            const bool duplicate = std::any_of(table.begin(), table.end(), [&](const RecognisedPartition& r) {
-                if (r.key != key || r.fileSystem != boot.fileSystem) return false;
-                if (r.startSector == start && r.endSector == end) return true;
-                // The copies of a volume found before: NTFS at its end, FAT32 six sectors in.
-                return (boot.fileSystem == kNtfs && r.endSector == start) ||
-                       (boot.fileSystem == kFat32 && r.startSector + kFat32BackupBoot == start);
-            });
-            if (duplicate) continue;
-            RecognisedPartition row;
-            row.key = key;
-            row.name = "Recognised" + std::to_string(rowsWithKey() + 1);
-            row.fileSystem = boot.fileSystem;
-            row.startSector = start;
-            row.endSector = end;
-            row.lastSector = searchedLastSector({boot.fileSystem, size}, start);
-            row.sizeText = std::to_string((size * storage::kSectorSize) >> 20) + " MB";
-            table.push_back(row);
-            result.added.push_back(row);
-        }
-        return true;
-    });
+    const auto swept = sweepBootMarkers(ctx.source, ctx.volumeSectors, kLogicalBlockSectors, ctx.stopRequested, report,
+                                        [&](Bytes sector, std::uint64_t start) {
+        const SearchBootSector boot = classifySearchSector(sector);
+        if (boot.fileSystem.empty()) return;
+        // An NTFS volume cannot be larger than the one that holds it.
+        const std::uint64_t size = boot.fileSystem == kNtfs ? std::min(boot.sectors, ctx.volumeSectors) : boot.sectors;
+        if (boot.fileSystem == kNtfs && size == 0) return;
+        const std::uint64_t end = start + size;
+        const bool duplicate = std::any_of(table.begin(), table.end(), [&](const RecognisedPartition& r) {
+            if (r.key != key || r.fileSystem != boot.fileSystem) return false;
+            if (r.startSector == start && r.endSector == end) return true;
+            // The copies of a volume found before: NTFS at its end, FAT32 six sectors in.
+            return (boot.fileSystem == kNtfs && r.endSector == start) ||
+                   (boot.fileSystem == kFat32 && r.startSector + kFat32BackupBoot == start);
+        });
+        if (duplicate) return;
+        RecognisedPartition row;
+        row.key = key;
+        row.name = "Recognised" + std::to_string(rowsWithKey() + 1);
+        row.fileSystem = boot.fileSystem;
+        row.startSector = start;
+        row.endSector = end;
+        row.lastSector = searchedLastSector({boot.fileSystem, size}, start);
+        row.sizeText = std::to_string((size * storage::kSectorSize) >> 20) + " MB";
+        table.push_back(row);
+        result.added.push_back(row);
+                                        });
     result.stopped = swept.end == storage::SweepEnd::Stopped;
     result.unreadableSectors = swept.unreadableSectors;
     return result;
