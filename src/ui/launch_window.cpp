@@ -19,6 +19,7 @@ CLaunchWindow::CLaunchWindow(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt:
     layout->addWidget(new QLabel(qs(texts::kLaunchLoadingText), this));
     m_bar = new QProgressBar(this);
     m_bar->setRange(0, 100);
+    m_bar->setValue(0);
     m_bar->setTextVisible(false);
     layout->addWidget(m_bar);
     setFixedWidth(360);
