@@ -55,7 +55,11 @@ int main(int argc, char* argv[])
         context.listing.imagePaths.push_back(QFileInfo(image).absoluteFilePath().toStdString());
 
     const QString program = QCoreApplication::applicationFilePath();
-    if (!parser.isSet(noRegisterOption) && !registerLogFileType(program, XdgFolders::fromEnvironment()))
+    // Under pkexec the program runs as root for the disks' sake; the association belongs to the
+    // user's own session and is left alone.
+    const bool restartedByPkexec = qEnvironmentVariableIsSet("PKEXEC_UID");
+    if (!parser.isSet(noRegisterOption) && !restartedByPkexec &&
+        !registerLogFileType(program, XdgFolders::fromEnvironment()))
         dialogs.inform(nullptr, qs(texts::kRegistryKeyFailedText));
 
     std::vector<std::string> positional;
@@ -76,8 +80,12 @@ int main(int argc, char* argv[])
     }
 
     if (canRestartWithPrivileges()) {
-        const QStringList arguments = app.arguments().mid(1);
-        context.restartWithPrivileges = [program, arguments](QString* error) {
+        // The restarted program lists the image files added so far, the ones added on its
+        // screens included; the log, if any, has been opened or dropped by then.
+        context.restartWithPrivileges = [program, &context](QString* error) {
+            QStringList arguments{QStringLiteral("--no-register")};
+            if (!context.listing.listSystemMedia) arguments << QStringLiteral("--images-only");
+            for (const std::string& image : context.listing.imagePaths) arguments << QStringLiteral("--image") << qs(image);
             return restartWithPkexec(program, arguments, error);
         };
     }

@@ -14,6 +14,8 @@ namespace kfr::ui {
 
 struct AppContext {
     DriveListRequest listing;  // the mode name is set by each screen
+    // How the drive lists are made; tests stand in disks the user cannot read.
+    std::function<DriveSnapshot(const DriveListRequest&)> listDrives = ui::listDrives;
     Dialogs* dialogs = nullptr;
     // A recovery log named on the command line; emptied when a mode is launched from the main
     // window and when the log turns out invalid.
@@ -22,8 +24,9 @@ struct AppContext {
     int partitionSearchMode = 5;
     // Restarting with administrator rights is offered once per run.
     bool privilegeOffered = false;
-    // Empty when this user cannot be offered a restart (already root, or no pkexec); otherwise
-    // starts the program again with privileges and says whether it started (with the reason).
+    // Empty when this user cannot be offered a restart (already root, or no pkexec): the screen
+    // then only says which disks need the rights. Otherwise starts the program again with
+    // privileges and says whether it started (with the reason).
     std::function<bool(QString* error)> restartWithPrivileges;
 };
 

@@ -105,13 +105,13 @@ void CRecoveryScreen::refreshDrives()
     m_state.drivesListing = true;
     // The screen is held while the lists are filled: clicks on it are swallowed.
     m_drivePage->setEnabled(false);
-    m_listing.setFuture(QtConcurrent::run(listDrives, listingRequest()));
+    m_listing.setFuture(QtConcurrent::run(m_context.listDrives, listingRequest()));
 }
 
 bool CRecoveryScreen::refreshDrivesNow()
 {
     m_state.drivesListing = true;
-    showListing(listDrives(listingRequest()));
+    showListing(m_context.listDrives(listingRequest()));
     return !m_drive.tree().empty();
 }
 
@@ -165,10 +165,14 @@ void CRecoveryScreen::afterListing()
 void CRecoveryScreen::offerPrivilegedRestart()
 {
     const auto unreadable = m_drive.unreadableDisks();
-    if (unreadable.empty() || !m_context.restartWithPrivileges || m_context.privilegeOffered) return;
+    if (unreadable.empty() || m_context.privilegeOffered) return;
     m_context.privilegeOffered = true;
     QStringList names;
     for (const auto& disk : unreadable) names << qs(disk.itemText) + "  " + qs(disk.devicePath);
+    if (!m_context.restartWithPrivileges) {
+        dialogs().inform(this, qs(kUnreadableDisksFormat).arg(names.join('\n')));
+        return;
+    }
     if (!dialogs().ask(this, qs(kPrivilegeQuestionFormat).arg(names.join('\n')))) return;
     QString error;
     if (m_context.restartWithPrivileges(&error))

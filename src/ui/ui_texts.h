@@ -16,6 +16,10 @@ inline constexpr const char* kPrivilegeQuestionFormat =
     "These disks cannot be read without administrator rights:\n\n%1\n\nRestart Kestravon FAT Recovery with "
     "administrator rights? You will be asked for an administrator password. Image files can be recovered without "
     "them.";
+inline constexpr const char* kUnreadableDisksFormat =
+    "These disks cannot be read without administrator rights:\n\n%1\n\nStart Kestravon FAT Recovery as an "
+    "administrator, or add your user to the \"disk\" group and log in again. Image files can be recovered without "
+    "them.";
 inline constexpr const char* kPrivilegeRestartFailed =
     "Kestravon FAT Recovery could not be restarted with administrator rights: ";
 
