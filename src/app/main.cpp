@@ -5,6 +5,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QTimer>
 #include <memory>
 
@@ -82,11 +83,30 @@ int main(int argc, char* argv[])
     if (canRestartWithPrivileges()) {
         // The restarted program lists the image files added so far, the ones added on its
         // screens included; the log, if any, has been opened or dropped by then.
-        context.restartWithPrivileges = [program, &context](QString* error) {
+        context.restartWithPrivileges = [program, &context, &app](QString* error) {
             QStringList arguments{QStringLiteral("--no-register")};
             if (!context.listing.listSystemMedia) arguments << QStringLiteral("--images-only");
             for (const std::string& image : context.listing.imagePaths) arguments << QStringLiteral("--image") << qs(image);
-            return restartWithPkexec(program, arguments, error);
+            // This process waits out of sight: it ends with the privileged one, or comes back
+            // when the password was not given.
+            auto shared = std::make_shared<QList<QPointer<QWidget>>>();
+            if (!restartWithPkexec(program, arguments, &app,
+                                   [shared](bool refused, int exitCode) {
+                                       if (!refused) {
+                                           QCoreApplication::exit(exitCode);
+                                           return;
+                                       }
+                                       for (const auto& w : *shared)
+                                           if (w) w->show();
+                                   },
+                                   error))
+                return false;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->isVisible()) {
+                    shared->append(w);
+                    w->hide();
+                }
+            return true;
         };
     }
 

@@ -175,10 +175,7 @@ void CRecoveryScreen::offerPrivilegedRestart()
     }
     if (!dialogs().ask(this, qs(kPrivilegeQuestionFormat).arg(names.join('\n')))) return;
     QString error;
-    if (m_context.restartWithPrivileges(&error))
-        Q_EMIT quitRequested();
-    else
-        dialogs().inform(this, qs(kPrivilegeRestartFailed) + error);
+    if (!m_context.restartWithPrivileges(&error)) dialogs().inform(this, qs(kPrivilegeRestartFailed) + error);
 }
 
 void CRecoveryScreen::onItemSelected(int index)

@@ -64,7 +64,7 @@ public:
 Q_SIGNALS:
     // A listing of the drives has been shown in the tree.
     void drivesListed();
-    // The user chose to leave the program from this screen (or it restarts with privileges).
+    // The user chose to leave the program from this screen.
     void quitRequested();
 
 protected:

@@ -162,15 +162,27 @@ bool canRestartWithPrivileges()
     return geteuid() != 0 && !QStandardPaths::findExecutable(QStringLiteral("pkexec")).isEmpty();
 }
 
-bool restartWithPkexec(const QString& programPath, const QStringList& arguments, QString* error)
+bool restartWithPkexec(const QString& programPath, const QStringList& arguments, QObject* owner,
+                       std::function<void(bool refused, int exitCode)> ended, QString* error)
 {
     const QString pkexec = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
     if (pkexec.isEmpty()) {
         if (error) *error = QStringLiteral("pkexec is not installed.");
         return false;
     }
-    if (!QProcess::startDetached(pkexec, QStringList{programPath} + arguments)) {
-        if (error) *error = QStringLiteral("pkexec could not be started.");
+    auto* process = new QProcess(owner);
+    process->setProcessChannelMode(QProcess::ForwardedChannels);
+    QObject::connect(process, &QProcess::finished, owner,
+                     [process, ended = std::move(ended)](int exitCode, QProcess::ExitStatus status) {
+                         process->deleteLater();
+                         // pkexec's own answers: 126 the dialog was dismissed, 127 not authorised.
+                         const bool refused = status != QProcess::NormalExit || exitCode == 126 || exitCode == 127;
+                         ended(refused, exitCode);
+                     });
+    process->start(pkexec, QStringList{programPath} + arguments);
+    if (!process->waitForStarted()) {
+        if (error) *error = process->errorString();
+        process->deleteLater();
         return false;
     }
     return true;

@@ -4,6 +4,10 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+class QObject;
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,8 +45,12 @@ QString helpFilePath(const QString& programDir);
 // True when this process may offer a restart with administrator rights: it does not run as
 // root and pkexec is installed.
 bool canRestartWithPrivileges();
-// Starts programPath again through pkexec with arguments. False with the reason when pkexec
-// cannot be started.
-bool restartWithPkexec(const QString& programPath, const QStringList& arguments, QString* error);
+// Starts programPath again through pkexec with arguments, as a child of owner. False with the
+// reason when pkexec cannot be started. Otherwise ended is called once it is over: refused when
+// no privileged program ran (the password dialog was dismissed, or the user may not), else with
+// the privileged program's exit code. The caller keeps its windows hidden meanwhile, so that a
+// dismissed password dialog brings the user back where they were.
+bool restartWithPkexec(const QString& programPath, const QStringList& arguments, QObject* owner,
+                       std::function<void(bool refused, int exitCode)> ended, QString* error);
 
 }  // namespace kfr::ui

@@ -14,6 +14,7 @@
 #include "ui/deep_search.h"
 #include "ui/drive_stage.h"
 #include "ui/drive_stage_page.h"
+#include "ui/ui_texts.h"
 #include "ui_test_support.h"
 
 using namespace kfr;
@@ -402,6 +403,52 @@ private Q_SLOTS:
         QCOMPARE(dialogs.shown.size(), 1);
         QVERIFY2(dialogs.shown.at(0).contains("/nonexistent/lost.img"), qPrintable(dialogs.shown.at(0)));
         QCOMPARE(screen.driveStage().tree().itemsOfKind(DriveItemKind::Disk).size(), std::size_t{1});
+    }
+
+    // A listed disk this user cannot read: the screen names it once per run and, where pkexec can
+    // restart the program, offers that; the desktop session itself keeps its own rights.
+    void unreadableDiskOffersARestart_data()
+    {
+        QTest::addColumn<bool>("canRestart");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("restarts");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("no pkexec: only said") << false << false << false << q(kUnreadableDisksFormat);
+        QTest::newRow("offered, declined") << true << false << false << q(kPrivilegeQuestionFormat);
+        QTest::newRow("offered, accepted: restarts") << true << true << true << q(kPrivilegeQuestionFormat);
+    }
+    void unreadableDiskOffersARestart()
+    {
+        QFETCH(bool, canRestart);
+        QFETCH(bool, answer);
+        QFETCH(bool, restarts);
+        QFETCH(QString, said);
+        ScriptedDialogs dialogs;
+        dialogs.askAnswers = {answer};
+        AppContext context = uitest::imagesOnlyContext(dialogs, {m_disk});
+        context.listDrives = [](const DriveListRequest& request) {
+            DriveSnapshot snapshot = listDrives(request);
+            storage::PhysicalDisk& disk = snapshot.physical.disks.at(0).disk;
+            disk.devicePath = "/dev/sdz";
+            disk.accessProblem = Error{ErrorKind::PermissionDenied, 0, "/dev/sdz", "Permission denied"};
+            return snapshot;
+        };
+        int restartCalls = 0;
+        if (canRestart) context.restartWithPrivileges = [&](QString*) { return ++restartCalls > 0; };
+        CBasicSearch screen(context);
+        QSignalSpy quit(&screen, &CRecoveryScreen::quitRequested);
+        openAndWait(screen);
+        QCOMPARE(dialogs.shown.size(), 1);
+        QVERIFY2(dialogs.shown.at(0).contains("/dev/sdz"), qPrintable(dialogs.shown.at(0)));
+        QVERIFY(dialogs.shown.at(0).startsWith(said.section("%1", 0, 0)));
+        QCOMPARE(restartCalls, restarts ? 1 : 0);
+        QCOMPARE(quit.count(), 0);  // this program waits for the restarted one, out of sight
+
+        // Once per run: a refresh lists the disk again without asking again.
+        QSignalSpy listed(&screen, &CRecoveryScreen::drivesListed);
+        screen.refreshTree();
+        QVERIFY(listed.wait(20000));
+        QCOMPARE(dialogs.shown.size(), 1);
     }
 
     void closingAsksBeforeTheProgramEnds()

@@ -264,6 +264,44 @@ private Q_SLOTS:
         QCOMPARE(int(readLogHeader(dir.file("missing.MFT"))), int(LogHeaderVerdict::CannotOpen));
     }
 
+    // pkexec stands in as a script: it records what it was asked to run and ends as told.
+    void restartThroughPkexec_data()
+    {
+        QTest::addColumn<int>("pkexecExit");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("password dialog dismissed") << 126 << true;
+        QTest::newRow("not authorised") << 127 << true;
+        QTest::newRow("the privileged program ended well") << 0 << false;
+        QTest::newRow("the privileged program failed") << 3 << false;
+    }
+    void restartThroughPkexec()
+    {
+        QFETCH(int, pkexecExit);
+        QFETCH(bool, refused);
+        kfr::test::TempDir dir;
+        writeFile(dir.file("pkexec"), "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/asked\"\nexit " +
+                                          std::to_string(pkexecExit) + "\n");
+        QFile::setPermissions(QString::fromStdString(dir.file("pkexec")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QByteArray::fromStdString(dir.path()) + ":" + path);
+
+        QObject owner;
+        std::optional<std::pair<bool, int>> end;
+        QString error;
+        const bool started = restartWithPkexec(
+            "/usr/bin/kestravon-recovery", {"--image", "/tmp/my disk.img"}, &owner,
+            [&](bool wasRefused, int exitCode) { end = std::make_pair(wasRefused, exitCode); }, &error);
+        qputenv("PATH", path);
+        QVERIFY2(started, qPrintable(error));
+        QTRY_VERIFY(end.has_value());
+        QCOMPARE(end->first, refused);
+        QCOMPARE(end->second, pkexecExit);
+        QFile asked(QString::fromStdString(dir.file("asked")));
+        QVERIFY(asked.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(asked.readAll()), QStringLiteral("/usr/bin/kestravon-recovery\n--image\n/tmp/my disk.img\n"));
+    }
+
     void helpDocumentIsLookedForBesideTheProgram()
     {
         kfr::test::TempDir dir;
