@@ -11,43 +11,18 @@
 #include "texts/messages.h"
 #include "texts/screen_texts.h"
 #include "ui/qt_text.h"
+#include "ui/widget_parts.h"
 
 namespace kfr::ui {
-
-namespace {
-
-QLabel* wrappedLabel(const char* text, QWidget* parent)
-{
-    auto* label = new QLabel(qs(text), parent);
-    label->setWordWrap(true);
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    return label;
-}
-
-// Buttons that Enter does not press: every box here wants an explicit click.
-QPushButton* button(const char* text, const char* name, QWidget* parent)
-{
-    auto* b = new QPushButton(qs(text), parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    b->setDefault(false);
-    return b;
-}
-
-}  // namespace
 
 CRem_Media_Scan::CRem_Media_Scan(QWidget* parent) : QDialog(parent)
 {
     setWindowTitle(qs(texts::kProductName));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(wrappedLabel(texts::kWholeDiskText, this));
-    auto* buttons = new QHBoxLayout;
-    auto* entire = button(texts::kSearchEntireDriveButton, "searchEntireDrive", this);
-    auto* back = button(texts::kOkGoBackButton, "okGoBack", this);
-    buttons->addStretch();
-    buttons->addWidget(entire);
-    buttons->addWidget(back);
-    layout->addLayout(buttons);
+    auto* entire = plainButton(texts::kSearchEntireDriveButton, "searchEntireDrive", this);
+    auto* back = plainButton(texts::kOkGoBackButton, "okGoBack", this);
+    addButtonRow(layout, {entire, back});
     connect(entire, &QPushButton::clicked, this, &QDialog::accept);
     connect(back, &QPushButton::clicked, this, &QDialog::reject);
     setMinimumWidth(520);
@@ -59,20 +34,13 @@ CLogicalChoice::CLogicalChoice(const QString& designator, QWidget* parent) : QDi
     auto* layout = new QVBoxLayout(this);
     auto* heading = new QLabel(qs(texts::kLogicalChoicePrefix) + designator + qs(texts::kLogicalChoiceSuffix), this);
     heading->setObjectName("heading");
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
+    makeBold(heading);
     layout->addWidget(heading);
     layout->addWidget(wrappedLabel(texts::kLogicalChoiceExplanation, this));
-    auto* buttons = new QHBoxLayout;
-    auto* logical = button(texts::kPerformLogicalScanButton, "logicalScan", this);
-    auto* physical = button(texts::kPerformPhysicalScanButton, "physicalScan", this);
-    auto* cancel = button(texts::kCancelButton, "cancel", this);
-    buttons->addStretch();
-    buttons->addWidget(logical);
-    buttons->addWidget(physical);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    auto* logical = plainButton(texts::kPerformLogicalScanButton, "logicalScan", this);
+    auto* physical = plainButton(texts::kPerformPhysicalScanButton, "physicalScan", this);
+    auto* cancel = plainButton(texts::kCancelButton, "cancel", this);
+    addButtonRow(layout, {logical, physical, cancel});
     connect(logical, &QPushButton::clicked, this, [this] { done(1); });
     connect(physical, &QPushButton::clicked, this, [this] { done(2); });
     connect(cancel, &QPushButton::clicked, this, [this] { done(0); });
@@ -112,13 +80,9 @@ CSmpSel::CSmpSel(QWidget* parent) : QDialog(parent)
     m_standard->setChecked(true);
     layout->addWidget(m_standard);
     layout->addWidget(advanced);
-    auto* buttons = new QHBoxLayout;
-    auto* go = button(texts::kContinueButton, "continue", this);
-    auto* cancel = button(texts::kCancelButton, "cancel", this);
-    buttons->addStretch();
-    buttons->addWidget(go);
-    buttons->addWidget(cancel);
-    layout->addLayout(buttons);
+    auto* go = plainButton(texts::kContinueButton, "continue", this);
+    auto* cancel = plainButton(texts::kCancelButton, "cancel", this);
+    addButtonRow(layout, {go, cancel});
     connect(go, &QPushButton::clicked, this, [this] {
         m_mode = m_standard->isChecked() ? kStandardMode : kAdvancedMode;
         done(kContinued);
@@ -137,20 +101,14 @@ CNoDevice::CNoDevice(std::function<bool()> retry, QWidget* parent) : QDialog(par
     setWindowTitle(qs(texts::kProductName));
     auto* layout = new QVBoxLayout(this);
     auto* heading = wrappedLabel(texts::kNoDeviceHeading, this);
-    QFont bold = heading->font();
-    bold.setBold(true);
-    heading->setFont(bold);
+    makeBold(heading);
     layout->addWidget(heading);
     layout->addWidget(wrappedLabel(texts::kNoDevicePoint1, this));
     layout->addWidget(wrappedLabel(texts::kNoDevicePoint2, this));
     layout->addWidget(wrappedLabel(texts::kNoDeviceAssistance, this));
-    auto* buttons = new QHBoxLayout;
-    auto* retryButton = button(texts::kRetryButtonText, "retry", this);
-    auto* exitButton = button(texts::kExitButton, "exit", this);
-    buttons->addStretch();
-    buttons->addWidget(retryButton);
-    buttons->addWidget(exitButton);
-    layout->addLayout(buttons);
+    auto* retryButton = plainButton(texts::kRetryButtonText, "retry", this);
+    auto* exitButton = plainButton(texts::kExitButton, "exit", this);
+    addButtonRow(layout, {retryButton, exitButton});
     connect(retryButton, &QPushButton::clicked, this, [this] {
         if (m_retry && m_retry()) accept();
     });

@@ -16,20 +16,13 @@
 #include "ui/qt_text.h"
 #include "ui/sector_range_panel.h"
 #include "ui/ui_texts.h"
+#include "ui/widget_parts.h"
 
 namespace kfr::ui {
 
 namespace {
 
 constexpr int kIndexRole = Qt::UserRole;
-
-QPushButton* button(const char* text, const char* name, QWidget* parent)
-{
-    auto* b = new QPushButton(qs(text), parent);
-    b->setObjectName(name);
-    b->setAutoDefault(false);
-    return b;
-}
 
 QIcon iconOf(DriveItemKind kind)
 {
@@ -80,7 +73,7 @@ CDriveStagePage::CDriveStagePage(const QString& rangeIntro, Dialogs& dialogs, QW
     m_searchLabel = new QLabel(qs(texts::kSearchingPartitionsText), this);
     m_searchProgress = new QProgressBar(this);
     m_searchProgress->setObjectName("partitionSearchProgress");
-    m_stopSearch = button(texts::kStopSearchingPartitionsButton, "stopSearchingPartitions", this);
+    m_stopSearch = plainButton(texts::kStopSearchingPartitionsButton, "stopSearchingPartitions", this);
     searchRow->addWidget(m_searchLabel);
     searchRow->addWidget(m_searchProgress, 1);
     searchRow->addWidget(m_stopSearch);
@@ -88,13 +81,13 @@ CDriveStagePage::CDriveStagePage(const QString& rangeIntro, Dialogs& dialogs, QW
     setPartitionSearchShown(false);
 
     auto* buttons = new QHBoxLayout;
-    m_addImage = button(kAddImageButton, "addImage", this);
+    m_addImage = plainButton(kAddImageButton, "addImage", this);
     m_addImage->setToolTip(qs(kAddImageTooltip));
-    m_refresh = button(texts::kRefreshTreeButton, "refreshTree", this);
-    m_searchMore = button(texts::kSearchMorePartitionsButton, "searchMorePartitions", this);
-    m_loadLog = button(texts::kLoadLogButton, "loadLog", this);
-    m_back = button(texts::kBackButton, "back", this);
-    m_next = button(texts::kNextButton, "next", this);
+    m_refresh = plainButton(texts::kRefreshTreeButton, "refreshTree", this);
+    m_searchMore = plainButton(texts::kSearchMorePartitionsButton, "searchMorePartitions", this);
+    m_loadLog = plainButton(texts::kLoadLogButton, "loadLog", this);
+    m_back = plainButton(texts::kBackButton, "back", this);
+    m_next = plainButton(texts::kNextButton, "next", this);
     buttons->addWidget(m_addImage);
     buttons->addWidget(m_refresh);
     buttons->addWidget(m_searchMore);

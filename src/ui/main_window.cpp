@@ -24,6 +24,7 @@
 #include "ui/sig_duplicate.h"
 #include "ui/startup.h"
 #include "ui/ui_texts.h"
+#include "ui/widget_parts.h"
 
 namespace kfr::ui {
 
@@ -34,16 +35,15 @@ QPushButton* addModeRow(QGridLayout* grid, int row, ScreenMode mode, const char*
                         QWidget* parent)
 {
     auto* name = new QLabel(qs(modeName(mode)), parent);
-    QFont bold = name->font();
-    bold.setBold(true);
-    bold.setPointSizeF(bold.pointSizeF() * 1.15);
-    name->setFont(bold);
+    makeBold(name);
+    QFont larger = name->font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.15);
+    name->setFont(larger);
     auto* text = new QLabel(qs(description), parent);
     text->setWordWrap(true);
-    auto* go = new QPushButton(qs(texts::kGoButton), parent);
+    auto* go = plainButton(texts::kGoButton, "go", parent);
     go->setObjectName(QStringLiteral("go") + QString::number(static_cast<int>(mode)));
     go->setToolTip(qs(tooltip));
-    go->setAutoDefault(false);
     go->setMinimumWidth(80);
     grid->addWidget(name, row * 2, 0);
     grid->addWidget(text, row * 2 + 1, 0);
@@ -85,13 +85,9 @@ CMainWindow::CMainWindow(AppContext& context, QWidget* parent) : QDialog(parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(14, 6, 14, 0);
-    auto* about = new QPushButton(qs(texts::kAboutUsButton), this);
-    about->setObjectName("aboutUs");
-    auto* help = new QPushButton(qs(texts::kNeedHelpButton), this);
-    help->setObjectName("needHelp");
-    auto* exit = new QPushButton(qs(texts::kExitButton), this);
-    exit->setObjectName("exit");
-    for (QPushButton* b : {about, help, exit}) b->setAutoDefault(false);
+    auto* about = plainButton(texts::kAboutUsButton, "aboutUs", this);
+    auto* help = plainButton(texts::kNeedHelpButton, "needHelp", this);
+    auto* exit = plainButton(texts::kExitButton, "exit", this);
     buttons->addWidget(about);
     buttons->addWidget(help);
     buttons->addStretch();

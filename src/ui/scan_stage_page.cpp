@@ -11,6 +11,7 @@
 #include "texts/screen_texts.h"
 #include "ui/drive_stage.h"
 #include "ui/qt_text.h"
+#include "ui/widget_parts.h"
 
 namespace kfr::ui {
 
@@ -20,9 +21,7 @@ CScanStagePage::CScanStagePage(QWidget* parent) : QWidget(parent)
     auto* layout = new QGridLayout(this);
     m_mode = new QLabel(this);
     m_mode->setObjectName("searchModeText");
-    QFont bold = m_mode->font();
-    bold.setBold(true);
-    m_mode->setFont(bold);
+    makeBold(m_mode);
     m_range = new QLabel(this);
     m_range->setObjectName("rangeText");
     m_status = new QLabel(this);
@@ -39,12 +38,8 @@ CScanStagePage::CScanStagePage(QWidget* parent) : QWidget(parent)
     layout->addWidget(m_progress, 4, 0, 1, 2);
     layout->setRowStretch(5, 1);
     auto* buttons = new QHBoxLayout;
-    m_back = new QPushButton(qs(texts::kBackButton), this);
-    m_back->setObjectName("back");
-    m_back->setAutoDefault(false);
-    m_stop = new QPushButton(qs(texts::kStopButton), this);
-    m_stop->setObjectName("stop");
-    m_stop->setAutoDefault(false);
+    m_back = plainButton(texts::kBackButton, "back", this);
+    m_stop = plainButton(texts::kStopButton, "stop", this);
     buttons->addStretch();
     buttons->addWidget(m_stop);
     buttons->addWidget(m_back);

@@ -8,7 +8,6 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <fstream>
 
 #include "storage/fake_system_tree.h"
 #include "texts/messages.h"
@@ -43,11 +42,8 @@ QStringList labelsOf(QDialog& box)
 // Sectors [first, end) of the fixture disk.
 std::vector<std::uint8_t> diskSectors(std::uint64_t first, std::uint64_t end)
 {
-    std::ifstream in(uitest::fixture("disk_mbr.img"), std::ios::binary);
-    std::vector<std::uint8_t> bytes((end - first) * 512);
-    in.seekg(static_cast<std::streamoff>(first * 512));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
+    static const auto disk = kfr::test::readFileBytes(uitest::fixture("disk_mbr.img"));
+    return {disk.begin() + static_cast<std::ptrdiff_t>(first * 512), disk.begin() + static_cast<std::ptrdiff_t>(end * 512)};
 }
 
 }  // namespace
