@@ -1,5 +1,6 @@
 #include "ui/main_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QFutureWatcher>
@@ -94,6 +95,13 @@ CMainWindow::CMainWindow(AppContext& context, QWidget* parent) : QDialog(parent)
     buttons->addWidget(exit);
     layout->addLayout(buttons);
     setMinimumWidth(640);
+    // The about entry lives in the window's own menu (right click): a Linux desktop draws the
+    // title bar's menu itself and takes no entries from programs.
+    auto* aboutEntry = new QAction(qs(texts::kAboutMenuEntry), this);
+    aboutEntry->setObjectName("aboutEntry");
+    addAction(aboutEntry);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(aboutEntry, &QAction::triggered, this, &CMainWindow::showAbout);
 
     connect(m_basicGo, &QPushButton::clicked, this, [this] { launchMode(ScreenMode::Basic); });
     connect(m_deepGo, &QPushButton::clicked, this, [this] { launchMode(ScreenMode::Deep); });

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -18,6 +19,7 @@
 #include "ui/launch_window.h"
 #include "ui/log_header.h"
 #include "ui/main_window.h"
+#include "ui/splash_window.h"
 #include "ui/startup.h"
 #include "ui_test_support.h"
 
@@ -81,6 +83,7 @@ private Q_SLOTS:
                                  texts::kDeepSearchDescription, texts::kSignatureSearchDescription})
             QVERIFY2(labels.contains(q(text)), text);
         for (const char* name : {"aboutUs", "needHelp", "exit"}) QVERIFY(window.findChild<QPushButton*>(name));
+        QCOMPARE(window.actions().value(0)->text(), q(texts::kAboutMenuEntry));
     }
 
     void eachGoOpensItsScreenOnce_data()
@@ -139,6 +142,29 @@ private Q_SLOTS:
         QCOMPARE(opened.count(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(window.screen() && window.screen()->isVisible(), 20000);
         QCOMPARE(kfr::test::fileDigest(image), digest);
+    }
+
+    void splashClosesOnceThePendingLogIsGone()
+    {
+        std::string pending = "/home/u/scan.MFT";
+        CSplashWindow splash([&pending] { return pending.empty(); });
+        splash.show();
+        QTest::qWait(2100);
+        QVERIFY(splash.isVisible());  // the log is still pending
+        QCOMPARE(splash.windowTitle(), q(texts::kProductName));
+        pending.clear();
+        QTRY_VERIFY_WITH_TIMEOUT(!splash.isVisible(), 2500);
+    }
+
+    // A log named on the command line that cannot be opened ends the program at once, without a
+    // message and without the launcher.
+    void missingLogEndsTheProgramSilently()
+    {
+        QProcess program;
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(QStringLiteral(KFR_BIN_DIR "/kestravon-recovery"), {"--no-register", "/nonexistent/scan.MFT"});
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitCode(), 1);
     }
 
     void launchWindowBarStepsByTwoAndStartsOver()
