@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 #include <fstream>
 
@@ -206,6 +207,23 @@ private Q_SLOTS:
         QCOMPARE(exit.count(), 0);
         window.close();
         QCOMPARE(exit.count(), 1);
+    }
+
+    void needHelpWithoutTheDocumentSaysSo()
+    {
+        ScriptedDialogs dialogs;
+        AppContext context = uitest::imagesOnlyContext(dialogs);
+        CMainWindow window(context);
+        kfr::test::TempDir empty;
+        window.setProgramDir(QString::fromStdString(empty.path()));
+        QTimer::singleShot(0, &window, [] {
+            QWidget* help = QApplication::activeModalWidget();
+            QVERIFY(help);
+            help->findChild<QPushButton*>("launchHelpFile")->click();
+            help->close();
+        });
+        window.showHelp();
+        QCOMPARE(dialogs.shown, QStringList{q(texts::kDoesNotExistText)});
     }
 
     void commandLineLogPath_data()

@@ -244,6 +244,23 @@ private Q_SLOTS:
         QVERIFY(!slider.model().dragging());
     }
 
+    void verticalSliderMovesWithDownAndUp()
+    {
+        CRangeSlider slider(nullptr, false);
+        slider.resize(kHeight, kWidth);
+        slider.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&slider));
+        QCOMPARE(slider.model().trackWidth(), 400);
+        slider.setScale(0, 1'000'000);
+        slider.setRange(100'000, 500'000);
+        QTest::keyClick(&slider, Qt::Key_Down);
+        QCOMPARE(slider.range(), std::make_pair(102'500.0, 502'500.0));
+        QTest::keyClick(&slider, Qt::Key_Up, Qt::ShiftModifier);
+        QCOMPARE(slider.range(), std::make_pair(102'500.0, 500'000.0));
+        QTest::keyClick(&slider, Qt::Key_Right);  // the horizontal keys do nothing here
+        QCOMPARE(slider.range(), std::make_pair(102'500.0, 500'000.0));
+    }
+
     void paintsTheBandWhiteBetweenTheThumbs()
     {
         CRangeSlider slider;
