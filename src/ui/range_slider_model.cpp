@@ -27,6 +27,9 @@ void RangeSliderModel::setScale(double min, double max)
 
 void RangeSliderModel::setRange(double left, double right)
 {
+    // A range given end first would leave the thumbs crossed and the band negative; it is taken
+    // the right way round.
+    if (left > right) std::swap(left, right);
     if (m_inverted) {
         m_left = -right;
         m_right = -left;

@@ -33,7 +33,8 @@ public:
 
     // min above max is swapped. The thumbs are then brought inside the scale.
     void setScale(double min, double max);
-    // Stored as given (a program's own call); the thumbs are then brought inside the scale.
+    // Stored as given (a program's own call; left above right is swapped); the thumbs are then
+    // brought inside the scale.
     void setRange(double left, double right);
     std::pair<double, double> range() const;
     std::pair<double, double> scale() const;

@@ -69,6 +69,7 @@ private Q_SLOTS:
         QTest::addColumn<Notes>("notes");
         QTest::newRow("inside: stored as given, nothing said") << 0.0 << 100.0 << 20.0 << 30.0 << 0.0 << 100.0 << 20.0 << 30.0 << Notes{};
         QTest::newRow("scale min above max is swapped") << 100.0 << 0.0 << 20.0 << 30.0 << 0.0 << 100.0 << 20.0 << 30.0 << Notes{};
+        QTest::newRow("range given end first is turned round") << 0.0 << 100.0 << 30.0 << 20.0 << 0.0 << 100.0 << 20.0 << 30.0 << Notes{};
         QTest::newRow("range below the scale: left to min, right follows") << 10.0 << 100.0 << 0.0 << 5.0 << 10.0 << 100.0 << 10.0 << 10.0 << Notes{0, 1};
         QTest::newRow("range above the scale: right to max, left follows") << 0.0 << 100.0 << 150.0 << 200.0 << 0.0 << 100.0 << 100.0 << 100.0 << Notes{1, 0};
         QTest::newRow("range past both ends: each end says so") << 0.0 << 100.0 << -5.0 << 105.0 << 0.0 << 100.0 << 0.0 << 100.0 << Notes{0, 1};
