@@ -4,7 +4,10 @@
 #include <QWidget>
 
 #include "texts/messages.h"
-#include "ui/drive_dialogs.h"
+#include "ui/logical_choice.h"
+#include "ui/no_device.h"
+#include "ui/rem_media_scan.h"
+#include "ui/smp_sel.h"
 #include "ui/qt_text.h"
 
 namespace kfr::ui {

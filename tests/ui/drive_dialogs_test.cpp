@@ -13,7 +13,10 @@
 #include "texts/messages.h"
 #include "texts/screen_texts.h"
 #include "ui/basic_search.h"
-#include "ui/drive_dialogs.h"
+#include "ui/logical_choice.h"
+#include "ui/no_device.h"
+#include "ui/rem_media_scan.h"
+#include "ui/smp_sel.h"
 #include "ui/drive_stage_page.h"
 #include "ui_test_support.h"
 
