@@ -5,7 +5,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 #include <QTimer>
 #include <memory>
 
@@ -15,7 +14,6 @@
 #include "texts/screen_texts.h"
 #include "ui/app_context.h"
 #include "ui/dialogs.h"
-#include "ui/log_header.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
 #include "ui/screenshots.h"
@@ -80,35 +78,7 @@ int main(int argc, char* argv[])
         return 1;
     }
 
-    if (canRestartWithPrivileges()) {
-        // The restarted program lists the image files added so far, the ones added on its
-        // screens included; the log, if any, has been opened or dropped by then.
-        context.restartWithPrivileges = [program, &context, &app](QString* error) {
-            QStringList arguments{QStringLiteral("--no-register")};
-            if (!context.listing.listSystemMedia) arguments << QStringLiteral("--images-only");
-            for (const std::string& image : context.listing.imagePaths) arguments << QStringLiteral("--image") << qs(image);
-            // This process waits out of sight: it ends with the privileged one, or comes back
-            // when the password was not given.
-            auto shared = std::make_shared<QList<QPointer<QWidget>>>();
-            if (!restartWithPkexec(program, arguments, &app,
-                                   [shared](bool refused, int exitCode) {
-                                       if (!refused) {
-                                           QCoreApplication::exit(exitCode);
-                                           return;
-                                       }
-                                       for (const auto& w : *shared)
-                                           if (w) w->show();
-                                   },
-                                   error))
-                return false;
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->isVisible()) {
-                    shared->append(w);
-                    w->hide();
-                }
-            return true;
-        };
-    }
+    if (canRestartWithPrivileges()) offerPkexecRestart(context, program, &app);
 
     CMainWindow window(context);
     window.setProgramDir(QCoreApplication::applicationDirPath());
@@ -116,25 +86,8 @@ int main(int argc, char* argv[])
 
     if (parser.isSet(screenshotOption)) return takeScreenshots(window, parser.value(screenshotOption));
 
-    if (!context.commandLineLogPath.empty()) {
-        switch (readLogHeader(context.commandLineLogPath)) {
-        case LogHeaderVerdict::CannotOpen:
-            return 1;
-        case LogHeaderVerdict::Invalid:
-            if (splash) splash->hide();
-            context.commandLineLogPath.clear();
-            dialogs.inform(nullptr, qs(texts::kInvalidLogText));
-            break;
-        case LogHeaderVerdict::Basic:
-            window.show();
-            window.openLogScreen(ScreenMode::Basic);
-            return app.exec();
-        case LogHeaderVerdict::Deep:
-            window.show();
-            window.openLogScreen(ScreenMode::Deep);
-            return app.exec();
-        }
-    }
+    if (splash) QObject::connect(&window, &CMainWindow::commandLineLogDropped, splash.get(), &QWidget::hide);
+    if (!window.openLogFromCommandLine()) return 1;
     window.show();
     return app.exec();
 }

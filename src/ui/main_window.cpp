@@ -20,6 +20,7 @@
 #include "ui/basic_search.h"
 #include "ui/deep_search.h"
 #include "ui/launch_window.h"
+#include "ui/log_header.h"
 #include "ui/qt_text.h"
 #include "ui/screen_header.h"
 #include "ui/sig_duplicate.h"
@@ -138,10 +139,22 @@ void CMainWindow::launchMode(ScreenMode mode)
     openScreen(mode);
 }
 
-void CMainWindow::openLogScreen(ScreenMode mode)
+bool CMainWindow::openLogFromCommandLine()
 {
-    if (!m_launcher.request(mode, false)) return;
-    openScreen(mode);
+    if (m_context.commandLineLogPath.empty()) return true;
+    const LogHeaderVerdict verdict = readLogHeader(m_context.commandLineLogPath);
+    if (verdict == LogHeaderVerdict::CannotOpen) return false;
+    // The launcher is up before the message or the log's screen, as at any other start.
+    show();
+    if (verdict == LogHeaderVerdict::Invalid) {
+        m_context.commandLineLogPath.clear();
+        Q_EMIT commandLineLogDropped();
+        m_context.dialogs->inform(this, qs(texts::kInvalidLogText));
+        return true;
+    }
+    const ScreenMode mode = verdict == LogHeaderVerdict::Deep ? ScreenMode::Deep : ScreenMode::Basic;
+    if (m_launcher.request(mode, false)) openScreen(mode);
+    return true;
 }
 
 void CMainWindow::openScreen(ScreenMode mode)

@@ -28,9 +28,11 @@ public:
 
     // A "Go" press for a mode: ignored while a launch is in progress or a scan runs.
     void launchMode(ScreenMode mode);
-    // Opens the Basic or Deep screen for the log named on the command line (its path stays in
-    // the context for the screen to load).
-    void openLogScreen(ScreenMode mode);
+    // The log named on the command line: opens the Basic or Deep screen its header names (the
+    // path stays in the context for the screen to load). A file that is not a log, or one of
+    // another mode, gives the invalid-log message and leaves the launcher, the path emptied.
+    // False when the file cannot be opened at all: the program then ends without a message.
+    bool openLogFromCommandLine();
     // "Exit" and the close box: asks, then ends the program.
     void confirmExit();
     void showAbout();
@@ -49,6 +51,8 @@ Q_SIGNALS:
     void exitConfirmed();
     // A screen was opened for a mode.
     void screenOpened(kfr::ui::CRecoveryScreen* screen);
+    // The log named on the command line was refused; the splash goes before the message.
+    void commandLineLogDropped();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

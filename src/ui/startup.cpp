@@ -1,11 +1,14 @@
 #include "ui/startup.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <QWidget>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -15,6 +18,7 @@
 #include "storage/byte_size.h"
 #include "texts/messages.h"
 #include "texts/screen_texts.h"
+#include "ui/app_context.h"
 
 namespace kfr::ui {
 
@@ -186,6 +190,32 @@ bool restartWithPkexec(const QString& programPath, const QStringList& arguments,
         return false;
     }
     return true;
+}
+
+void offerPkexecRestart(AppContext& context, const QString& program, QObject* owner)
+{
+    context.restartWithPrivileges = [&context, program, owner](QString* error) {
+        QStringList arguments{QStringLiteral("--no-register")};
+        if (!context.listing.listSystemMedia) arguments << QStringLiteral("--images-only");
+        for (const std::string& image : context.listing.imagePaths)
+            arguments << QStringLiteral("--image") << QString::fromStdString(image);
+        auto hidden = std::make_shared<QList<QPointer<QWidget>>>();
+        const auto ended = [hidden](bool refused, int exitCode) {
+            if (!refused) {
+                QCoreApplication::exit(exitCode);
+                return;
+            }
+            for (const auto& w : *hidden)
+                if (w) w->show();
+        };
+        if (!restartWithPkexec(program, arguments, owner, ended, error)) return false;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible()) {
+                hidden->append(w);
+                w->hide();
+            }
+        return true;
+    };
 }
 
 }  // namespace kfr::ui

@@ -7,6 +7,10 @@
 #include <QStringList>
 
 class QObject;
+
+namespace kfr::ui {
+struct AppContext;
+}
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,6 +54,10 @@ bool canRestartWithPrivileges();
 // no privileged program ran (the password dialog was dismissed, or the user may not), else with
 // the privileged program's exit code. The caller keeps its windows hidden meanwhile, so that a
 // dismissed password dialog brings the user back where they were.
+// Lets the screens offer a restart through pkexec: sets context.restartWithPrivileges to start
+// program again with the image files listed so far, keeping this program's windows hidden until
+// the restarted one ends (this one then ends too) or the password is not given (they come back).
+void offerPkexecRestart(AppContext& context, const QString& program, QObject* owner);
 bool restartWithPkexec(const QString& programPath, const QStringList& arguments, QObject* owner,
                        std::function<void(bool refused, int exitCode)> ended, QString* error);
 

@@ -346,6 +346,49 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(asked.readAll()), QStringLiteral("/usr/bin/kestravon-recovery\n--image\n/tmp/my disk.img\n"));
     }
 
+    void commandLineLogOpensItsScreenOrIsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");  // empty: no such file
+        QTest::addColumn<bool>("goesOn");
+        QTest::addColumn<int>("screenMode");  // 0: none
+        QTest::newRow("Basic log: the Basic screen") << QByteArray::fromStdString(logHeader("KestravonWIN7SR2013", 1)) << true << 1;
+        QTest::newRow("Deep log: the Deep screen") << QByteArray::fromStdString(logHeader("KestravonWIN7SR2013", 2)) << true << 2;
+        QTest::newRow("not a log: the message, the launcher stays") << QByteArray("plain text\n") << true << 0;
+        QTest::newRow("no such file: the program ends") << QByteArray() << false << 0;
+    }
+    void commandLineLogOpensItsScreenOrIsRefused()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, goesOn);
+        QFETCH(int, screenMode);
+        kfr::test::TempDir dir;
+        if (!bytes.isEmpty()) writeFile(dir.file("scan.MFT"), bytes.toStdString());
+        ScriptedDialogs dialogs;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {uitest::fixture("disk_mbr.img")});
+        context.commandLineLogPath = dir.file("scan.MFT");
+        CMainWindow window(context);
+        QSignalSpy dropped(&window, &CMainWindow::commandLineLogDropped);
+        QCOMPARE(window.openLogFromCommandLine(), goesOn);
+        if (!goesOn) {
+            QVERIFY(!window.isVisible());
+            QVERIFY(dialogs.shown.isEmpty());
+            return;
+        }
+        if (screenMode == 0) {
+            QCOMPARE(dialogs.shown, QStringList{q(texts::kInvalidLogText)});
+            QCOMPARE(dropped.count(), 1);
+            QVERIFY(context.commandLineLogPath.empty());
+            QVERIFY(!window.screen());
+            QVERIFY(window.isVisible());
+            return;
+        }
+        QVERIFY(window.screen());
+        QCOMPARE(int(window.screen()->mode()), screenMode);
+        QCOMPARE(dropped.count(), 0);
+        // The screen loads the log once its drive tree is filled.
+        QTRY_VERIFY_WITH_TIMEOUT(window.screen()->isVisible(), 20000);
+    }
+
     void helpDocumentIsLookedForBesideTheProgram()
     {
         kfr::test::TempDir dir;
