@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libblkid-dev
   xz-utils dosfstools mtools ntfs-3g sleuthkit fdisk
   python3 python3-jsonschema dpkg-dev file
+  qt6-base-dev xvfb xauth desktop-file-utils
   "$@"
 )
 

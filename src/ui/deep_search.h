@@ -1,0 +1,15 @@
+// CDeepSearch: the Deep Search screen. Its drive stage carries the sector range controls; Next
+// sweeps the range they hold on the chosen disk, partition or volume.
+#pragma once
+
+#include "ui/recovery_screen.h"
+
+namespace kfr::ui {
+
+class CDeepSearch : public CRecoveryScreen {
+    Q_OBJECT
+public:
+    explicit CDeepSearch(AppContext& context, QWidget* parent = nullptr);
+};
+
+}  // namespace kfr::ui

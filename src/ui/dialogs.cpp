@@ -1,0 +1,68 @@
+#include "ui/dialogs.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+#include "texts/messages.h"
+#include "ui/logical_choice.h"
+#include "ui/no_device.h"
+#include "ui/rem_media_scan.h"
+#include "ui/smp_sel.h"
+#include "ui/qt_text.h"
+
+namespace kfr::ui {
+
+void restoreWindow(QWidget* widget)
+{
+    QWidget* window = widget ? widget->window() : nullptr;
+    if (window && window->isMinimized()) window->showNormal();
+}
+
+void Dialogs::inform(QWidget* parent, const QString& text)
+{
+    restoreWindow(parent);
+    QMessageBox box(QMessageBox::Information, qs(texts::kMessageCaption), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+void Dialogs::explain(QWidget* parent, const QString& text)
+{
+    restoreWindow(parent);
+    QMessageBox box(QMessageBox::Question, qs(texts::kMessageCaption), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool Dialogs::ask(QWidget* parent, const QString& text)
+{
+    restoreWindow(parent);
+    QMessageBox box(QMessageBox::Question, qs(texts::kMessageCaption), text, QMessageBox::Yes | QMessageBox::No, parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+bool Dialogs::wholeDisk(QWidget* parent)
+{
+    CRem_Media_Scan box(parent);
+    return box.exec() == QDialog::Accepted;
+}
+
+int Dialogs::logicalChoice(QWidget* parent, const QString& designator)
+{
+    CLogicalChoice box(designator, parent);
+    return box.exec();
+}
+
+std::optional<int> Dialogs::searchMode(QWidget* parent)
+{
+    CSmpSel box(parent);
+    if (box.exec() != CSmpSel::kContinued) return std::nullopt;
+    return box.mode();
+}
+
+bool Dialogs::noDevice(QWidget* parent, const std::function<bool()>& retry)
+{
+    CNoDevice box(retry, parent);
+    return box.exec() == QDialog::Accepted;
+}
+
+}  // namespace kfr::ui

@@ -1,0 +1,88 @@
+// What the desktop program's suites share: dialogs that answer from a script and record what the
+// program said, and a context that lists only the image files a test adds.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "test_support.h"
+#include "ui/app_context.h"
+#include "ui/dialogs.h"
+
+namespace kfr::uitest {
+
+using ui::AppContext;
+using ui::Dialogs;
+
+inline std::string fixture(const char* name)
+{
+    return std::string(KFR_FIXTURE_DIR) + "/" + name;
+}
+
+// Every box the program opens is answered here without a window: the texts it would have shown
+// are kept in order, and the answers come from what the test set up (No, "OK, Go Back", Cancel
+// and Exit unless told otherwise).
+class ScriptedDialogs : public Dialogs {
+public:
+    QStringList shown;  // every message and question, in order
+    std::deque<bool> askAnswers;
+    bool wholeDiskAnswer = false;
+    int logicalAnswer = 0;
+    std::optional<int> searchModeAnswer;
+    int wholeDiskAsked = 0;
+    int searchModeAsked = 0;
+    QStringList logicalAsked;  // the designators the logical-drive choice named
+    int noDeviceShown = 0;
+    // Run by the no-device dialog before it retries; the default gives up (Exit).
+    std::function<void()> beforeRetry;
+
+    void inform(QWidget*, const QString& text) override { shown << text; }
+    void explain(QWidget*, const QString& text) override { shown << text; }
+    bool ask(QWidget*, const QString& text) override
+    {
+        shown << text;
+        if (askAnswers.empty()) return false;
+        const bool answer = askAnswers.front();
+        askAnswers.pop_front();
+        return answer;
+    }
+    bool wholeDisk(QWidget*) override
+    {
+        ++wholeDiskAsked;
+        return wholeDiskAnswer;
+    }
+    int logicalChoice(QWidget*, const QString& designator) override
+    {
+        logicalAsked << designator;
+        return logicalAnswer;
+    }
+    std::optional<int> searchMode(QWidget*) override
+    {
+        ++searchModeAsked;
+        return searchModeAnswer;
+    }
+    bool noDevice(QWidget*, const std::function<bool()>& retry) override
+    {
+        ++noDeviceShown;
+        if (!beforeRetry) return false;
+        beforeRetry();
+        return retry();
+    }
+};
+
+// A context whose drive lists hold only the image files given (the machine's own disks and
+// mounts are left out, so the tests see the same tree everywhere).
+inline AppContext imagesOnlyContext(ScriptedDialogs& dialogs, std::vector<std::string> images = {})
+{
+    AppContext context;
+    context.dialogs = &dialogs;
+    context.listing.listSystemMedia = false;
+    context.listing.imagePaths = std::move(images);
+    return context;
+}
+
+}  // namespace kfr::uitest
