@@ -62,7 +62,10 @@ LogHeader headerOf(const ScanResults& r, const MediumIdentity& medium, const std
 LogExtension extensionOf(const ScanResults& r, const MediumIdentity& medium)
 {
     LogExtension e;
-    e.devicePath = r.selection.devicePath;
+    // Absolute, so that a log loaded from another working folder still finds its image.
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(r.selection.devicePath, ec);
+    e.devicePath = ec ? r.selection.devicePath : absolute.lexically_normal().string();
     e.deviceIsImage = medium.isImage;
     e.deviceSectors = medium.deviceSectors;
     e.sweptFileSystem = r.selection.partType;
