@@ -114,27 +114,45 @@ SourceRequest named(const std::string& path, std::uint32_t partition = 0)
 
 }  // namespace
 
-TEST(LogSession, BasicResultsLoadedFromALogListAndSaveAsScanned)
+TEST(LogSession, ResultsLoadedFromALogListAndSaveAsScanned)
 {
     const struct {
         const char* image;
         std::uint32_t partition;
+        bool deep;  // Deep Search of the whole image (or partition) instead of Basic Search
     } cases[] = {
-        {"fat16_basic.img", 0},          {"fat32_basic.img", 0},          {"ntfs_basic.img", 0},
-        {"fat16_lost_parent.img", 0},    {"fat32_lost_parent.img", 0},    {"ntfs_lost_parent.img", 0},
-        {"ntfs_attribute_list.img", 0},  {"ntfs_compressed_sparse.img", 0}, {"ntfs_fragmented_mft.img", 0},
-        {"fat_long_names_fragmented.img", 0}, {"fat32_large_clusters.img", 0}, {"fat_volume_label.img", 0},
-        {"disk_mbr.img", 5},             {"disk_mbr.img", 6},  // partitions of a disk: empty volumes
+        {"fat16_basic.img", 0, false},          {"fat32_basic.img", 0, false},
+        {"ntfs_basic.img", 0, false},           {"fat16_lost_parent.img", 0, false},
+        {"fat32_lost_parent.img", 0, false},    {"ntfs_lost_parent.img", 0, false},
+        {"ntfs_attribute_list.img", 0, false},  {"ntfs_compressed_sparse.img", 0, false},
+        {"ntfs_fragmented_mft.img", 0, false},  {"fat_long_names_fragmented.img", 0, false},
+        {"fat32_large_clusters.img", 0, false}, {"fat16_large_clusters.img", 0, false},
+        {"fat_volume_label.img", 0, false},     {"fat_accented_deleted.img", 0, false},
+        {"fat_deleted_fragmented.img", 0, false}, {"fat_lowercase_names.img", 0, false},
+        {"fat_truncated.img", 0, false},        {"disk_mbr.img", 1, false},
+        {"disk_mbr.img", 5, false},             {"disk_mbr.img", 6, false},  // empty volumes
+        {"disk_gpt.img", 1, false},             {"disk_gpt.img", 4, false},
+        {"disk_linux_first_mbr.img", 2, false}, {"disk_linux_first_gpt.img", 2, false},
+        {"fat16_basic.img", 0, true},           {"fat32_lost_parent.img", 0, true},
+        {"ntfs_lost_parent.img", 0, true},      {"fat_truncated.img", 0, true},
+        {"fat_accented_deleted.img", 0, true},  {"disk_gpt.img", 0, true},
     };
     test::FakeSystemTree machine;  // a machine without disks: the image is disk 0
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.image) + " partition " + std::to_string(c.partition));
+        SCOPED_TRACE(std::string(c.image) + " partition " + std::to_string(c.partition) + (c.deep ? " deep" : ""));
         const std::string image = test::fixturePath(c.image);
         const std::string before = test::fileDigest(image);
         test::TempDir dir;
         RecoverySession session;
-        ASSERT_TRUE(session.selectSource(named(image, c.partition)).ok());
-        auto scanned = session.scan({});
+        Result<std::shared_ptr<ScanResults>> scanned = Error{};
+        if (c.deep) {
+            ASSERT_TRUE(session.selectRange(named(image, c.partition)).ok());
+            const auto& range = session.selection();
+            scanned = session.deepScan({range.firstSector, range.lastSector + 1, recovery::kDeepEveryFileSystem}, {});
+        } else {
+            ASSERT_TRUE(session.selectSource(named(image, c.partition)).ok());
+            scanned = session.scan({});
+        }
         ASSERT_TRUE(scanned);
         const Snapshot expected = snapshotOf(session, **scanned, dir.file("scanned"));
 
@@ -143,8 +161,9 @@ TEST(LogSession, BasicResultsLoadedFromALogListAndSaveAsScanned)
         ASSERT_TRUE(loaded.results);
         EXPECT_EQ(loaded.medium.verdict, recoverylog::MediaVerdict::Same);
         const ScanResults& r = *loaded.results;
-        EXPECT_EQ(r.mode, ScanMode::Basic);
+        EXPECT_EQ(r.mode, (*scanned)->mode);
         EXPECT_EQ(r.selection.devicePath, image);
+        EXPECT_EQ(r.volumes.size(), (*scanned)->volumes.size());
         EXPECT_EQ(r.selection.firstSector, (*scanned)->selection.firstSector);
         EXPECT_EQ(r.selection.lastSector, (*scanned)->selection.lastSector);
         EXPECT_EQ(r.scan.folders.folderCount, (*scanned)->scan.folders.folderCount);
