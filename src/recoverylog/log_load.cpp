@@ -1,6 +1,7 @@
 // Reading a recovery log, rebuilding its tree, and the whole load with its checks.
 #include <algorithm>
 
+#include "recoverylog/log_fields.h"
 #include "recoverylog/recovery_log.h"
 #include "storage/sector_source.h"
 
@@ -9,24 +10,6 @@ namespace kfr::recoverylog {
 namespace {
 
 constexpr std::uint32_t kDeep = static_cast<std::uint32_t>(LogMode::Deep);
-
-volumes::VolumeParameters readClassicParams(LogReader& r)
-{
-    volumes::VolumeParameters p;
-    p.spf = r.u32();
-    p.spc = r.u32();
-    p.rootSectors = r.u32();
-    p.rootStart = r.u32();
-    p.reserveSectors = r.u32();
-    p.cluster0Start = static_cast<std::int64_t>(r.u64());
-    p.firstFat = r.u32();
-    p.secondFat = r.u32();
-    p.mftSector = r.u64();
-    p.mftMirrorSector = r.u64();
-    p.sectorsPerRecord = r.u32();
-    p.sectorsPerIndexRecord = r.u32();
-    return p;
-}
 
 void readLocation(LogReader& r, LogHeader& h)
 {
@@ -68,8 +51,9 @@ bool readHeader(LogReader& r, ParsedLog& log)
     h.rangeLast = r.u64();
     h.volumeFirst = r.u64();
     h.volumeSectors = r.u64();
-    h.selectionParams = readClassicParams(r);
-    h.workingParams = readClassicParams(r);
+    FieldReader fields(r);
+    classicParamsFields(fields, h.selectionParams);
+    classicParamsFields(fields, h.workingParams);
     h.workingPartType = r.string();
     h.selectionParams.partType = h.fileSystem;
     h.workingParams.partType = h.workingPartType;
@@ -144,56 +128,14 @@ void readTree(LogReader& r, ParsedLog& log, ProgressReporter& progress)
 
 // --- Extension ---
 
-volumes::VolumeParameters readParams(LogReader& r)
+// Reads one record through its field list.
+template <typename T, void (*Fields)(FieldReader&, T&)>
+T readRecord(LogReader& r)
 {
-    volumes::VolumeParameters p;
-    p.spf = r.u32();
-    p.spc = r.u32();
-    p.rootSectors = r.u32();
-    p.rootStart = r.u64();
-    p.reserveSectors = r.u32();
-    p.cluster0Start = static_cast<std::int64_t>(r.u64());
-    p.firstFat = r.u64();
-    p.secondFat = r.u64();
-    p.totalSectors = r.u32();
-    p.partType = r.byteString(64);
-    p.mftSector = r.u64();
-    p.mftMirrorSector = r.u64();
-    p.sectorsPerRecord = r.u32();
-    p.sectorsPerIndexRecord = r.u32();
-    return p;
-}
-
-recovery::DeepPartitionRecord readPartition(LogReader& r)
-{
-    recovery::DeepPartitionRecord row;
-    row.sector = r.u64();
-    row.spf = r.u32();
-    row.spc = r.u32();
-    row.rootSectors = r.u32();
-    row.rootStart = r.u64();
-    row.reserveSectors = r.u32();
-    row.cluster0Start = static_cast<std::int64_t>(r.u64());
-    row.firstFat = r.u64();
-    row.secondFat = r.u64();
-    row.totalSectors = r.u64();
-    row.partType = r.byteString(64);
-    row.fromBootSector = r.u8() != 0;
-    return row;
-}
-
-recovery::NtfsVolumeGuess readNtfsVolume(LogReader& r)
-{
-    recovery::NtfsVolumeGuess v;
-    v.firstSector = r.u64();
-    v.spc = r.u32();
-    v.totalSectors = r.u64();
-    v.mftSector = r.u64();
-    v.mirrorSector = r.u64();
-    v.bootSector = r.u64();
-    v.fromBootSector = r.u8() != 0;
-    v.guessedClusterSize = r.u8() != 0;
-    return v;
+    T value{};
+    FieldReader fields(r);
+    Fields(fields, value);
+    return value;
 }
 
 // Reads count elements while they lie within the payload; vectors grow by what is read, never
@@ -231,6 +173,9 @@ void readPayload(LogReader& r, ParsedLog& log, std::uint64_t end)
         return r.fail(FaultKind::Inconsistent, "the scan summary holds values no scan gives");
     s.end = static_cast<recovery::ScanEnd>(scanEnd);
     s.paramsFailure = static_cast<recovery::ParamsFailure>(failure);
+    constexpr auto readParams = readRecord<volumes::VolumeParameters, paramsFields<FieldReader, volumes::VolumeParameters>>;
+    constexpr auto readPartition = readRecord<recovery::DeepPartitionRecord, partitionFields<FieldReader, recovery::DeepPartitionRecord>>;
+    constexpr auto readNtfsVolume = readRecord<recovery::NtfsVolumeGuess, ntfsVolumeFields<FieldReader, recovery::NtfsVolumeGuess>>;
     e.selectionParams = readParams(r);
     readList(r, r.u32(), end, e.volumes, readParams);
     readList(r, r.u32(), end, e.partitions, readPartition);

@@ -1,35 +1,12 @@
 // Writing a recovery log: the classic layout, then the extension.
 #include <algorithm>
 
+#include "recoverylog/log_fields.h"
 #include "recoverylog/recovery_log.h"
 
 namespace kfr::recoverylog {
 
 namespace {
-
-// The classic parameter block holds some sectors in 32 bits. A larger value is written as the
-// largest 32-bit value, which no volume has, rather than as a wrong but plausible one; the
-// extension keeps the whole value.
-std::uint32_t clamp32(std::uint64_t value)
-{
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, UINT32_MAX));
-}
-
-void writeClassicParams(LogWriter& w, const volumes::VolumeParameters& p)
-{
-    w.u32(p.spf);
-    w.u32(p.spc);
-    w.u32(p.rootSectors);
-    w.u32(clamp32(p.rootStart));
-    w.u32(p.reserveSectors);
-    w.u64(static_cast<std::uint64_t>(p.cluster0Start));
-    w.u32(clamp32(p.firstFat));
-    w.u32(clamp32(p.secondFat));
-    w.u64(p.mftSector);
-    w.u64(p.mftMirrorSector);
-    w.u32(p.sectorsPerRecord);
-    w.u32(p.sectorsPerIndexRecord);
-}
 
 void writeLocation(LogWriter& w, const LogHeader& h)
 {
@@ -67,8 +44,9 @@ void writeHeader(LogWriter& w, const LogHeader& h)
     w.u64(h.rangeLast);
     w.u64(h.volumeFirst);
     w.u64(h.volumeSectors);
-    writeClassicParams(w, h.selectionParams);
-    writeClassicParams(w, h.workingParams);
+    FieldWriter fields(w);
+    classicParamsFields(fields, h.selectionParams);
+    classicParamsFields(fields, h.workingParams);
     w.string(h.workingPartType);
 }
 
@@ -142,52 +120,6 @@ void writeNtfsSection(LogWriter& w, const LogContents& c, bool deep)
 
 // --- Extension ---
 
-void writeParams(LogWriter& w, const volumes::VolumeParameters& p)
-{
-    w.u32(p.spf);
-    w.u32(p.spc);
-    w.u32(p.rootSectors);
-    w.u64(p.rootStart);
-    w.u32(p.reserveSectors);
-    w.u64(static_cast<std::uint64_t>(p.cluster0Start));
-    w.u64(p.firstFat);
-    w.u64(p.secondFat);
-    w.u32(p.totalSectors);
-    w.byteString(p.partType);
-    w.u64(p.mftSector);
-    w.u64(p.mftMirrorSector);
-    w.u32(p.sectorsPerRecord);
-    w.u32(p.sectorsPerIndexRecord);
-}
-
-void writePartition(LogWriter& w, const recovery::DeepPartitionRecord& r)
-{
-    w.u64(r.sector);
-    w.u32(r.spf);
-    w.u32(r.spc);
-    w.u32(r.rootSectors);
-    w.u64(r.rootStart);
-    w.u32(r.reserveSectors);
-    w.u64(static_cast<std::uint64_t>(r.cluster0Start));
-    w.u64(r.firstFat);
-    w.u64(r.secondFat);
-    w.u64(r.totalSectors);
-    w.byteString(r.partType);
-    w.u8(r.fromBootSector ? 1 : 0);
-}
-
-void writeNtfsVolume(LogWriter& w, const recovery::NtfsVolumeGuess& v)
-{
-    w.u64(v.firstSector);
-    w.u32(v.spc);
-    w.u64(v.totalSectors);
-    w.u64(v.mftSector);
-    w.u64(v.mirrorSector);
-    w.u64(v.bootSector);
-    w.u8(v.fromBootSector ? 1 : 0);
-    w.u8(v.guessedClusterSize ? 1 : 0);
-}
-
 void writePayload(LogWriter& w, const LogContents& c)
 {
     const LogExtension& e = *c.extension;
@@ -204,15 +136,16 @@ void writePayload(LogWriter& w, const LogContents& c)
     w.u8(s.mediumRemoved ? 1 : 0);
     w.u64(s.directoriesFound);
     w.u64(s.unreadableSectors);
-    writeParams(w, e.selectionParams);
+    FieldWriter fields(w);
+    paramsFields(fields, e.selectionParams);
     w.u32(static_cast<std::uint32_t>(e.volumes.size()));
-    for (const auto& p : e.volumes) writeParams(w, p);
+    for (const auto& p : e.volumes) paramsFields(fields, p);
     w.u32(static_cast<std::uint32_t>(e.partitions.size()));
-    for (const auto& r : e.partitions) writePartition(w, r);
+    for (const auto& r : e.partitions) partitionFields(fields, r);
     w.u32(static_cast<std::uint32_t>(e.bootCandidates.size()));
-    for (const auto& r : e.bootCandidates) writePartition(w, r);
+    for (const auto& r : e.bootCandidates) partitionFields(fields, r);
     w.u32(static_cast<std::uint32_t>(e.ntfsVolumes.size()));
-    for (const auto& v : e.ntfsVolumes) writeNtfsVolume(w, v);
+    for (const auto& v : e.ntfsVolumes) ntfsVolumeFields(fields, v);
     w.u64(e.ntfsRecordsFound);
     w.u8(e.decodedFromRoot ? 1 : 0);
 

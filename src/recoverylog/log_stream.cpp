@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "recovery/text_encoding.h"
+
 namespace kfr::recoverylog {
 
 namespace {
@@ -19,25 +21,6 @@ Error writeError(const std::string& path, int err)
 {
     const bool full = err == ENOSPC || err == EDQUOT;
     return Error{full ? ErrorKind::DiskFull : ErrorKind::WriteFailed, 0, path, std::strerror(err)};
-}
-
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 }  // namespace
@@ -85,19 +68,7 @@ std::u16string utf8ToUtf16(std::string_view s)
 
 std::string utf16ToUtf8(std::u16string_view units)
 {
-    std::string out;
-    out.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;  // an unpaired surrogate names no character
-        }
-        appendUtf8(out, c);
-    }
-    return out;
+    return recovery::utf16ToUtf8(std::vector<std::uint16_t>(units.begin(), units.end()));
 }
 
 std::vector<std::uint8_t> encodeLength(std::uint64_t length)
@@ -433,7 +404,7 @@ std::string LogReader::string()
         return {};
     }
     // Read in pieces: the length is only a claim until the bytes are there.
-    std::string out;
+    std::u32string latin1;
     std::u16string text;
     std::uint8_t chunk[4096];
     const std::size_t width = unicode ? 2 : 1;
@@ -444,12 +415,12 @@ std::string LogReader::string()
             if (unicode)
                 text += static_cast<char16_t>(readLe16(Bytes(chunk, n * 2), 2 * i));
             else
-                appendUtf8(out, chunk[i]);  // single-byte characters are read as Latin-1
+                latin1 += static_cast<char32_t>(chunk[i]);  // single-byte characters are read as Latin-1
         }
         units -= n;
     }
     if (!ok()) return {};
-    return unicode ? utf16ToUtf8(text) : out;
+    return unicode ? utf16ToUtf8(text) : recovery::toUtf8(latin1);
 }
 
 std::string LogReader::line()
