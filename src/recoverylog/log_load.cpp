@@ -169,7 +169,7 @@ void readPayload(LogReader& r, ParsedLog& log, std::uint64_t end)
     s.unreadableSectors = r.u64();
     if (!r.ok()) return;
     if (scanEnd > static_cast<std::uint8_t>(recovery::ScanEnd::Failed) ||
-        failure > static_cast<std::uint8_t>(recovery::ParamsFailure::MediumRemoved))
+        failure > static_cast<std::uint8_t>(recovery::ParamsFailure::NotFatOrNtfs))
         return r.fail(FaultKind::Inconsistent, "the scan summary holds values no scan gives");
     s.end = static_cast<recovery::ScanEnd>(scanEnd);
     s.paramsFailure = static_cast<recovery::ParamsFailure>(failure);

@@ -337,6 +337,22 @@ TEST(LogFormat, TheExtensionFollowsTheClassicPartAndCarriesWhatItCannot)
     EXPECT_EQ(log.mftFiles[0].recordSector, 6000000000ull);
     EXPECT_EQ(log.mftFiles[0].volume, 1u);
     EXPECT_TRUE(log.mftFiles[0].parentLost);
+
+    // Every way a scan can end, and every reason its parameters failed, comes back as it was.
+    for (const auto failure : {recovery::ParamsFailure::None, recovery::ParamsFailure::NotInferred,
+                               recovery::ParamsFailure::StoppedInference, recovery::ParamsFailure::MediumRemoved,
+                               recovery::ParamsFailure::NtfsBootSector, recovery::ParamsFailure::NotFatOrNtfs}) {
+        for (const auto end : {recovery::ScanEnd::Finished, recovery::ScanEnd::Stopped, recovery::ScanEnd::Failed}) {
+            ext.summary.paramsFailure = failure;
+            ext.summary.paramsFailed = failure != recovery::ParamsFailure::None;
+            ext.summary.end = end;
+            const ParsedLog back = parsed(written(c));
+            ASSERT_TRUE(back.extension) << static_cast<int>(failure);
+            EXPECT_EQ(back.extension->summary.paramsFailure, failure);
+            EXPECT_EQ(back.extension->summary.paramsFailed, ext.summary.paramsFailed);
+            EXPECT_EQ(back.extension->summary.end, end);
+        }
+    }
 }
 
 }  // namespace kfr::recoverylog
