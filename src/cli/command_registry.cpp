@@ -27,9 +27,11 @@ std::vector<std::pair<std::string, CommandSetup>>& table()
 constexpr const char* kExitStatusText =
     "Exit status:\n"
     "  0    all done\n"
-    "  1    finished, but some files are incomplete or could not be saved, or nothing was found\n"
-    "  2    usage or input error (unknown option, no such partition, a volume this tool does not read, ...)\n"
-    "  3    the source cannot be opened or read\n"
+    "  1    finished, but some files are incomplete or could not be saved, or nothing was found, or the\n"
+    "       recovery log could not be written\n"
+    "  2    usage or input error (unknown option, no such partition, a volume this tool does not read, a\n"
+    "       recovery log that is no log or is damaged, ...)\n"
+    "  3    the source cannot be opened or read, or a recovery log's medium is attached nowhere\n"
     "  130  interrupted by Ctrl+C\n";
 
 // Edit distance, for "did you mean".

@@ -157,7 +157,7 @@ std::string bashCompletion(const CLI::App& app)
         << "    case \"$cmd:$prev\" in\n"
         << choices.str()
         << "        *:-d|*:--dest|*:--signatures) COMPREPLY=($(compgen -d -- \"$cur\")); return ;;\n"
-        << "        *:--image|*:--mountinfo) COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
+        << "        *:--image|*:--mountinfo|*:--log|*:--save-log) COMPREPLY=($(compgen -f -- \"$cur\")); return ;;\n"
         << "    esac\n"
         << "    if [[ -n $words ]]; then\n"
         << "        COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n"

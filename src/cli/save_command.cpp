@@ -254,6 +254,7 @@ nlohmann::json reportJson(const SaveOptions& o, const ScanRun& run, const SaveRu
                      {"cut_short", cutShort},
                      {"files", files}};
     j["message"] = r.end == SaveEnd::DiskFull ? nlohmann::json(diskFullMessage(r, o.destination)) : nlohmann::json(nullptr);
+    if (run.log) j["loaded_log"] = loadedLogJson(run);
     return j;
 }
 
@@ -365,15 +366,26 @@ int runSaveCommand(const SaveOptions& o, const GlobalOptions& g)
         return reportFailure({"invalid_argument",
                               "--on-collision ask needs a terminal to ask on; use overwrite, skip or rename", kExitUsage},
                              g);
-    auto source = resolveSource(o.selection, g);
-    if (!source) return reportError(source.error(), g);
-    const DestinationVerdict verdict = checkDestination(o.destination, source->path);
-    if (verdict != DestinationVerdict::Usable)
-        return reportFailure(destinationFailure(verdict, o.destination, source->path), g);
-
-    auto scanned = runScan(*source, g, interrupt.flag(), deepFileSystem(o.selection));
-    if (!scanned) return reportError(scanned.error(), g);
-    ScanRun& run = **scanned;
+    // The destination is judged before a scan, which may take hours; a log names its medium only
+    // once it is loaded.
+    std::unique_ptr<ScanRun> scanned;
+    Failure failure;
+    if (o.selection.log.empty()) {
+        auto source = resolveSource(o.selection, g);
+        if (!source) return reportError(source.error(), g);
+        const DestinationVerdict verdict = checkDestination(o.destination, source->path);
+        if (verdict != DestinationVerdict::Usable)
+            return reportFailure(destinationFailure(verdict, o.destination, source->path), g);
+    }
+    scanned = startRun(o.selection, g, interrupt.flag(), failure);
+    if (!scanned) return reportFailure(failure, g);
+    ScanRun& run = *scanned;
+    const std::string sourcePath = run.results->selection.devicePath;
+    if (!o.selection.log.empty()) {
+        const DestinationVerdict verdict = checkDestination(o.destination, sourcePath);
+        if (verdict != DestinationVerdict::Usable)
+            return reportFailure(destinationFailure(verdict, o.destination, sourcePath), g);
+    }
     if (interrupt.interrupted()) return reportFailure(interruptedBeforeSaving("scan"), g);
     const auto& scan = run.results->scan;
     if (scan.end == ScanEnd::Failed || scan.paramsFailed)
@@ -405,7 +417,7 @@ int runSaveCommand(const SaveOptions& o, const GlobalOptions& g)
     progress.clearLine();
     run.session.applyChanges(run.results.get(), report.folderChanges);
     if (report.end == SaveEnd::Refused)
-        return reportFailure(destinationFailure(report.verdict, o.destination, source->path), g);
+        return reportFailure(destinationFailure(report.verdict, o.destination, sourcePath), g);
     if (report.end == SaveEnd::Failed) return reportError(report.error, g);
     const bool interrupted = interrupt.interrupted();
     const std::vector<CutShort> cut = interrupted ? setAsidePartialFiles(report) : std::vector<CutShort>{};
@@ -421,11 +433,10 @@ int runOpenCommand(const OpenOptions& o, const GlobalOptions& g)
     InterruptToStop interrupt;
     if (o.file.empty() == o.fileId.empty())
         return reportFailure({"invalid_argument", "open needs one file: give --file or --file-id", kExitUsage}, g);
-    auto source = resolveSource(o.selection, g);
-    if (!source) return reportError(source.error(), g);
-    auto scanned = runScan(*source, g, interrupt.flag(), deepFileSystem(o.selection));
-    if (!scanned) return reportError(scanned.error(), g);
-    ScanRun& run = **scanned;
+    Failure failure;
+    auto scanned = startRun(o.selection, g, interrupt.flag(), failure);
+    if (!scanned) return reportFailure(failure, g);
+    ScanRun& run = *scanned;
     if (interrupt.interrupted())
         return reportFailure({"interrupted", "Interrupted (Ctrl+C) during the scan; nothing was opened.", kExitInterrupted}, g);
     SelectedRow chosen;
@@ -457,12 +468,14 @@ int runOpenCommand(const OpenOptions& o, const GlobalOptions& g)
     if (opened.action == OpenAction::Failed) return reportError(opened.error, g);
     if (opened.action != OpenAction::Opened)
         return reportError(Error{ErrorKind::NotFound, 0, o.file.empty() ? o.fileId : o.file, "this row cannot be opened"}, g);
-    if (g.json)
-        printJson(g, {{"source", selectionJson(run.request, run.results->selection)},
-                      {"file", {{"name", row.name}, {"size", row.size}, {"deleted", row.deleted}}},
-                      {"copy_path", opened.copyPath},
-                      {"opened", !o.noOpen}});
-    else
+    if (g.json) {
+        nlohmann::json out{{"source", selectionJson(run.request, run.results->selection)},
+                           {"file", {{"name", row.name}, {"size", row.size}, {"deleted", row.deleted}}},
+                           {"copy_path", opened.copyPath},
+                           {"opened", !o.noOpen}};
+        if (run.log) out["loaded_log"] = loadedLogJson(run);
+        printJson(g, out);
+    } else
         std::cout << opened.copyPath << "\n";
     // The copy lives as long as it is needed: on a terminal until the user says so; otherwise
     // until a later run finds that no program holds it open any more.
@@ -477,10 +490,10 @@ int runOpenCommand(const OpenOptions& o, const GlobalOptions& g)
 
 const CommandRegistration kRegistration{"30-save", [](CLI::App& app, GlobalOptions& g) {
     auto saveOptions = std::make_shared<SaveOptions>();
-    auto* save = app.add_subcommand("save", "Basic Search, then save recovered folders and files (deleted ones "
+    auto* save = app.add_subcommand("save", "Basic Search (or the results of a recovery log, --log), then save recovered folders and files (deleted ones "
                                             "included) under a destination folder, keeping their folder structure. "
                                             "Ctrl+C stops the whole command; a file cut short is kept as NAME.part.");
-    addSelectionOptions(*save, saveOptions->selection);
+    addSelectionOptions(*save, saveOptions->selection, true, true);
     save->add_option("-d,--dest", saveOptions->destination,
                      "Destination folder (must exist, and must not lie on the medium being recovered)")
         ->required();
@@ -507,10 +520,10 @@ const CommandRegistration kRegistration{"30-save", [](CLI::App& app, GlobalOptio
     });
 
     auto openOptions = std::make_shared<OpenOptions>();
-    auto* open = app.add_subcommand("open", "Basic Search, then write one recovered file to a temporary copy "
+    auto* open = app.add_subcommand("open", "Basic Search (or the results of a recovery log, --log), then write one recovered file to a temporary copy "
                                             "(MRC0.<ext> in a private folder under $TMPDIR or /tmp), print its "
                                             "path and open it with xdg-open");
-    addSelectionOptions(*open, openOptions->selection);
+    addSelectionOptions(*open, openOptions->selection, true, true);
     open->add_option("--file", openOptions->file, "The recovered file, e.g. Pictures/Camera/IMG_0001.JPG");
     open->add_option("--file-id", openOptions->fileId, "The file of this id, e.g. 12:3, as list --json gives it");
     open->add_flag("--no-open", openOptions->noOpen, "Only write the copy and print its path");

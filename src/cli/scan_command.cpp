@@ -235,29 +235,42 @@ void printDeepVolumes(const session::ScanResults& r)
     }
 }
 
-int runScanCommand(const SelectionOptions& sel, const GlobalOptions& g)
+struct ScanOptions {
+    SelectionOptions selection;
+    std::string saveLog;  // --save-log: the recovery log to write of the results
+};
+
+int runScanCommand(const ScanOptions& o, const GlobalOptions& g)
 {
     InterruptToStop interrupt;
+    const SelectionOptions& sel = o.selection;
     auto request = resolveSource(sel, g);
     if (!request) return reportError(request.error(), g);
+    // Checked before the scan, which may take hours, rather than after it.
+    if (!o.saveLog.empty())
+        if (auto refused = checkLogDestination(o.saveLog, request->path)) return reportFailure(*refused, g);
     auto run = runScan(*request, g, interrupt.flag(), deepFileSystem(sel));
     if (!run) return reportError(run.error(), g);
     const auto& results = *(*run)->results;
     const auto& res = results.scan;
     const bool deep = results.mode == session::ScanMode::Deep;
+    int exitCode = scanExitCode(res, interrupt.interrupted());
+    // A stopped scan's results are saved too: they are what was found, and the log says how the scan ended.
+    const nlohmann::json savedLog = o.saveLog.empty() ? nlohmann::json() : saveLogOfRun(**run, o.saveLog, g, exitCode);
     if (g.json) {
         nlohmann::json out{{"source", selectionJson((*run)->request, results.selection)},
                            {"summary", summaryJson(res)},
                            {"parameters", res.paramsFailed || deep ? nlohmann::json(nullptr) : paramsJson(res.params)},
                            {"folders", foldersJson(res.folders, recovery::VolumeSet{&res.params, &results.volumes}, g.debug)}};
         if (deep) out["deep"] = deepJson(results);
+        if (!o.saveLog.empty()) out["saved_log"] = savedLog;
         printJson(g, out);
     } else {
         if (deep) printDeepVolumes(results);
         printFolderTree(std::cout, res.folders);
         printSummary(res, results.selection, interrupt.interrupted(), deep);
     }
-    return scanExitCode(res, interrupt.interrupted());
+    return exitCode;
 }
 
 struct ListOptions {
@@ -294,11 +307,10 @@ Result<std::vector<FolderToList>> foldersToList(const ListOptions& o, const Scan
 int runList(const ListOptions& o, const GlobalOptions& g)
 {
     InterruptToStop interrupt;
-    auto request = resolveSource(o.selection, g);
-    if (!request) return reportError(request.error(), g);
-    auto scanned = runScan(*request, g, interrupt.flag(), deepFileSystem(o.selection));
-    if (!scanned) return reportError(scanned.error(), g);
-    ScanRun& run = **scanned;
+    Failure failure;
+    auto scanned = startRun(o.selection, g, interrupt.flag(), failure);
+    if (!scanned) return reportFailure(failure, g);
+    ScanRun& run = *scanned;
     const auto& res = run.results->scan;
     if (interrupt.interrupted())
         return reportFailure({"interrupted", "Interrupted (Ctrl+C) during the scan; nothing was listed.", kExitInterrupted}, g);
@@ -332,10 +344,13 @@ int runList(const ListOptions& o, const GlobalOptions& g)
             printRowTable(std::cout, where + "   (" + texts::countsText(listing->folders, listing->files) + ")", rows, o.bytes);
         }
     }
-    if (g.json)
-        printJson(g, {{"source", selectionJson(run.request, run.results->selection)},
-                      {"summary", summaryJson(res)},
-                      {"folders", std::move(all)}});
+    if (g.json) {
+        nlohmann::json out{{"source", selectionJson(run.request, run.results->selection)},
+                           {"summary", summaryJson(res)},
+                           {"folders", std::move(all)}};
+        if (run.log) out["loaded_log"] = loadedLogJson(run);
+        printJson(g, out);
+    }
     else if (res.foundNothing && run.results->mode == session::ScanMode::Basic)
         std::cout << texts::kEmptyResultBasicText << "\n";
     return scanExitCode(res, false);
@@ -351,32 +366,40 @@ const CommandRegistration kRegistration{"10-scan", [](CLI::App& app, GlobalOptio
         g.exitCode = runInfo(*infoOptions, g);
     });
 
-    auto scanOptions = std::make_shared<SelectionOptions>();
+    const auto addSaveLog = [](CLI::App& command, ScanOptions& options) {
+        command.add_option("--save-log", options.saveLog,
+                           "Also save the results as a recovery log (FILE.MFT), which list, save and open take with "
+                           "--log instead of scanning again")
+            ->type_name("FILE");
+    };
+    auto scanOptions = std::make_shared<ScanOptions>();
     auto* scan = app.add_subcommand("scan", "Basic Search: find every folder on the volume, deleted ones included, "
                                             "and print the recovered tree. Ctrl+C stops and prints what was found.");
-    addSelectionOptions(*scan, *scanOptions);
+    addSelectionOptions(*scan, scanOptions->selection);
+    addSaveLog(*scan, *scanOptions);
     scan->callback([scanOptions, &g] {
         g.command = "scan";
         g.exitCode = runScanCommand(*scanOptions, g);
     });
 
-    auto deepOptions = std::make_shared<SelectionOptions>();
+    auto deepOptions = std::make_shared<ScanOptions>();
     auto* deep = app.add_subcommand(
         "deep", "Deep Search: sweep a disk, partition or sector range once for FAT boot sectors, FAT folders and NTFS "
                 "file records; infer the lost volumes even without a boot sector and print each one (first sector, "
                 "sectors per cluster, cluster 0) and the recovered tree. list, save and open take --deep for the same "
                 "search. Ctrl+C stops the sweep and shows what was found.");
-    addSelectionOptions(*deep, *deepOptions);
+    addSelectionOptions(*deep, deepOptions->selection);
+    addSaveLog(*deep, *deepOptions);
     deep->callback([deepOptions, &g] {
         g.command = "deep";
-        deepOptions->deep = true;
+        deepOptions->selection.deep = true;
         g.exitCode = runScanCommand(*deepOptions, g);
     });
 
     auto listOptions = std::make_shared<ListOptions>();
-    auto* list = app.add_subcommand("list", "Basic Search, then list a recovered folder's subfolders and files "
-                                            "(sizes, dates, types, deleted marks)");
-    addSelectionOptions(*list, listOptions->selection);
+    auto* list = app.add_subcommand("list", "Basic Search (or the results of a recovery log, --log), then list a "
+                                            "recovered folder's subfolders and files (sizes, dates, types, deleted marks)");
+    addSelectionOptions(*list, listOptions->selection, true, true);
     auto* folder = list->add_option("-f,--folder", listOptions->folder,
                                     "Folder path under Root, e.g. / or Documents/Work or Lumo_Miscellaneous/DIR5 (default /)");
     auto* folderId = list->add_option("--folder-id", listOptions->folderId, "Folder by its id, as scan --json gives it");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_support.h"
 #include "cli/command_registry.h"
 #include "cli/selection.h"
 #include "export/save_run.h"
@@ -17,10 +18,17 @@
 
 namespace kfr::cli {
 
+// Where the results of a run came from when a recovery log gave them.
+struct LoadedLog {
+    std::string path;
+    recoverylog::MediaVerdict medium = recoverylog::MediaVerdict::Same;
+};
+
 struct ScanRun {
     session::RecoverySession session;
-    session::SourceRequest request;
+    session::SourceRequest request;  // from a log: the medium it was found on
     std::shared_ptr<const session::ScanResults> results;
+    std::optional<LoadedLog> log;
 };
 
 // The request the options name (see sourceRequest), with a note when the partition table or the
@@ -32,6 +40,26 @@ Result<session::SourceRequest> resolveSource(const SelectionOptions& selection, 
 // session holds the results.
 Result<std::unique_ptr<ScanRun>> runScan(const session::SourceRequest& request, const GlobalOptions& global,
                                          const std::atomic<bool>* stop, const std::optional<std::string>& deep);
+
+// The results of the recovery log that --log names, without scanning again: the session loads it
+// and finds its medium (a moved disk or volume is asked about on the terminal), or takes the
+// medium --source names. A log that fails its checks gives nothing and the failure to report.
+std::unique_ptr<ScanRun> loadLogRun(const SelectionOptions& selection, const GlobalOptions& global, Failure& failure);
+
+// The run list and open work on: the results of --log, or a scan of the source.
+std::unique_ptr<ScanRun> startRun(const SelectionOptions& selection, const GlobalOptions& global,
+                                  const std::atomic<bool>* stop, Failure& failure);
+
+// The "loaded_log" JSON of a run from a log: its path, mode and how its medium was found.
+nlohmann::json loadedLogJson(const ScanRun& run);
+
+// A usable folder for the recovery log that --save-log names, checked before the scan: it must
+// exist and not lie on the medium being recovered. Nothing when it is fine.
+std::optional<Failure> checkLogDestination(const std::string& logPath, const std::string& sourcePath);
+
+// Saves the results of a scan as the recovery log --save-log names; the "saved_log" JSON, with
+// the failure when it could not be written (what was written stays on disk).
+nlohmann::json saveLogOfRun(ScanRun& run, const std::string& logPath, const GlobalOptions& global, int& exitCode);
 
 // The system's message that a volume's parameters could not be had, and why.
 std::string paramsFailureMessage(recovery::ParamsFailure failure, const volumes::VolumeSelection& selection);

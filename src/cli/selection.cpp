@@ -64,11 +64,20 @@ Result<std::string> deviceOfFolder(const std::string& folder, const SelectionOpt
 
 }  // namespace
 
-CLI::Option* addSelectionOptions(CLI::App& command, SelectionOptions& o, bool withFileSystem)
+CLI::Option* addSelectionOptions(CLI::App& command, SelectionOptions& o, bool withFileSystem, bool withLog)
 {
     auto* source = command.add_option("source,-s,--source", o.source,
-                       "Disk, partition, volume device, image file, or the folder a volume is mounted at (read-only)")
-        ->required();
+                       withLog ? "Disk, partition, volume device, image file, or the folder a volume is mounted at "
+                                 "(read-only); with --log, the medium the log's one is now found as"
+                               : "Disk, partition, volume device, image file, or the folder a volume is mounted at "
+                                 "(read-only)");
+    if (withLog)
+        command.add_option("--log", o.log,
+                           "Work from a recovery log (scan --save-log) instead of scanning again; its medium is "
+                           "looked for among the disks and volumes attached now, or named with --source")
+            ->type_name("FILE");
+    else
+        source->required();
     command.add_option("-p,--partition", o.partition,
                        "Partition number as the kernel gives it (the 2 of /dev/sdb2; `kestravon-cli disks` lists them)");
     command.add_option("--first", o.first, "First sector to read (default 0)");

@@ -25,12 +25,15 @@ struct SelectionOptions {
     std::string fileSystem = "auto";
     std::uint32_t partition = 0;  // the N of /dev/sdbN; 0: none
     bool deep = false;            // Deep Search of the range instead of Basic Search
+    std::string log;              // --log: the results of a recovery log instead of a scan
     std::string mountInfo = "/proc/self/mountinfo";  // where mount points are looked up
 };
 
 // Adds the source (positional, or -s/--source), -p/--partition, --first, --last and, unless
-// withFileSystem is false, --fs and --deep to a command. Returns the source option (required).
-CLI::Option* addSelectionOptions(CLI::App& command, SelectionOptions& options, bool withFileSystem = true);
+// withFileSystem is false, --fs and --deep to a command. Returns the source option, which is
+// required unless withLog adds --log (the source then names a medium the log's one moved to).
+CLI::Option* addSelectionOptions(CLI::App& command, SelectionOptions& options, bool withFileSystem = true,
+                                 bool withLog = false);
 
 // The request the options name. A folder that a volume is mounted at stands for that volume's
 // device (a note says so); any other folder is refused with the device that holds it. A

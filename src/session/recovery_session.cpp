@@ -452,6 +452,12 @@ exporting::OpenResult RecoverySession::openFile(const ScanResults& results, cons
     return exporting::openThroughCopy(ctx, row, copies, opener);
 }
 
+LogSaveOutcome RecoverySession::saveLog(const ScanResults& results, const LogSaveRequest& request) const
+{
+    Lease lease(*this, results);
+    return writeLogOf(results, request);
+}
+
 ItemId findFolder(const recovery::FolderResults& r, const std::string& path)
 {
     ItemId cur = r.tree.firstTopLevel();

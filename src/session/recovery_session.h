@@ -24,6 +24,8 @@
 #include "recovery/deep_ntfs.h"
 #include "recovery/deep_tables.h"
 #include "recovery/folder_listing.h"
+#include "recoverylog/log_format.h"
+#include "session/log_session.h"
 #include "storage/result.h"
 #include "storage/sector_source.h"
 #include "volumes/partition_table.h"
@@ -96,6 +98,7 @@ struct ScanResults {
     std::vector<volumes::VolumeParameters> volumes;
     DeepTables deep;
     recovery::MftFileIndex mftIndex;  // NTFS file rows by parent record
+    recoverylog::LogCarry log;        // what a recovery log carries that no scan makes
     // The first sector past the volume, for the writers; 0 (the medium's end) after a Deep
     // Search, whose volumes may reach past the range swept.
     std::uint64_t volumeEndSector() const { return mode == ScanMode::Deep ? 0 : selection.lastSector + 1; }
@@ -201,6 +204,11 @@ public:
     exporting::OpenResult openFile(const ScanResults& results, const recovery::ItemRow& row,
                                    exporting::TemporaryCopies& copies, const exporting::Opener& opener,
                                    exporting::SaveRunState& state) const;
+    // Writes the results as a recovery log, identifying the medium they were read from.
+    LogSaveOutcome saveLog(const ScanResults& results, const LogSaveRequest& request) const;
+    // Reads a recovery log and checks its medium; the results it gives are for adoptResults. The
+    // medium itself is not read.
+    LogLoadOutcome loadLog(const LogLoadRequest& request) const;
 
 private:
     class Lease;
