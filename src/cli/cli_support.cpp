@@ -82,7 +82,8 @@ Failure failureOf(const Error& e)
     switch (e.kind) {
     case ErrorKind::OpenFailed: return {"open_failed", describeError(e), kExitUnreadable};
     case ErrorKind::PermissionDenied: return {"permission_denied", describeError(e), kExitUnreadable};
-    case ErrorKind::ReadFailed: return {"read_failed", describeError(e), kExitUnreadable};
+    case ErrorKind::ReadFailed:
+    case ErrorKind::MediumRemoved: return {"read_failed", describeError(e), kExitUnreadable};
     case ErrorKind::Implausible: return {"not_recognised", describeError(e), kExitUsage};
     case ErrorKind::NotFound: return {"not_found", describeError(e), kExitUsage};
     case ErrorKind::InvalidArgument: return {"invalid_argument", describeError(e), kExitUsage};

@@ -86,6 +86,7 @@ const char* paramsFailureName(ParamsFailure failure)
     case ParamsFailure::StoppedInference: return "stopped_inference";
     case ParamsFailure::NtfsBootSector: return "ntfs_boot_sector";
     case ParamsFailure::NotFatOrNtfs: return "not_fat_or_ntfs";
+    case ParamsFailure::MediumRemoved: return "medium_removed";
     }
     return "none";
 }

@@ -93,6 +93,7 @@ std::string paramsFailureMessage(recovery::ParamsFailure failure, const volumes:
     case recovery::ParamsFailure::StoppedInference: reason = "stopped while the layout was inferred"; break;
     case recovery::ParamsFailure::NtfsBootSector: reason = "neither copy of the NTFS boot sector locates the master file table"; break;
     case recovery::ParamsFailure::NotFatOrNtfs: reason = "the selection names no file system Basic Search reads"; break;
+    case recovery::ParamsFailure::MediumRemoved: reason = "the medium went away while the layout was read"; break;
     case recovery::ParamsFailure::None: return {};
     }
     return texts::paramsFailureText(failure) + "\n(" + reason + ")";
