@@ -77,6 +77,20 @@ Result<PartitionSearchOutcome> searchPartitions(const PartitionSearchRequest& re
     return out;
 }
 
+Result<PartitionSearchOutcome> searchListedDisk(const volumes::DiskEntry& entry, volumes::SearchMode mode,
+                                                const std::atomic<bool>* stopRequested, ScanObserver* observer)
+{
+    auto opened = storage::openSource(entry.disk.devicePath);
+    if (!opened) return opened.error();
+    PartitionSearchOutcome out;
+    out.disk = entry.disk;
+    out.listed = entry.partitions;
+    const std::uint64_t total = (*opened)->sectorCount() ? (*opened)->sectorCount() : entry.disk.totalSectors;
+    out.search = searchDisk(**opened, mode, entry.disk.geometry, total, out.listed, stopRequested, observer);
+    if (out.listed.empty() && out.search.found.empty()) out.wholeDisk = volumes::wholeDiskPartition(total);
+    return out;
+}
+
 std::vector<RemovableMediaSearch> searchRemovableMedia(const volumes::PhysicalDrivesBranch& branch,
                                                        const std::atomic<bool>* stopRequested,
                                                        ScanObserver* observer)

@@ -54,6 +54,11 @@ std::vector<RemovableMediaSearch> searchRemovableMedia(const volumes::PhysicalDr
                                                        const std::atomic<bool>* stopRequested,
                                                        ScanObserver* observer);
 
+// The same for a disk the drive tree already lists with its partitions (a screen's search): its
+// geometry and partitions as listed, its device opened for the search.
+Result<PartitionSearchOutcome> searchListedDisk(const volumes::DiskEntry& entry, volumes::SearchMode mode,
+                                                const std::atomic<bool>* stopRequested, ScanObserver* observer);
+
 struct VolumeSearchRequest {
     std::string path;  // the volume's device, or an image of it
     const std::atomic<bool>* stopRequested = nullptr;

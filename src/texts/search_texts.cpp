@@ -1,6 +1,10 @@
 // Texts of the partition search.
 #include "texts/search_texts.h"
 
+#include <cstdio>
+
+#include "texts/screen_texts.h"
+
 namespace kfr::texts {
 
 namespace {
@@ -11,7 +15,9 @@ constexpr const char* kConnectionAdvice =
 
 std::string noStorageInDiskMessage(std::uint32_t diskNumber)
 {
-    return "No physical storage area found in Disk(Disk - " + std::to_string(diskNumber) + ")" + kConnectionAdvice;
+    char text[512];
+    std::snprintf(text, sizeof text, kNoStorageAreaFormat, static_cast<int>(diskNumber));
+    return text;
 }
 
 std::string noStorageInDriveMessage(const std::string& driveText)

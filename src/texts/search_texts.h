@@ -1,5 +1,5 @@
-// What "Search More Partitions" says: the mode dialog, the progress controls, its questions and
-// messages, the result message and the item texts of what it finds.
+// What "Search More Partitions" says beyond its dialog and buttons (in the screen texts): its
+// question and messages, the result message and the item texts of what it finds.
 #pragma once
 
 #include <cstdint>
@@ -9,21 +9,11 @@
 
 namespace kfr::texts {
 
-inline constexpr const char* kSearchModeDialogTitle = "Kestravon FAT Recovery";
-inline constexpr const char* kSearchModeHeading = "Select mode for Search More Partitions of selected drive.";
-inline constexpr const char* kSearchModeNote = "Please select the Search Mode to find lost partitions.";
-inline constexpr const char* kStandardModeText = "Standard Mode";
-inline constexpr const char* kAdvancedModeText = "Advanced Mode";
-inline constexpr const char* kContinueButton = "Continue";
-inline constexpr const char* kCancelButton = "Cancel";
-inline constexpr const char* kSearchingPartitionsText = "Searching Partitions...";
-inline constexpr const char* kStopSearchingButton = "Stop Searching Partitions";
-inline constexpr const char* kStopSearchQuestion = "Do you want to stop searching partition?";
 inline constexpr const char* kSelectDriveToSearchMessage =
     "Select the Physical or Logical Drive (in which you want to search Partitions) from the list of available Drives "
     "in left Panel in order to search deleted or missing Partitions.";
 
-// "No physical storage area found in Disk(Disk - %d). ..." for a disk that shows no size.
+// kNoStorageAreaFormat with the disk number, for a disk that shows no size.
 std::string noStorageInDiskMessage(std::uint32_t diskNumber);
 // The same for a drive: driveText is the first two characters of its item ("E:").
 std::string noStorageInDriveMessage(const std::string& driveText);

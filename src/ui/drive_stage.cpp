@@ -1,10 +1,10 @@
 #include "ui/drive_stage.h"
 
-#include <cstdio>
 
 #include "storage/disk_list.h"
 #include "texts/messages.h"
 #include "texts/screen_texts.h"
+#include "texts/search_texts.h"
 #include "volumes/volume_parameters.h"
 
 namespace kfr::ui {
@@ -64,6 +64,40 @@ const volumes::DiskEntry* DriveStage::diskOf(const DriveItem& item) const
 {
     if (item.kind != DriveItemKind::Disk && item.kind != DriveItemKind::Partition) return nullptr;
     return &m_snapshot.physical.disks.at(item.disk);
+}
+
+const volumes::DiskEntry* DriveStage::diskEntryOf(int item) const
+{
+    if (!m_tree.valid(item) || m_tree.item(item).kind != DriveItemKind::Disk) return nullptr;
+    return diskOf(m_tree.item(item));
+}
+
+int DriveStage::addFoundPartitions(int diskItem, const session::PartitionSearchOutcome& outcome)
+{
+    if (!m_tree.valid(diskItem) || m_tree.item(diskItem).kind != DriveItemKind::Disk) return -1;
+    const std::size_t diskIndex = m_tree.item(diskItem).disk;
+    auto& partitions = m_snapshot.physical.disks.at(diskIndex).partitions;
+    auto append = [&](const volumes::SearchedPartition& p, bool wholeDisk) {
+        volumes::PartitionRecord record;
+        record.number = static_cast<std::uint32_t>(partitions.size() + 1);
+        record.fileSystem = p.fileSystem;
+        record.firstSector = p.firstSector;
+        record.lastSector = p.lastSector;
+        record.itemText = wholeDisk && p.fileSystem == volumes::kUnknown ? "Unknown Partition"
+                                                                         : volumes::partitionItemText(record.number, p.fileSystem);
+        record.slot = 0;  // no table entry: the kernel gives it no number
+        partitions.push_back(std::move(record));
+    };
+    for (const auto& p : outcome.search.found) append(p, false);
+    if (outcome.wholeDisk) append(*outcome.wholeDisk, true);
+    m_tree = DriveTree(m_snapshot);
+    // The tree keeps the disks in listing order: find the same disk's item again.
+    for (int item : m_tree.itemsOfKind(DriveItemKind::Disk)) {
+        if (m_tree.item(item).disk != diskIndex) continue;
+        const auto& children = m_tree.item(item).children;
+        return children.empty() ? -1 : children.front();
+    }
+    return -1;
 }
 
 SelectionView DriveStage::select(int index, bool holdsResults)
@@ -247,10 +281,8 @@ SearchMoreCheck DriveStage::checkSearchMore() const
     if (item.kind != DriveItemKind::Disk) return {SearchMoreStep::Refuse, texts::kSelectDiskForSearchMessage, true};
     const auto& disk = diskOf(item)->disk;
     if (disk.record.text(storage::DiskField::kSizeText).empty()) {
-        char text[512];
         const auto number = storage::diskNumberFromItemText(item.text).value_or(disk.number);
-        std::snprintf(text, sizeof text, texts::kNoStorageAreaFormat, static_cast<int>(number));
-        return {SearchMoreStep::Refuse, text, false};
+        return {SearchMoreStep::Refuse, texts::noStorageInDiskMessage(number), false};
     }
     return {SearchMoreStep::AskMode, {}, false};
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "session/partition_search_session.h"
 #include "session/recovery_session.h"
 #include "storage/media_properties.h"
 #include "ui/drive_tree.h"
@@ -118,6 +119,13 @@ public:
     NextResolution resolveNext(DriveChoice choice, const std::optional<RangeFields>& fields = std::nullopt) const;
 
     SearchMoreCheck checkSearchMore() const;
+
+    // The disk item's entry (nullptr for other items).
+    const volumes::DiskEntry* diskEntryOf(int item) const;
+    // Appends what a partition search found under the disk item (numbered after its partitions;
+    // the whole-disk partition when there is one) and rebuilds the tree. Gives the disk item's
+    // first child afterwards, or -1 when it has none. Items live until the next listing.
+    int addFoundPartitions(int diskItem, const session::PartitionSearchOutcome& outcome);
 
     // Disks the user cannot read (no permission): the screen offers to restart with privileges.
     std::vector<UnreadableDisk> unreadableDisks() const;

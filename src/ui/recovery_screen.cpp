@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTreeWidget>
@@ -12,6 +14,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "texts/messages.h"
+#include "texts/search_texts.h"
 #include "texts/screen_texts.h"
 #include "ui/drive_stage_page.h"
 #include "ui/qt_text.h"
@@ -62,10 +65,34 @@ CRecoveryScreen::CRecoveryScreen(ScreenMode mode, const QString& rangeIntro, App
     });
     connect(m_scanPage->backButton(), &QPushButton::clicked, this, &CRecoveryScreen::back);
     connect(&m_listing, &QFutureWatcher<DriveSnapshot>::finished, this, [this] { showListing(m_listing.result()); });
+    connect(m_drivePage->stopSearchButton(), &QPushButton::clicked, this, &CRecoveryScreen::stopPartitionSearch);
+    connect(&m_searchWatcher, &QFutureWatcherBase::finished, this, &CRecoveryScreen::finishPartitionSearch);
+    m_searchProgress = std::make_unique<SearchProgress>(m_drivePage->searchProgress());
 }
 
+// Carries a search's progress from its worker to the bar, through the UI thread's event queue.
+class CRecoveryScreen::SearchProgress final : public ScanObserver {
+public:
+    explicit SearchProgress(QProgressBar* bar) : m_bar(bar) {}
+    void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override
+    {
+        // The bar counts in thousandths, so disks past 2^31 sectors fit its int range.
+        const int value = high > low ? static_cast<int>((position - low) * 1000 / (high - low)) : 0;
+        QMetaObject::invokeMethod(m_bar, [bar = m_bar, value] { bar->setValue(value); }, Qt::QueuedConnection);
+    }
+
+private:
+    QPointer<QProgressBar> m_bar;
+};
+
 // A listing still running on the pool finishes on its own; its result is dropped with the watcher.
-CRecoveryScreen::~CRecoveryScreen() = default;
+// A partition search reads through this screen's stop flag and observer: it is stopped and waited for.
+CRecoveryScreen::~CRecoveryScreen()
+{
+    m_searchStop = true;
+    m_searchWatcher.disconnect();
+    m_searchWatcher.waitForFinished();
+}
 
 int CRecoveryScreen::addStage(QWidget* page)
 {
@@ -276,12 +303,59 @@ void CRecoveryScreen::searchMorePartitions()
     startPartitionSearch(*searchMode);
 }
 
-void CRecoveryScreen::startPartitionSearch(int)
+void CRecoveryScreen::startPartitionSearch(int searchMode)
 {
-    dialogs().inform(this, qs(kPartitionSearchUnavailable));
+    runPartitionSearch(m_drive.selected(), searchMode == static_cast<int>(volumes::SearchMode::Advanced)
+                                               ? volumes::SearchMode::Advanced
+                                               : volumes::SearchMode::Standard,
+                       false);
 }
 
-void CRecoveryScreen::startRemovableMediaSearch(int) {}
+void CRecoveryScreen::startRemovableMediaSearch(int diskItem)
+{
+    // A screen opened to load a log does not tell the search's result.
+    runPartitionSearch(diskItem, volumes::SearchMode::Standard, !m_context.commandLineLogPath.empty());
+}
+
+void CRecoveryScreen::runPartitionSearch(int diskItem, volumes::SearchMode mode, bool quiet)
+{
+    const volumes::DiskEntry* entry = m_drive.diskEntryOf(diskItem);
+    if (!entry || m_state.partitionSearchRunning) return;
+    m_state.partitionSearchRunning = true;
+    m_partitionSearch = {diskItem, storage::diskNumberFromItemText(m_drive.tree().item(diskItem).text).value_or(entry->disk.number),
+                         quiet};
+    m_searchStop = false;
+    m_drivePage->searchProgress()->setRange(0, 1000);
+    m_drivePage->searchProgress()->setValue(0);
+    m_drivePage->setPartitionSearchShown(true);
+    m_drivePage->stopSearchButton()->setFocus();
+    m_searchWatcher.setFuture(QtConcurrent::run([disk = *entry, mode, stop = &m_searchStop, observer = m_searchProgress.get()] {
+        return session::searchListedDisk(disk, mode, stop, observer);
+    }));
+}
+
+void CRecoveryScreen::stopPartitionSearch()
+{
+    if (!m_state.partitionSearchRunning) return;
+    // The search goes on while the question is open; what it finds before a Yes is kept.
+    if (dialogs().ask(this, qs(texts::kStopPartitionSearchQuestion))) m_searchStop = true;
+}
+
+void CRecoveryScreen::finishPartitionSearch()
+{
+    m_state.partitionSearchRunning = false;
+    m_drivePage->setPartitionSearchShown(false);
+    const auto outcome = m_searchWatcher.result();
+    if (!outcome) {
+        dialogs().inform(this, qs(texts::formatSearchResult(0, "Disk", m_partitionSearch.diskNumber, {})));
+        return;
+    }
+    const int first = m_drive.addFoundPartitions(m_partitionSearch.diskItem, *outcome);
+    m_drivePage->showTree(m_drive.tree());
+    if (first >= 0) m_drivePage->selectItem(first);
+    if (!m_partitionSearch.quiet)
+        dialogs().inform(this, qs(texts::formatSearchResult(outcome->foundCount(), "Disk", m_partitionSearch.diskNumber, {})));
+}
 
 void CRecoveryScreen::loadLog()
 {

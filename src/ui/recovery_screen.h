@@ -7,6 +7,8 @@
 
 #include <QDialog>
 #include <QFutureWatcher>
+#include <atomic>
+#include <memory>
 #include <optional>
 
 #include "ui/app_context.h"
@@ -48,6 +50,8 @@ public:
     void refreshTree();
     void searchMorePartitions();
     void loadLog();
+    // "Stop Searching Partitions": asks first; a Yes ends the search, keeping what it found.
+    void stopPartitionSearch();
 
     ScreenMode mode() const { return m_drive.mode(); }
     const DriveStage& driveStage() const { return m_drive; }
@@ -103,6 +107,10 @@ private:
     void afterListing();
     void offerPrivilegedRestart();
     void returnToDriveStage();
+    // Runs the partition search of a disk item on a worker; quiet: no result message (the
+    // removable-media search of a screen opened with a log).
+    void runPartitionSearch(int diskItem, volumes::SearchMode mode, bool quiet);
+    void finishPartitionSearch();
 
     AppContext& m_context;
     DriveStage m_drive;
@@ -116,6 +124,19 @@ private:
     CScanStagePage* m_scanPage = nullptr;
     QLabel* m_status = nullptr;
     QFutureWatcher<DriveSnapshot> m_listing;
+
+    // The running partition search: its disk item, whether its result is told, its stop flag
+    // (read by the worker) and the observer that carries its progress to the bar.
+    class SearchProgress;
+    struct PartitionSearchRun {
+        int diskItem = -1;
+        std::uint32_t diskNumber = 0;
+        bool quiet = false;
+    };
+    PartitionSearchRun m_partitionSearch;
+    std::atomic<bool> m_searchStop{false};
+    std::unique_ptr<SearchProgress> m_searchProgress;
+    QFutureWatcher<Result<session::PartitionSearchOutcome>> m_searchWatcher;
 };
 
 }  // namespace kfr::ui

@@ -23,8 +23,6 @@ inline constexpr const char* kUnreadableDisksFormat =
 inline constexpr const char* kPrivilegeRestartFailed =
     "Kestravon FAT Recovery could not be restarted with administrator rights: ";
 
-inline constexpr const char* kPartitionSearchUnavailable =
-    "Search More Partitions is not available in this version of Kestravon FAT Recovery.";
 inline constexpr const char* kLogLoadingUnavailable =
     "Loading a recovery log is not available in this version of Kestravon FAT Recovery.";
 inline constexpr const char* kScanUnavailable =

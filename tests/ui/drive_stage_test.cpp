@@ -351,6 +351,65 @@ private Q_SLOTS:
         QCOMPARE(finished.at(0).at(0).toInt(), CRecoveryScreen::kBackToLauncher);
     }
 
+    void searchMorePartitionsBringsBackAWipedTable()
+    {
+        // The disk's table and the boot records of its extended chain are gone.
+        kfr::test::TempDir dir;
+        auto bytes = kfr::test::readFileBytes(m_disk);
+        for (std::size_t sector : {0, 124928, 143360}) std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(sector * 512), 512, 0);
+        const std::string wiped = dir.file("wiped.img");
+        {
+            QFile out(QString::fromStdString(wiped));
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        }
+        const std::string digest = kfr::test::fileDigest(wiped);
+
+        ScriptedDialogs dialogs;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {wiped});
+        CBasicSearch screen(context);
+        openAndWait(screen);
+        CDriveStagePage* page = screen.drivePage();
+        const int disk = screen.driveStage().tree().itemsOfKind(DriveItemKind::Disk).at(0);
+        QVERIFY(screen.driveStage().tree().item(disk).children.empty());
+        const QString diskText = QString::fromStdString(screen.driveStage().tree().item(disk).text);
+        const QString number = diskText.section("(Disk", 1).section(" -", 0, 0);
+
+        struct Round {
+            int mode;
+            QStringList items;
+            QString message;
+        };
+        const QStringList found{"Partition - 1 ( FAT32 )", "Partition - 2 ( FAT16 )", "Partition - 3 ( NTFS )",
+                                "Partition - 4 ( FAT16 )", "Partition - 5 ( NTFS )"};
+        // Advanced mode finds the five; a second search adds nothing to what the tree shows.
+        const Round rounds[] = {
+            {10, found, QStringLiteral("Found 5 more partitions in selected Disk ( Disk - %1 )").arg(number)},
+            {10, found, QStringLiteral("No more partitions found in selected Disk ( Disk - %1 )").arg(number)},
+        };
+        for (const Round& round : rounds) {
+            page->selectItem(screen.driveStage().tree().itemsOfKind(DriveItemKind::Disk).at(0));
+            dialogs.searchModeAnswer = round.mode;
+            page->searchMoreButton()->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!screen.state().partitionSearchRunning, 60000);
+            QVERIFY(!page->stopSearchButton()->isVisible());
+            QVERIFY(page->nextButton()->isEnabled());
+            const DriveTree& tree = screen.driveStage().tree();
+            const int diskNow = tree.itemsOfKind(DriveItemKind::Disk).at(0);
+            QStringList items;
+            for (int child : tree.item(diskNow).children) items << QString::fromStdString(tree.item(child).text);
+            QCOMPARE(items, round.items);
+            QCOMPARE(dialogs.shown.last(), round.message);
+            // The first partition is chosen, and Next reads it with the bounds its boot sector gave.
+            QCOMPARE(screen.driveStage().selected(), tree.item(diskNow).children.at(0));
+        }
+        page->nextButton()->click();
+        QVERIFY(screen.target());
+        QCOMPARE(screen.target()->firstSector, std::uint64_t{2048});
+        QCOMPARE(screen.target()->lastSector, std::uint64_t{75'775});
+        QCOMPARE(kfr::test::fileDigest(wiped), digest);
+    }
+
     void wholeDiskBoxLeadsToTheScanOfTheDisk()
     {
         ScriptedDialogs dialogs;
