@@ -322,9 +322,12 @@ private:
             return okStatus();
         }
         Status close() override { return okStatus(); }
+        void discard() override { ++m_sink.discarded; }
         FillingSink& m_sink;
     };
     std::size_t m_room;
+public:
+    std::size_t discarded = 0;
 };
 
 }  // namespace
@@ -342,7 +345,14 @@ TEST(CarveOutput, AFullDestinationStopsTheSearchWithAnError)
     ASSERT_TRUE(outcome.error.has_value());
     EXPECT_EQ(outcome.error->kind, ErrorKind::DiskFull);
     EXPECT_FALSE(outcome.thoroughRan);
-    EXPECT_EQ(sink.created, 2u);  // nothing after the failing file
+    // The writer works behind the scan, so a few more files may be opened before the failure is
+    // seen; none of them is kept, and each says so.
+    EXPECT_EQ(sink.created - sink.discarded, 2u);
+    const auto& files = s.ctx.results.allFiles;
+    ASSERT_EQ(files.size(), sink.created);
+    EXPECT_EQ(files[0].outcome, CarvedOutcome::Written);
+    EXPECT_EQ(files[1].outcome, CarvedOutcome::Incomplete);
+    for (std::size_t i = 2; i < files.size(); ++i) EXPECT_EQ(files[i].outcome, CarvedOutcome::NotWritten) << i;
 }
 
 TEST(CarveOutput, TakenNamesAreSkippedAndLinksAreNotFollowed)
