@@ -259,8 +259,9 @@ FileEnd xzEnd(FileBytes& bytes)
             dataEnd = pos + headerSize + packed;
         } else {
             // The last filter of the chain (the only one without a packed size) is LZMA2.
+            // Its header's CRC held, so data that cannot be followed is damage, not another type.
             dataEnd = lzma2End(bytes, pos + headerSize);
-            if (dataEnd == UINT64_MAX) return block ? endUnknown() : endInvalid();
+            if (dataEnd == UINT64_MAX) return endUnknown();
         }
         const std::uint64_t padded = (dataEnd - pos + 3) / 4 * 4;
         pos += padded + checkSize;

@@ -245,16 +245,19 @@ public:
     std::uint16_t u16(Bytes b, std::size_t off) const { return m_little ? readLe16(b, off) : readBe16(b, off); }
     std::uint32_t u32(Bytes b, std::size_t off) const { return m_little ? readLe32(b, off) : readBe32(b, off); }
 
-    // Reads one IFD; false when it cannot be read or does not look like one.
-    bool ifd(std::uint64_t offset)
+    enum class Read { Ok, Short, Malformed };
+
+    // Reads one IFD: Short when it lies beyond what may be read, Malformed when it does not
+    // look like one.
+    Read ifd(std::uint64_t offset)
     {
         const Bytes countBytes = m_bytes.read(offset, 2);
-        if (countBytes.empty()) return false;
+        if (countBytes.empty()) return Read::Short;
         const std::uint32_t count = u16(countBytes, 0);
-        if (count == 0 || count > kMaxEntries) return false;
+        if (count == 0 || count > kMaxEntries) return Read::Malformed;
         const std::size_t size = 2 + 12 * static_cast<std::size_t>(count) + 4;
         const Bytes all = m_bytes.read(offset, size);
-        if (all.empty()) return false;
+        if (all.empty()) return Read::Short;
         const std::vector<std::uint8_t> table(all.begin(), all.end());  // later reads may move the window
         reach(offset + size);
         std::vector<std::uint32_t> stripOffsets, stripCounts, tileOffsets, tileCounts;
@@ -281,7 +284,7 @@ public:
             if (tag == kSubIfds || tag == kExifIfd || tag == kGpsIfd || tag == kInteropIfd)
                 for (std::uint32_t at : values(e, type, n, valueAt)) m_pending.push_back(at);
         }
-        if (knownTypes * 2 < static_cast<int>(count)) return false;
+        if (knownTypes * 2 < static_cast<int>(count)) return Read::Malformed;
         for (std::size_t i = 0; i < std::min(stripOffsets.size(), stripCounts.size()); ++i)
             reach(static_cast<std::uint64_t>(stripOffsets[i]) + stripCounts[i]);
         for (std::size_t i = 0; i < std::min(tileOffsets.size(), tileCounts.size()); ++i)
@@ -289,11 +292,11 @@ public:
         if (jpegOffset && jpegLength) reach(static_cast<std::uint64_t>(jpegOffset) + jpegLength);
         const std::uint32_t next = u32(Bytes(table), size - 4);
         if (next) m_pending.push_back(next);
-        return true;
+        return Read::Ok;
     }
 
-    // Every IFD reachable from the first; false when the first is not an IFD.
-    bool walk(std::uint32_t first)
+    // Every IFD reachable from the first; what became of the first one.
+    Read walk(std::uint32_t first)
     {
         m_pending.push_back(first);
         std::set<std::uint32_t> seen;
@@ -301,14 +304,17 @@ public:
         while (!m_pending.empty() && static_cast<int>(seen.size()) < kMaxIfds) {
             const std::uint32_t at = m_pending.back();
             m_pending.pop_back();
-            if (at < 8 || !seen.insert(at).second) continue;
-            if (!ifd(at)) {
-                if (!any) return false;
+            if (at < 8 || !seen.insert(at).second) {
+                if (!any) return Read::Malformed;
+                continue;
+            }
+            if (const Read r = ifd(at); r != Read::Ok) {
+                if (!any) return r;
                 m_damaged = true;
             }
             any = true;
         }
-        return any;
+        return Read::Ok;
     }
 
     std::uint64_t end() const { return m_end; }
@@ -378,7 +384,13 @@ FileEnd tiffEnd(FileBytes& bytes)
     const bool big = h[0] == 'M' && h[1] == 'M' && h[2] == 0 && h[3] == 42;
     if (!little && !big) return endUnknown();  // BigTIFF and others: no rule
     TiffWalk walk(bytes, little);
-    if (!walk.walk(walk.u32(h, 4))) return endInvalid();
+    // Writers often put the first IFD after the pixel data, so one beyond what may be read says
+    // nothing about the file.
+    switch (walk.walk(walk.u32(h, 4))) {
+    case TiffWalk::Read::Ok: break;
+    case TiffWalk::Read::Short: return endUnknown();
+    case TiffWalk::Read::Malformed: return endInvalid();
+    }
     // Canon's CR2 marks itself right after the header; the other RAW formats are plain TIFFs
     // told apart by the camera maker, DNG by its version tag.
     std::string refined;

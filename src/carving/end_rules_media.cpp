@@ -1,6 +1,7 @@
 // End rules of audio and video files: RIFF (WAV, AVI, WEBP), ISO media (MP4, MOV, HEIF, AVIF),
 // EBML (MKV, WebM), MPEG audio (MP3) and Ogg.
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <set>
 #include <string>
@@ -248,6 +249,31 @@ FileEnd mpegAudioEnd(FileBytes& bytes)
     return endUnknown();
 }
 
+namespace {
+
+// The page checksum of Ogg (RFC 3533 section 6): CRC-32 with the polynomial 0x04C11DB7, not
+// reflected, starting from 0, over the page with its checksum field taken as zeros.
+std::uint32_t oggCrc(Bytes page)
+{
+    static const std::array<std::uint32_t, 256> table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t n = 0; n < 256; ++n) {
+            std::uint32_t c = n << 24;
+            for (int k = 0; k < 8; ++k) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0;
+    for (std::size_t i = 0; i < page.size(); ++i) {
+        const std::uint8_t b = i >= 22 && i < 26 ? 0 : page[i];
+        crc = (crc << 8) ^ table[((crc >> 24) ^ b) & 0xFF];
+    }
+    return crc;
+}
+
+}  // namespace
+
 FileEnd oggEnd(FileBytes& bytes)
 {
     std::set<std::uint32_t> open;
@@ -262,6 +288,11 @@ FileEnd oggEnd(FileBytes& bytes)
         if (segments.empty() && h[26]) return endUnknown();
         std::uint64_t body = 0;
         for (const std::uint8_t s : segments) body += s;
+        // Every page carries a checksum: a first page that fails it is no Ogg stream, a later one
+        // is damage.
+        const Bytes page = bytes.read(pos, static_cast<std::size_t>(27 + h[26] + body));
+        if (page.empty()) return endUnknown();
+        if (oggCrc(page) != readLe32(page, 22)) return step ? endUnknown() : endInvalid();
         if (type & 0x02) open.insert(serial);
         pos += 27 + h[26] + body;
         if (type & 0x04) {

@@ -21,6 +21,7 @@ struct Sig {
     std::string headerHex;
     std::string offset;
     std::string description = "test type";
+    std::string exactEnd = "";  // line 5: an end rule's name, maybe followed by "only"
 };
 
 inline void writeSignatures(const std::string& path, const std::vector<Sig>& sigs)
@@ -28,7 +29,7 @@ inline void writeSignatures(const std::string& path, const std::vector<Sig>& sig
     std::ofstream out(path, std::ios::binary);
     for (const auto& s : sigs)
         out << "Extension:." << s.ext << "\nMax:" << s.maxSize << "\nHeader:" << s.headerHex << "\nOffset:" << s.offset
-            << "\nUnused:\nDescription:" << s.description << "\n";
+            << "\nExact end:" << s.exactEnd << "\nDescription:" << s.description << "\n";
 }
 
 // An image of the given number of sectors, filled with a byte that matches no test header.
