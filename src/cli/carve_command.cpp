@@ -239,8 +239,9 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
         }
         std::cout << "Output folder: " << escapeForTerminal(outputFolder) << "\n";
         if (!outcome.reportPath.empty())
-            std::cout << "Report: " << escapeForTerminal(outcome.reportPath) << " (and "
-                      << escapeForTerminal(outcome.reportXmlPath) << ")\n";
+            std::cout << texts::carveReportText(escapeForTerminal(outcome.reportPath),
+                                                escapeForTerminal(outcome.reportXmlPath))
+                      << "\n";
         if (outcome.error) std::cerr << "kestravon-cli: " << describeError(*outcome.error) << "\n";
     }
     return carveExitCode(outcome, interrupted, carved);

@@ -174,3 +174,40 @@ TEST(CarveExact, ReportsListEveryFileInJsonAndDfxml)
     EXPECT_EQ(second.reportPath, searchFolder(s.dir.path()) + "report-2.json");
     EXPECT_TRUE(std::filesystem::exists(outcome.reportPath));
 }
+
+TEST(CarveExact, CommandLineCutsExactlyAndSaysWhereTheReportIs)
+{
+    const std::string image = kfr::test::fixturePath("carving_exact.img");
+    const std::string before = kfr::test::fileDigest(image);
+    const auto planted = exactManifest();
+    kfr::test::TempDir dir;
+    const std::string common = "carve --source " + image + " --dest " + dir.path() + " --no-thorough --exact-end";
+
+    auto run = kfr::test::runCli("--json " + common, false);
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const auto json = nlohmann::json::parse(run.out);
+    EXPECT_EQ(json["exact_end"], true);
+    EXPECT_EQ(json["any_offset"], false);
+    ASSERT_EQ(json["files"].size(), planted.size());  // nothing from the random gaps
+    for (std::size_t i = 0; i < planted.size(); ++i) {
+        const auto& f = json["files"][i];
+        SCOPED_TRACE(planted[i].name);
+        EXPECT_EQ(f["byte_offset"], planted[i].offset);
+        EXPECT_EQ(f["size"], planted[i].length);
+        EXPECT_EQ(f["type"], planted[i].type);
+        EXPECT_EQ(f["end_found"], true);
+        EXPECT_EQ(std::filesystem::file_size(f["path"].get<std::string>()), planted[i].length);
+    }
+    const std::string report = json["report"]["json"];
+    EXPECT_EQ(report, searchFolder(dir.path()) + "report.json");
+    EXPECT_TRUE(std::filesystem::exists(json["report"]["xml"].get<std::string>()));
+
+    // The words a person reads say where the second search's reports went.
+    run = kfr::test::runCli(common, false);
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("Report: " + searchFolder(dir.path()) + "report-2.json (and " + searchFolder(dir.path()) +
+                           "report-2.xml)"),
+              std::string::npos)
+        << run.out;
+    EXPECT_EQ(kfr::test::fileDigest(image), before);
+}
