@@ -131,7 +131,7 @@ for image in "$packed" "$gapped"; do
     cat "$image" >/dev/null
     tag=$(basename "$image" .img)
     # The files each mode writes, made once: cp copies exactly those.
-    run_ours "$image" "$ram/ref_default"
+    run_ours "$image" "$ram/ref_default" 2>/dev/null
     run_ours "$image" "$ram/ref_exact" --exact-end
     rm -f "$ram"/b.*
     for r in $(seq 1 "$rounds"); do
@@ -152,7 +152,7 @@ for image in "$packed" "$gapped"; do
         "time / cp of its files: $(ratio "$(wall "$ram/b.ours_exact")" "$(wall "$ram/b.cp_exact")")"
     row "cp -r of those files" cp_exact "" ""
     if [ "$have_foremost" = 1 ]; then
-        run_foremost "$image" "$ram/f"
+        run_foremost "$image" "$ram/f" >/dev/null 2>&1
         row "foremost -q" foremost "$(count_files "$ram/f")" "$(bytes_of "$ram/f")" \
             "exact-end speed-up: $(ratio "$(wall "$ram/b.foremost")" "$(wall "$ram/b.ours_exact")") (target >= 4)"
         rm -rf "$ram/f"
@@ -160,7 +160,7 @@ for image in "$packed" "$gapped"; do
         echo "  foremost not installed, skipped"
     fi
     if [ "$have_photorec" = 1 ]; then
-        run_photorec "$image" "$ram/p"
+        run_photorec "$image" "$ram/p" >/dev/null 2>&1
         row "photorec (defaults)" photorec "$(count_files "$ram/p")" "$(bytes_of "$ram/p")" \
             "speed-up default: $(ratio "$(wall "$ram/b.photorec")" "$(wall "$ram/b.ours_default")") (target >= 8), exact-end: $(ratio "$(wall "$ram/b.photorec")" "$(wall "$ram/b.ours_exact")") (target >= 8)"
         rm -rf "$ram/p"

@@ -7,6 +7,7 @@
 
 #include "carving/carve_report.h"
 #include "carving/extent_writer.h"
+#include "carving/header_anchors.h"
 #include "carving/medium_bytes.h"
 #include "storage/sector_sweep.h"
 
@@ -31,10 +32,12 @@ struct OffsetGroup {
 
 // Records marked "only" take part with exact ends on; without them the search is what it
 // always was.
+bool takesPart(const FileType1& rec, bool exactEnds) { return rec.headerLen > 0 && (exactEnds || !rec.exactOnly); }
+
 std::vector<OffsetGroup> buildIndex(const SignatureTables& tables, bool exactEnds)
 {
     std::vector<OffsetGroup> groups;
-    const auto used = [exactEnds](const FileType1& rec) { return rec.headerLen > 0 && (exactEnds || !rec.exactOnly); };
+    const auto used = [exactEnds](const FileType1& rec) { return takesPart(rec, exactEnds); };
     for (const std::int32_t offset : tables.offsets) {
         OffsetGroup g;
         g.offset = offset;
@@ -89,6 +92,9 @@ public:
         m_reporter.stage(m_pass == CarvePass::General ? WorkStage::GeneralPass : WorkStage::ThoroughPass);
         if (m_ctx.signatures.table.empty()) return outcome;
         m_index = buildIndex(m_ctx.signatures, m_ctx.exactEnds);
+        if (m_ctx.anyOffset)
+            m_anchors = std::make_unique<HeaderAnchors>(
+                m_ctx.signatures, [this](const FileType1& rec) { return takesPart(rec, m_ctx.exactEnds); });
 
         bool stopped = false;
         if (!openDevice()) {
@@ -189,8 +195,21 @@ private:
     {
         const std::uint8_t* block = m_block.data();
         const auto& table = m_ctx.signatures.table;
-        const std::uint32_t step = m_ctx.anyOffset ? 1 : storage::kSectorSize;
-        for (std::uint32_t candidate = 0; candidate < valid; candidate += step) {
+        if (m_anchors) {
+            m_anchors->find(table, m_block, valid, m_matches);
+            std::uint32_t matchNumber = 0;
+            for (std::size_t i = 0; i < m_matches.size(); ++i) {
+                const HeaderMatch& m = m_matches[i];
+                if (i == 0 || m_matches[i - 1].candidate != m.candidate) matchNumber = 0;
+                if (!sweptBlock.unreadable.empty() &&
+                    !sweptBlock.readable(sweptBlock.firstSector + m.candidate / storage::kSectorSize, 1))
+                    continue;
+                openCarvedFile(table[m.record], m.candidate, matchNumber++);
+                if (m_failure) return;
+            }
+            return;
+        }
+        for (std::uint32_t candidate = 0; candidate < valid; candidate += storage::kSectorSize) {
             // A sector that could not be read is zeros, not a header.
             if (!sweptBlock.unreadable.empty() &&
                 !sweptBlock.readable(sweptBlock.firstSector + candidate / storage::kSectorSize, 1))
@@ -370,6 +389,8 @@ private:
     std::uint32_t m_validBytes = 0;
     std::uint64_t m_blockFirstSector = 0;
     std::vector<OffsetGroup> m_index;
+    std::unique_ptr<HeaderAnchors> m_anchors;  // with anyOffset
+    std::vector<HeaderMatch> m_matches;
     bool m_standingRetry = false;
     std::uint64_t m_running = 0;  // bytes counted for the pending files since the last match
     std::uint64_t m_blockIndex = 0;

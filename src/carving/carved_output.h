@@ -131,6 +131,14 @@ public:
     virtual void discard() {}
     // True for a file that throws its bytes away, so nobody need read them.
     virtual bool discardsBytes() const { return false; }
+    // Appends length bytes of the open file sourceFd from byteOffset on without passing them
+    // through memory (copy_file_range). Returns how many were copied: fewer (0 included) when
+    // the kernel cannot copy between these files or the source fails to read, so the caller
+    // copies the rest itself; an error only when writing failed.
+    virtual Result<std::uint64_t> copyFrom(int /*sourceFd*/, std::uint64_t /*byteOffset*/, std::uint64_t /*length*/)
+    {
+        return std::uint64_t{0};
+    }
 };
 
 struct CreatedFile {

@@ -2,6 +2,8 @@
 #include "carving/extent_writer.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace kfr::carving {
 
@@ -72,7 +74,13 @@ void ExtentWriter::write(ExtentJob& job)
     // Without a device (it went away and the search went on) every byte is a zero.
     const storage::SectorSource* source = job.source.get();
     const std::uint64_t known = source ? source->sectorCount() : 0;
-    for (std::uint64_t done = 0; done < job.length && !failed && !job.file->discardsBytes();) {
+    std::uint64_t done = 0;
+    if (const int fd = kernelCopySource(source); fd >= 0 && !job.file->discardsBytes()) {
+        auto copied = job.file->copyFrom(fd, job.firstByte, job.length);
+        if (copied) done = *copied;
+        else failed = copied.error();
+    }
+    while (done < job.length && !failed && !job.file->discardsBytes()) {
         const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kPieceBytes - done % kPieceBytes, job.length - done));
         const std::uint64_t at = job.firstByte + done;
         const std::uint64_t sector = at / kSectorSize;
@@ -97,6 +105,21 @@ void ExtentWriter::write(ExtentJob& job)
         if (!m_failure) m_failure = failed;
         m_shortfalls.emplace_back(job.index, CarvedOutcome::Incomplete);
     }
+}
+
+int ExtentWriter::kernelCopySource(const storage::SectorSource* source)
+{
+    // Only a plain image file: a device, or a source that stands in for one (a test's faults),
+    // is read through its own read() so the files hold what the scan saw.
+    const auto* file = dynamic_cast<const storage::FileSectorSource*>(source);
+    if (!file) return -1;
+    if (file != m_copySource) {
+        m_copySource = file;
+        m_copyFd = storage::UniqueFd(::open(file->path().c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat st {};
+        if (m_copyFd && (::fstat(m_copyFd.get(), &st) != 0 || !S_ISREG(st.st_mode))) m_copyFd = storage::UniqueFd();
+    }
+    return m_copyFd ? m_copyFd.get() : -1;
 }
 
 }  // namespace kfr::carving

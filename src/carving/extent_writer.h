@@ -1,7 +1,10 @@
 // Writing carved files on a thread of its own, so that the scan reads and probes the next
 // blocks while the destination takes the last ones. A carved file is one run of the medium's
 // bytes; the writer reads it again (from the page cache, as a rule: the scan read it moments
-// before) and writes it in 1 MiB pieces at 1 MiB-aligned file offsets.
+// before). From an image file the kernel copies the run (copy_file_range), so the bytes never
+// pass through this process; otherwise, and for whatever the kernel could not copy (a read
+// error), they are read and written in 1 MiB pieces at 1 MiB-aligned file offsets, unreadable
+// sectors as zeros.
 #pragma once
 
 #include <condition_variable>
@@ -47,6 +50,8 @@ public:
 private:
     void run();
     void write(ExtentJob& job);
+    // A descriptor of the image file behind source for kernel copies; -1 for anything else.
+    int kernelCopySource(const storage::SectorSource* source);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
@@ -56,6 +61,8 @@ private:
     std::optional<Error> m_failure;
     std::vector<std::pair<std::size_t, CarvedOutcome>> m_shortfalls;
     std::vector<std::uint8_t> m_buffer;
+    const storage::SectorSource* m_copySource = nullptr;
+    storage::UniqueFd m_copyFd;
     std::thread m_thread;
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "carving/carve_scan.h"
 #include "carving_test_util.h"
@@ -340,6 +341,36 @@ TEST(CarveOptions, ExactEndsAndAnyOffsetChangeOnlyWhatTheyAsk)
             EXPECT_EQ(files[i].endFound, c.endFound);
             EXPECT_EQ(s.carved(CarvePass::General, "GIF", files[i].name), s.slice(c.files[i].first, c.files[i].second));
         }
+    }
+}
+
+TEST(CarveOptions, EveryByteFindsWhatSectorStartsFindInTheSameOrder)
+{
+    // Headers at sector starts only, of records at several offsets, duplicates and a one-byte
+    // header among them, some across a block boundary: probing every byte must open the same
+    // files, named and cut alike, and nothing more.
+    const std::vector<Sig> sigs = {aaa(), bbb(), {"ccc", "20000", "434343", "9"}, {"ddd", "10000000", "44", "1"},
+                                   {"eee", "10000000", "41414141", "1"}, {"fff", "10000000", "4646", "258"}};
+    auto image = blankImage(1200);
+    std::mt19937 gen(5);
+    const std::vector<std::pair<std::size_t, std::string>> headers = {{0, kA}, {8, "CCC"}, {0, kB}, {0, "D"}, {257, "FF"}};
+    for (std::size_t sector = 3; sector < 1190; sector += 1 + gen() % 40) {
+        const auto& [at, bytes] = headers[gen() % headers.size()];
+        plant(image, sector * kSector + at, bytes);
+    }
+    std::vector<std::vector<CarvedResult>> runs;
+    for (const bool anyOffset : {false, true}) {
+        Search s(sigs, {}, image);
+        s.ctx.anyOffset = anyOffset;
+        ASSERT_EQ(s.run().ending, CarveEnding::Finished);
+        runs.push_back(s.ctx.results.allFiles);
+    }
+    ASSERT_GT(runs[0].size(), 30u);
+    ASSERT_EQ(runs[1].size(), runs[0].size());
+    for (std::size_t i = 0; i < runs[0].size(); ++i) {
+        EXPECT_EQ(runs[1][i].name, runs[0][i].name) << i;
+        EXPECT_EQ(runs[1][i].byteOffset, runs[0][i].byteOffset) << i;
+        EXPECT_EQ(runs[1][i].length, runs[0][i].length) << i;
     }
 }
 
