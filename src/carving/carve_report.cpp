@@ -21,18 +21,6 @@ const char* endingWord(CarveEnding ending)
     return "finished";
 }
 
-const char* outcomeWord(CarvedOutcome outcome)
-{
-    switch (outcome) {
-    case CarvedOutcome::Written: return "written";
-    case CarvedOutcome::Incomplete: return "incomplete";
-    case CarvedOutcome::NotWritten: return "not_written";
-    }
-    return "written";
-}
-
-const char* passWord(CarvePass pass) { return pass == CarvePass::General ? "general" : "thorough"; }
-
 // Names come from the medium's owner only through the signature files' extension keys, but
 // paths hold whatever the user chose as destination.
 std::string jsonText(const std::string& text)
@@ -101,6 +89,18 @@ Status writeWhole(const std::string& path, const std::string& text, bool& taken)
 
 }  // namespace
 
+const char* carvedOutcomeWord(CarvedOutcome outcome)
+{
+    switch (outcome) {
+    case CarvedOutcome::Written: return "written";
+    case CarvedOutcome::Incomplete: return "incomplete";
+    case CarvedOutcome::NotWritten: return "not_written";
+    }
+    return "written";
+}
+
+const char* carvePassWord(CarvePass pass) { return pass == CarvePass::General ? "general" : "thorough"; }
+
 std::string carveReportJson(const CarveContext& ctx, const CarveOutcome& outcome)
 {
     std::string out = "{\n  \"format_version\": 1,\n";
@@ -116,9 +116,9 @@ std::string carveReportJson(const CarveContext& ctx, const CarveOutcome& outcome
         out += separator;
         separator = ",\n";
         out += "    {\"name\": " + jsonText(f.name) + ", \"path\": " + jsonText(f.savedPath) + ", \"type\": " +
-               jsonText(f.type) + ", \"pass\": \"" + passWord(f.pass) + "\", \"first_sector\": " + number(f.firstSector) +
+               jsonText(f.type) + ", \"pass\": \"" + carvePassWord(f.pass) + "\", \"first_sector\": " + number(f.firstSector) +
                ", \"byte_offset\": " + number(f.byteOffset) + ", \"length\": " + number(f.length) +
-               ", \"end_found\": " + (f.endFound ? "true" : "false") + ", \"outcome\": \"" + outcomeWord(f.outcome) + "\"}";
+               ", \"end_found\": " + (f.endFound ? "true" : "false") + ", \"outcome\": \"" + carvedOutcomeWord(f.outcome) + "\"}";
     }
     out += ctx.results.allFiles.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return out;
@@ -144,10 +144,10 @@ std::string carveReportXml(const CarveContext& ctx, const CarveOutcome& outcome)
         out += "    <byte_runs>\n      <byte_run file_offset=\"0\" img_offset=\"" + number(f.byteOffset) + "\" len=\"" +
                number(f.length) + "\"/>\n    </byte_runs>\n";
         out += "    <kfr:type>" + xmlText(f.type) + "</kfr:type>\n";
-        out += std::string("    <kfr:pass>") + passWord(f.pass) + "</kfr:pass>\n";
+        out += std::string("    <kfr:pass>") + carvePassWord(f.pass) + "</kfr:pass>\n";
         out += "    <kfr:first_sector>" + number(f.firstSector) + "</kfr:first_sector>\n";
         out += std::string("    <kfr:end_found>") + (f.endFound ? "1" : "0") + "</kfr:end_found>\n";
-        out += std::string("    <kfr:outcome>") + outcomeWord(f.outcome) + "</kfr:outcome>\n";
+        out += std::string("    <kfr:outcome>") + carvedOutcomeWord(f.outcome) + "</kfr:outcome>\n";
         out += "  </fileobject>\n";
     }
     out += "</dfxml>\n";

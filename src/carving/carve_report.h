@@ -20,6 +20,11 @@ struct ReportPaths {
 // kept, and these take the next free number (report-2.json, report-2.xml).
 Result<ReportPaths> writeCarveReport(const CarveContext& ctx, const CarveOutcome& outcome);
 
+// The words both reports and the CLI's JSON use: "written", "incomplete", "not_written";
+// "general", "thorough".
+const char* carvedOutcomeWord(CarvedOutcome outcome);
+const char* carvePassWord(CarvePass pass);
+
 // The texts of the two reports, for tests.
 std::string carveReportJson(const CarveContext& ctx, const CarveOutcome& outcome);
 std::string carveReportXml(const CarveContext& ctx, const CarveOutcome& outcome);

@@ -113,6 +113,8 @@ FileEnd compoundEnd(FileBytes& bytes)
     const std::uint32_t fatCount = readLe32(head, 0x2C);
     const std::uint32_t firstDirectory = readLe32(head, 0x30);
     if (fatCount == 0 || fatCount > kMaxFatSectors) return endInvalid();
+    // Its FAT alone would reach past what may be read: nothing to hold in memory for it.
+    if (static_cast<std::uint64_t>(fatCount) * sectorSize > bytes.limit()) return endUnknown();
     const auto sectorAt = [&](std::uint32_t n) { return (static_cast<std::uint64_t>(n) + 1) * sectorSize; };
 
     // Where the FAT lies: the first 109 sectors from the header, the rest from the DIFAT chain.

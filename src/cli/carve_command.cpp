@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "carving/carve_report.h"
 #include "carving/carve_scan.h"
 #include "cli/cli_support.h"
 #include "cli/command_registry.h"
@@ -110,24 +111,14 @@ void listTypes(const ExtensionList& list, const GlobalOptions& g)
     for (const auto& r : list.rows) std::printf("%-8s %s\n", r.key.c_str(), r.description.c_str());
 }
 
-const char* outcomeName(CarvedOutcome outcome)
-{
-    switch (outcome) {
-    case CarvedOutcome::Written: return "written";
-    case CarvedOutcome::Incomplete: return "incomplete";
-    case CarvedOutcome::NotWritten: return "not_written";
-    }
-    return "written";
-}
-
 nlohmann::json carvedJson(const CarvedResult& c)
 {
     return {{"path", c.savedPath},
             {"name", c.name},
             {"type", typeFolderOf(c.name)},
-            {"pass", c.pass == CarvePass::General ? "general" : "thorough"},
+            {"pass", carvePassWord(c.pass)},
             {"size", c.outcome == CarvedOutcome::NotWritten ? 0 : c.length},
-            {"outcome", outcomeName(c.outcome)},
+            {"outcome", carvedOutcomeWord(c.outcome)},
             {"first_sector", c.firstSector},
             {"byte_offset", c.byteOffset},
             {"end_found", c.endFound}};
