@@ -20,27 +20,9 @@ using namespace kfr::carving;
 
 namespace {
 
-struct PlantedFile {
-    std::string name;
-    std::string type;
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-};
+using carving::test::PlantedFile;
 
-std::vector<PlantedFile> exactManifest()
-{
-    std::ifstream in(std::string(KFR_FIXTURE_SOURCE_DIR) + "/carving_originals/exact_manifest.txt");
-    std::vector<PlantedFile> files;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream row(line);
-        PlantedFile f;
-        row >> f.name >> f.type >> f.offset >> f.length;
-        files.push_back(f);
-    }
-    return files;
-}
+std::vector<PlantedFile> exactManifest() { return carving::test::plantedFiles("exact_manifest.txt"); }
 
 std::vector<std::uint8_t> imageBytes(const std::string& path, std::uint64_t offset, std::uint64_t length)
 {
@@ -52,25 +34,6 @@ std::vector<std::uint8_t> imageBytes(const std::string& path, std::uint64_t offs
     return bytes;
 }
 
-struct ShippedSearch {
-    explicit ShippedSearch(const std::string& image, bool exactEnds)
-    {
-        ctx.devicePath = image;
-        ctx.generalFile = signatureFilePath(KFR_BIN_DIR, kGeneralSignatureFile);
-        ctx.thoroughFile = signatureFilePath(KFR_BIN_DIR, kThoroughSignatureFile);
-        ctx.destination = dir.path();
-        ctx.startSector = 0;
-        ctx.endSector = std::filesystem::file_size(image) / 512 - 1;
-        ctx.thorough = false;
-        ctx.exactEnds = exactEnds;
-        ctx.observer = &observer;
-        EXPECT_TRUE(fillExtensionList(ctx.extensions, ctx.generalFile, ctx.thoroughFile).ok());
-        EXPECT_TRUE(prepareSignatureSearch(ctx).ok());
-    }
-    kfr::test::TempDir dir;
-    CarveContext ctx;
-    carving::test::RecordingCarveObserver observer;
-};
 
 }  // namespace
 
@@ -81,7 +44,7 @@ TEST(CarveExact, EveryPlantedFileComesOutWholeAndRandomBytesMakeNothing)
     const auto planted = exactManifest();
     ASSERT_GE(planted.size(), 30u);
 
-    ShippedSearch s(image, true);
+    carving::test::ShippedSearch s(image, true);
     const auto outcome = runSignatureSearch(s.ctx);
     ASSERT_EQ(outcome.ending, CarveEnding::Finished);
 
@@ -115,7 +78,7 @@ TEST(CarveExact, WithoutTheOptionFilesRunToTheNextHeaderAsBefore)
     // The next-header rule: each file runs from its header's sector to the next header's sector
     // (or its maximum size); the records that exist only for exact ends take no part.
     const std::string image = kfr::test::fixturePath("carving_exact.img");
-    ShippedSearch s(image, false);
+    carving::test::ShippedSearch s(image, false);
     ASSERT_EQ(runSignatureSearch(s.ctx).ending, CarveEnding::Finished);
     const auto& files = s.ctx.results.allFiles;
     ASSERT_FALSE(files.empty());
@@ -136,7 +99,7 @@ TEST(CarveExact, WithoutTheOptionFilesRunToTheNextHeaderAsBefore)
 TEST(CarveExact, ReportsListEveryFileInJsonAndDfxml)
 {
     const std::string image = kfr::test::fixturePath("carving_exact.img");
-    ShippedSearch s(image, true);
+    carving::test::ShippedSearch s(image, true);
     s.ctx.writeReport = true;
     const auto outcome = runSignatureSearch(s.ctx);
     ASSERT_FALSE(outcome.reportPath.empty());
@@ -167,7 +130,7 @@ TEST(CarveExact, ReportsListEveryFileInJsonAndDfxml)
     EXPECT_EQ(objects, s.ctx.results.allFiles.size());
 
     // A second search into the same destination keeps the first one's reports.
-    ShippedSearch again(image, true);
+    carving::test::ShippedSearch again(image, true);
     again.ctx.destination = s.dir.path();
     again.ctx.writeReport = true;
     const auto second = runSignatureSearch(again.ctx);

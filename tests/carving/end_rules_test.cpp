@@ -10,6 +10,7 @@
 
 #include "carving/end_rules.h"
 #include "carving/signature_file.h"
+#include "carving_test_util.h"
 #include "test_support.h"
 
 using namespace kfr;
@@ -32,16 +33,12 @@ const std::vector<RealFile>& realFiles()
         const auto image = kfr::test::readFileBytes(kfr::test::fixturePath("carving_exact.img"));
         SignatureTables sigs;
         EXPECT_TRUE(loadSignatureFile(signatureFilePath(KFR_BIN_DIR, kGeneralSignatureFile), {}, sigs).ok());
-        std::ifstream in(std::string(KFR_FIXTURE_SOURCE_DIR) + "/carving_originals/exact_manifest.txt");
-        std::string line;
-        while (std::getline(in, line)) {
-            if (line.empty() || line[0] == '#') continue;
-            std::istringstream row(line);
+        for (const auto& planted : carving::test::plantedFiles("exact_manifest.txt")) {
             RealFile f;
-            std::size_t offset = 0, length = 0;
-            row >> f.name >> f.type >> offset >> length;
-            f.bytes.assign(image.begin() + static_cast<std::ptrdiff_t>(offset),
-                           image.begin() + static_cast<std::ptrdiff_t>(offset + length));
+            f.name = planted.name;
+            f.type = planted.type;
+            f.bytes.assign(image.begin() + static_cast<std::ptrdiff_t>(planted.offset),
+                           image.begin() + static_cast<std::ptrdiff_t>(planted.offset + planted.length));
             for (const auto& rec : sigs.table) {
                 const std::size_t at = static_cast<std::size_t>(rec.offset - 1);
                 if (rec.headerLen > 0 && at + rec.headerLen <= f.bytes.size() &&
