@@ -185,6 +185,13 @@ private:
         m_blockFirstSector = block.firstSector;
         const std::uint32_t valid = block.mediumSectors * storage::kSectorSize;
         m_validBytes = valid;
+        // The end rules read the block only up to its first unreadable sector: zeros there are
+        // not the file's bytes, and must not make a file look broken (or whole).
+        m_readableBytes = valid;
+        if (!block.unreadable.empty() && block.unreadable.front().firstSector >= block.firstSector)
+            m_readableBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                valid, (block.unreadable.front().firstSector - block.firstSector) * storage::kSectorSize));
+        if (block.lost) m_readableBytes = 0;
         if (!block.lost) probe(block, valid);
         if (!m_failure) walk(valid);
         ++m_blockIndex;
@@ -260,7 +267,7 @@ private:
         std::string key = rec.key();
         FileEnd end;
         if (m_ctx.exactEnds && rec.endRule != EndRule::None) {
-            m_fileBytes.reset(firstByte, reachOf(firstByte, rec.maxSize()), m_block.first(m_validBytes), blockFirstByte());
+            m_fileBytes.reset(firstByte, reachOf(firstByte, rec.maxSize()), m_block.first(m_readableBytes), blockFirstByte());
             end = findFileEnd(rec.endRule, m_fileBytes);
             // Random bytes that happen to match a short header are no file at all: they neither
             // make one nor end the files still open.
@@ -387,6 +394,7 @@ private:
     ExtentWriter m_writer;
     Bytes m_block;  // the block being carved
     std::uint32_t m_validBytes = 0;
+    std::uint32_t m_readableBytes = 0;  // of the block, before its first unreadable sector
     std::uint64_t m_blockFirstSector = 0;
     std::vector<OffsetGroup> m_index;
     std::unique_ptr<HeaderAnchors> m_anchors;  // with anyOffset

@@ -20,7 +20,12 @@ Bytes MediumFileBytes::readSome(std::uint64_t offset, std::size_t n)
     const std::uint64_t at = m_first + offset;
     if (at >= m_blockFirst && at + n <= m_blockFirst + m_block.size())
         return m_block.subspan(static_cast<std::size_t>(at - m_blockFirst), n);
-    if (!(at >= m_windowFirst && at + n <= m_windowFirst + m_windowSize) && !fill(at, n)) return {};
+    if (!(at >= m_windowFirst && at + n <= m_windowFirst + m_windowSize) && !fill(at, n)) {
+        // An unreadable sector ahead: what precedes it still counts.
+        if (at >= m_windowFirst && at < m_windowFirst + m_windowSize)
+            return Bytes(m_window.data() + (at - m_windowFirst), static_cast<std::size_t>(m_windowFirst + m_windowSize - at));
+        return {};
+    }
     return Bytes(m_window.data() + (at - m_windowFirst), n);
 }
 
@@ -41,12 +46,16 @@ bool MediumFileBytes::fill(std::uint64_t firstByte, std::size_t n)
     const std::span<std::uint8_t> into(m_window.data(), static_cast<std::size_t>(count) * kSectorSize);
     // A medium that ends inside its last sector leaves the rest of that sector as it was.
     if (known == 0 || end == known) std::fill(into.end() - kSectorSize, into.end(), 0);
-    if (!m_source.read(sector, count, into)) {
-        // Only what was asked for, in case the read ahead ran into a bad sector.
-        count = static_cast<std::uint32_t>(needEnd - sector);
-        if (!m_source.read(sector, count, into.first(static_cast<std::size_t>(count) * kSectorSize))) return false;
-    }
     m_windowFirst = sector * kSectorSize;
+    if (!m_source.read(sector, count, into)) {
+        // Sector by sector, as far as the first that fails: the bytes before it are the file's.
+        const auto needed = static_cast<std::uint32_t>(needEnd - sector);
+        std::uint32_t good = 0;
+        while (good < needed && m_source.read(sector + good, 1, into.subspan(static_cast<std::size_t>(good) * kSectorSize, kSectorSize)))
+            ++good;
+        m_windowSize = static_cast<std::size_t>(good) * kSectorSize;
+        return good == needed;
+    }
     m_windowSize = static_cast<std::size_t>(count) * kSectorSize;
     return true;
 }

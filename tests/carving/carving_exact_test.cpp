@@ -35,6 +35,21 @@ std::vector<std::uint8_t> imageBytes(const std::string& path, std::uint64_t offs
 }
 
 
+// The shipped search over an image file that fails to read one sector.
+struct ShippedSearchOver {
+    ShippedSearchOver(const std::string& image, std::unique_ptr<storage::FileSectorSource> file, std::uint64_t badSector)
+        : inner(std::move(file)), search(image, true)
+    {
+        search.ctx.openDevice = [this, badSector]() -> Result<std::unique_ptr<storage::SectorSource>> {
+            auto faulty = std::make_unique<kfr::test::FaultySectorSource>(*inner);
+            faulty->failSector(badSector);
+            return std::unique_ptr<storage::SectorSource>(std::move(faulty));
+        };
+    }
+    std::unique_ptr<storage::FileSectorSource> inner;
+    carving::test::ShippedSearch search;
+};
+
 }  // namespace
 
 TEST(CarveExact, EveryPlantedFileComesOutWholeAndRandomBytesMakeNothing)
@@ -173,4 +188,35 @@ TEST(CarveExact, CommandLineCutsExactlyAndSaysWhereTheReportIs)
               std::string::npos)
         << run.out;
     EXPECT_EQ(kfr::test::fileDigest(image), before);
+}
+
+TEST(CarveExact, AnUnreadableSectorInsideAFileLeavesItToTheNextHeaderRule)
+{
+    // The end of a file whose middle cannot be read is not known: it is cut by the next header
+    // as before, the unreadable sector written as zeros; the files around it keep their ends.
+    const std::string image = kfr::test::fixturePath("carving_exact.img");
+    const auto planted = exactManifest();
+    const auto& victim = planted[2];  // exif.jpg: four sectors from sector 16
+    ASSERT_EQ(victim.name, "exif.jpg");
+    const std::uint64_t badSector = victim.offset / 512 + 2;
+    auto source = storage::FileSectorSource::open(image);
+    ASSERT_TRUE(source);
+    ShippedSearchOver s(image, std::move(source).value(), badSector);
+    ASSERT_EQ(runSignatureSearch(s.search.ctx).ending, CarveEnding::Finished);
+    const auto& files = s.search.ctx.results.allFiles;
+    std::map<std::uint64_t, const CarvedResult*> byOffset;
+    for (const auto& c : files) byOffset[c.byteOffset] = &c;
+    ASSERT_TRUE(byOffset.count(victim.offset));
+    const CarvedResult& cut = *byOffset[victim.offset];
+    EXPECT_FALSE(cut.endFound);
+    EXPECT_EQ(cut.length, planted[3].offset - victim.offset);  // up to the next file's sector
+    auto bytes = kfr::test::readFileBytes(cut.savedPath);
+    auto expected = imageBytes(image, victim.offset, cut.length);
+    std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(badSector * 512 - victim.offset), 512, 0);
+    EXPECT_EQ(bytes, expected);
+    for (const std::size_t i : {std::size_t{1}, std::size_t{3}}) {
+        ASSERT_TRUE(byOffset.count(planted[i].offset)) << planted[i].name;
+        EXPECT_TRUE(byOffset[planted[i].offset]->endFound) << planted[i].name;
+        EXPECT_EQ(byOffset[planted[i].offset]->length, planted[i].length) << planted[i].name;
+    }
 }
