@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 
 #include "carving/carve_report.h"
 #include "carving/carve_scan.h"
@@ -111,13 +112,23 @@ void listTypes(const ExtensionList& list, const GlobalOptions& g)
     for (const auto& r : list.rows) std::printf("%-8s %s\n", r.key.c_str(), r.description.c_str());
 }
 
+// What reached the destination: all of the file, nothing, or (cut short by a failed write) what
+// its file holds.
+std::uint64_t writtenSize(const CarvedResult& c)
+{
+    if (c.outcome == CarvedOutcome::Written) return c.length;
+    struct stat st {};
+    if (c.outcome == CarvedOutcome::NotWritten || ::stat(c.savedPath.c_str(), &st) != 0) return 0;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 nlohmann::json carvedJson(const CarvedResult& c)
 {
     return {{"path", c.savedPath},
             {"name", c.name},
             {"type", typeFolderOf(c.name)},
             {"pass", carvePassWord(c.pass)},
-            {"size", c.outcome == CarvedOutcome::NotWritten ? 0 : c.length},
+            {"size", writtenSize(c)},
             {"outcome", carvedOutcomeWord(c.outcome)},
             {"first_sector", c.firstSector},
             {"byte_offset", c.byteOffset},
