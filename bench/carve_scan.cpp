@@ -1,6 +1,6 @@
 // Times the General carving pass alone over an image: every type of the shipped General file
 // ticked, carved bytes thrown away, so the figure is the scan's own speed.
-// Usage: carve_scan IMAGE SIGNATURE_FOLDER [REPEATS]
+// Usage: carve_scan IMAGE SIGNATURE_FOLDER [REPEATS] [exact] [any-offset]
 // Prints: "<bytes> <best seconds> <files carved>".
 #include <chrono>
 #include <cstdio>
@@ -22,6 +22,11 @@ int main(int argc, char** argv)
     const std::string image = argv[1];
     const std::string folder = argv[2];
     const int repeats = argc > 3 ? std::atoi(argv[3]) : 3;
+    bool exactEnds = false, anyOffset = false;
+    for (int i = 4; i < argc; ++i) {
+        exactEnds = exactEnds || std::string(argv[i]) == "exact";
+        anyOffset = anyOffset || std::string(argv[i]) == "any-offset";
+    }
     auto source = storage::FileSectorSource::open(image);
     if (!source) {
         std::fprintf(stderr, "cannot open %s: %s\n", image.c_str(), source.error().detail.c_str());
@@ -41,6 +46,8 @@ int main(int argc, char** argv)
         ctx.startSector = 0;
         ctx.endSector = sectors - 1;
         ctx.thorough = false;
+        ctx.exactEnds = exactEnds;
+        ctx.anyOffset = anyOffset;
         ctx.generalFile = signatureFilePath(folder, kGeneralSignatureFile);
         ctx.thoroughFile = signatureFilePath(folder, kThoroughSignatureFile);
         if (!fillExtensionList(ctx.extensions, ctx.generalFile, ctx.thoroughFile).ok() ||

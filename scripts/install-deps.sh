@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libcli11-dev nlohmann-json3-dev libblkid-dev
   xz-utils dosfstools mtools ntfs-3g sleuthkit fdisk
-  python3 python3-jsonschema dpkg-dev file
+  python3 python3-jsonschema dpkg-dev file zip
   qt6-base-dev xvfb xauth desktop-file-utils
   "$@"
 )

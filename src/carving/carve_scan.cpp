@@ -5,6 +5,10 @@
 #include <array>
 #include <cstring>
 
+#include "carving/carve_report.h"
+#include "carving/extent_writer.h"
+#include "carving/header_anchors.h"
+#include "carving/medium_bytes.h"
 #include "storage/sector_sweep.h"
 
 namespace kfr::carving {
@@ -26,21 +30,26 @@ struct OffsetGroup {
     std::vector<std::uint32_t> records;      // table indexes, table order within a byte
 };
 
-std::vector<OffsetGroup> buildIndex(const SignatureTables& tables)
+// Records marked "only" take part with exact ends on; without them the search is what it
+// always was.
+bool takesPart(const FileType1& rec, bool exactEnds) { return rec.headerLen > 0 && (exactEnds || !rec.exactOnly); }
+
+std::vector<OffsetGroup> buildIndex(const SignatureTables& tables, bool exactEnds)
 {
     std::vector<OffsetGroup> groups;
+    const auto used = [exactEnds](const FileType1& rec) { return takesPart(rec, exactEnds); };
     for (const std::int32_t offset : tables.offsets) {
         OffsetGroup g;
         g.offset = offset;
         std::array<std::uint32_t, 256> counts{};
         for (const auto& rec : tables.table)
-            if (rec.offset == offset && rec.headerLen > 0) ++counts[rec.header[0]];
+            if (rec.offset == offset && used(rec)) ++counts[rec.header[0]];
         for (int b = 0; b < 256; ++b) g.first[b + 1] = g.first[b] + counts[b];
         g.records.resize(g.first[256]);
         std::array<std::uint32_t, 256> fill{};
         for (std::uint32_t i = 0; i < tables.table.size(); ++i) {
             const auto& rec = tables.table[i];
-            if (rec.offset != offset || rec.headerLen <= 0) continue;
+            if (rec.offset != offset || !used(rec)) continue;
             g.records[g.first[rec.header[0]] + fill[rec.header[0]]++] = i;
         }
         if (!g.records.empty()) groups.push_back(std::move(g));
@@ -53,7 +62,7 @@ std::vector<OffsetGroup> buildIndex(const SignatureTables& tables)
 // size is unknown, so each block comes to the prompt as lost.
 class HeldDevice final : public storage::SectorSource {
 public:
-    HeldDevice(const std::unique_ptr<storage::SectorSource>& device, const std::string& path)
+    HeldDevice(const std::shared_ptr<storage::SectorSource>& device, const std::string& path)
         : m_device(device), m_path(path)
     {
     }
@@ -65,14 +74,15 @@ public:
     const std::string& path() const override { return m_path; }
 
 private:
-    const std::unique_ptr<storage::SectorSource>& m_device;
+    const std::shared_ptr<storage::SectorSource>& m_device;
     const std::string& m_path;
 };
 
 class PassRunner {
 public:
     PassRunner(CarveContext& ctx, CarvePass pass, CarvedFileSink& sink)
-        : m_ctx(ctx), m_pass(pass), m_sink(sink), m_reporter(ctx.observer), m_held(m_device, ctx.devicePath)
+        : m_ctx(ctx), m_pass(pass), m_sink(sink), m_reporter(ctx.observer), m_held(m_device, ctx.devicePath),
+          m_fileBytes(m_held)
     {
     }
 
@@ -81,7 +91,10 @@ public:
         CarveOutcome outcome;
         m_reporter.stage(m_pass == CarvePass::General ? WorkStage::GeneralPass : WorkStage::ThoroughPass);
         if (m_ctx.signatures.table.empty()) return outcome;
-        m_index = buildIndex(m_ctx.signatures);
+        m_index = buildIndex(m_ctx.signatures, m_ctx.exactEnds);
+        if (m_ctx.anyOffset)
+            m_anchors = std::make_unique<HeaderAnchors>(
+                m_ctx.signatures, [this](const FileType1& rec) { return takesPart(rec, m_ctx.exactEnds); });
 
         bool stopped = false;
         if (!openDevice()) {
@@ -105,6 +118,11 @@ public:
             stopped = swept.end == storage::SweepEnd::Stopped;
         }
         finishAll();
+        // Every file is queued: wait for the writer, and tell the report what did not reach
+        // the destination.
+        m_writer.finish();
+        if (!m_failure) m_failure = m_writer.failure();
+        for (const auto& [index, outcome] : m_writer.shortfalls()) m_ctx.results.allFiles[index].outcome = outcome;
         m_device.reset();
 
         if (m_failure) {
@@ -125,7 +143,7 @@ private:
             m_reporter.problem(opened.error());
             return false;
         }
-        m_device = std::move(opened).value();
+        m_device = std::shared_ptr<storage::SectorSource>(std::move(opened).value());
         return true;
     }
 
@@ -161,9 +179,19 @@ private:
     // One block: probe its sectors for headers, then let the pending files take their share.
     bool carve(const storage::SweepBlock& block)
     {
+        if (!m_failure) m_failure = m_writer.failure();
+        if (m_failure) return false;
         m_block = block.bytes;
         m_blockFirstSector = block.firstSector;
         const std::uint32_t valid = block.mediumSectors * storage::kSectorSize;
+        m_validBytes = valid;
+        // The end rules read the block only up to its first unreadable sector: zeros there are
+        // not the file's bytes, and must not make a file look broken (or whole).
+        m_readableBytes = valid;
+        if (!block.unreadable.empty() && block.unreadable.front().firstSector >= block.firstSector)
+            m_readableBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                valid, (block.unreadable.front().firstSector - block.firstSector) * storage::kSectorSize));
+        if (block.lost) m_readableBytes = 0;
         if (!block.lost) probe(block, valid);
         if (!m_failure) walk(valid);
         ++m_blockIndex;
@@ -174,6 +202,20 @@ private:
     {
         const std::uint8_t* block = m_block.data();
         const auto& table = m_ctx.signatures.table;
+        if (m_anchors) {
+            m_anchors->find(table, m_block, valid, m_matches);
+            std::uint32_t matchNumber = 0;
+            for (std::size_t i = 0; i < m_matches.size(); ++i) {
+                const HeaderMatch& m = m_matches[i];
+                if (i == 0 || m_matches[i - 1].candidate != m.candidate) matchNumber = 0;
+                if (!sweptBlock.unreadable.empty() &&
+                    !sweptBlock.readable(sweptBlock.firstSector + m.candidate / storage::kSectorSize, 1))
+                    continue;
+                openCarvedFile(table[m.record], m.candidate, matchNumber++);
+                if (m_failure) return;
+            }
+            return;
+        }
         for (std::uint32_t candidate = 0; candidate < valid; candidate += storage::kSectorSize) {
             // A sector that could not be read is zeros, not a header.
             if (!sweptBlock.unreadable.empty() &&
@@ -196,25 +238,51 @@ private:
         }
     }
 
-    void write(PendingCarve& entry, std::uint32_t from, std::uint32_t to)
+    // The file takes the block's bytes from..to: a file is one run of the medium, so taking
+    // bytes only moves its end (the writer copies the run once the file is finished).
+    void take(PendingCarve& entry, std::uint32_t from, std::uint32_t to)
     {
-        if (to <= from || !entry.file || m_failure) return;
-        auto written = entry.file->write(m_block.subspan(from, to - from));
-        if (!written) m_failure = written.error();
+        if (to <= from) return;
+        entry.endByte = blockFirstByte() + to;
+    }
+
+    std::uint64_t blockFirstByte() const { return storage::byteOffsetOf(m_blockFirstSector); }
+
+    // How far a file starting at firstByte may reach: its maximum size, the last block of the
+    // range (read whole, as the next-header rule reads it) and the medium.
+    std::uint64_t reachOf(std::uint64_t firstByte, std::int64_t maxSize) const
+    {
+        const std::uint64_t sectors = m_ctx.endSector - m_ctx.startSector + 1;
+        const std::uint64_t blocks = (sectors + kBlockSectors - 1) / kBlockSectors;
+        std::uint64_t areaEnd = storage::byteOffsetOf(m_ctx.startSector + blocks * kBlockSectors);
+        if (m_validBytes < kBlockBytes) areaEnd = std::min(areaEnd, blockFirstByte() + m_validBytes);  // the medium ends here
+        if (const std::uint64_t known = m_held.sectorCount()) areaEnd = std::min(areaEnd, storage::byteOffsetOf(known));
+        if (areaEnd <= firstByte) return 0;
+        return std::min<std::uint64_t>(areaEnd - firstByte, static_cast<std::uint64_t>(std::max<std::int64_t>(maxSize, 0)));
     }
 
     void openCarvedFile(const FileType1& rec, std::uint32_t candidate, std::uint32_t matchNumber)
     {
+        const std::uint64_t firstByte = blockFirstByte() + candidate;
+        std::string key = rec.key();
+        FileEnd end;
+        if (m_ctx.exactEnds && rec.endRule != EndRule::None) {
+            m_fileBytes.reset(firstByte, reachOf(firstByte, rec.maxSize()), m_block.first(m_readableBytes), blockFirstByte());
+            end = findFileEnd(rec.endRule, m_fileBytes);
+            // Random bytes that happen to match a short header are no file at all: they neither
+            // make one nor end the files still open.
+            if (end.verdict == EndVerdict::Invalid) return;
+            if (!end.refinedKey.empty() && !extensionKey(end.refinedKey).empty()) key = end.refinedKey;
+        }
         // A header in a later sector ends every file still open: each takes this block's bytes
         // up to the new header's sector, whatever its maximum size.
         if (!m_ctx.queue.empty() && !(m_queueBlock == m_blockIndex && m_queueCandidate == candidate)) {
             for (auto& entry : m_ctx.queue)
-                if (!entry.full) write(entry, entry.inFirstBlock ? entry.startOffset : 0, candidate);
+                if (!entry.full) take(entry, entry.inFirstBlock ? entry.startOffset : 0, candidate);
             finishAll();
             if (m_failure) return;
         }
         m_running = 0;
-        const std::string key = rec.key();
         PendingCarve entry;
         for (int tries = 0;; ++tries) {
             if (tries == kMaxNameTries) {
@@ -234,16 +302,24 @@ private:
                 break;
             }
         }
-        entry.ext = rec.ext;
+        entry.ext = "." + key;
         entry.maxSizeText = rec.maxSizeText;
         entry.maxSize = rec.maxSize();
         entry.matchNumber = matchNumber;
         entry.startOffset = candidate;
         entry.firstSector = m_blockFirstSector + candidate / storage::kSectorSize;
+        entry.firstByte = entry.endByte = firstByte;
         entry.inFirstBlock = true;
-        m_ctx.queue.push_back(std::move(entry));
         m_queueBlock = m_blockIndex;
         m_queueCandidate = candidate;
+        if (end.verdict == EndVerdict::Found) {
+            // Its end is known: it is finished now, and headers inside it open files of their own
+            // (pictures in a document) without cutting it.
+            entry.endByte = firstByte + end.length;
+            finish(entry, true);
+            return;
+        }
+        m_ctx.queue.push_back(std::move(entry));
     }
 
     // After the last candidate of a block: every pending file takes its share of the block
@@ -260,12 +336,12 @@ private:
             if (entry.inFirstBlock) {
                 // The first block counts from the file's sector on, cut to the maximum size.
                 const std::uint64_t end = std::min<std::uint64_t>(valid, entry.startOffset + maxSize);
-                write(entry, entry.startOffset, static_cast<std::uint32_t>(std::max<std::uint64_t>(end, entry.startOffset)));
+                take(entry, entry.startOffset, static_cast<std::uint32_t>(std::max<std::uint64_t>(end, entry.startOffset)));
                 // A file cut inside its block is complete: taking bytes from a later block would
                 // leave a hole in it.
                 if (entry.startOffset + maxSize < kBlockBytes) entry.full = true;
             } else if (!exceeded && !entry.full) {
-                write(entry, 0, valid);
+                take(entry, 0, valid);
             }
             if (exceeded) {
                 finish(entry);
@@ -278,13 +354,8 @@ private:
         }
     }
 
-    void finish(PendingCarve& entry)
+    void finish(PendingCarve& entry, bool endFound = false)
     {
-        if (entry.file) {
-            auto closed = entry.file->close();
-            if (!closed && !m_failure) m_failure = closed.error();
-            entry.file.reset();
-        }
         if (m_pass == CarvePass::General) {
             ++m_ctx.results.generalFound;
             ++m_ctx.results.generalTotal;
@@ -292,8 +363,19 @@ private:
             ++m_ctx.results.thoroughFound;
             ++m_ctx.results.thoroughTotal;
         }
-        addCarvedResult(m_ctx.results, entry.ext.empty() ? entry.ext : entry.ext.substr(1), entry.name,
-                        entry.savedPath, m_pass, m_ctx.observer, entry.firstSector);
+        CarvedResult result;
+        result.name = entry.name;
+        result.savedPath = entry.savedPath;
+        result.pass = m_pass;
+        result.firstSector = entry.firstSector;
+        result.type = entry.ext.empty() ? entry.ext : entry.ext.substr(1);
+        result.byteOffset = entry.firstByte;
+        result.length = entry.endByte - entry.firstByte;
+        result.endFound = endFound;
+        const std::size_t index = m_ctx.results.allFiles.size();
+        addCarvedResult(m_ctx.results, std::move(result), m_ctx.observer);
+        if (entry.file)
+            m_writer.submit(ExtentJob{m_device, std::move(entry.file), entry.firstByte, entry.endByte - entry.firstByte, index});
     }
 
     void finishAll()
@@ -306,11 +388,17 @@ private:
     CarvePass m_pass;
     CarvedFileSink& m_sink;
     ProgressReporter m_reporter;
-    std::unique_ptr<storage::SectorSource> m_device;  // null while the device is missing
+    std::shared_ptr<storage::SectorSource> m_device;  // null while the device is missing
     HeldDevice m_held;
+    MediumFileBytes m_fileBytes;
+    ExtentWriter m_writer;
     Bytes m_block;  // the block being carved
+    std::uint32_t m_validBytes = 0;
+    std::uint32_t m_readableBytes = 0;  // of the block, before its first unreadable sector
     std::uint64_t m_blockFirstSector = 0;
     std::vector<OffsetGroup> m_index;
+    std::unique_ptr<HeaderAnchors> m_anchors;  // with anyOffset
+    std::vector<HeaderMatch> m_matches;
     bool m_standingRetry = false;
     std::uint64_t m_running = 0;  // bytes counted for the pending files since the last match
     std::uint64_t m_blockIndex = 0;
@@ -383,6 +471,15 @@ CarveOutcome runSignatureSearch(CarveContext& ctx)
             outcome.error = thorough.error;
             outcome.unreadableBlocks += thorough.unreadableBlocks;
             outcome.thoroughRan = true;
+        }
+    }
+    if (ctx.writeReport && !ctx.destination.empty()) {
+        auto written = writeCarveReport(ctx, outcome);
+        if (written) {
+            outcome.reportPath = written->json;
+            outcome.reportXmlPath = written->xml;
+        } else if (ctx.observer) {
+            ctx.observer->onProblem(written.error());
         }
     }
     return outcome;

@@ -1,7 +1,9 @@
 // The carving scan: a sector range read in 256 KiB blocks through one read-only handle, every
-// sector start probed for the headers of the signature records; a header opens a carved file
-// that ends at the next header, at its type's maximum size or at the end of the range. A
-// search runs the General pass and, when asked, the Thorough pass over the same range.
+// sector start (or, when asked, every byte) probed for the headers of the signature records; a
+// header opens a carved file that ends at the next header, at its type's maximum size or at the
+// end of the range, or, with exact ends on, where its own structure says. A search runs the
+// General pass and, when asked, the Thorough pass over the same range, and leaves a report of
+// every file it carved.
 #pragma once
 
 #include <atomic>
@@ -47,13 +49,15 @@ using SourceOpener = std::function<Result<std::unique_ptr<storage::SectorSource>
 
 // A carved file opened by a match and not yet finished.
 struct PendingCarve {
-    std::string ext;             // ".JPG"
+    std::string ext;             // ".JPG" (or the type the file's insides gave, ".DOCX")
     std::string maxSizeText;     // as in the record
     std::uint32_t matchNumber = 0;  // which match of its sector opened it, from 0
     std::string name;            // "JPG00001.JPG"
     std::string savedPath;       // where it is being written
     std::uint32_t startOffset = 0;  // block offset of its sector; 0 once past its first block
     std::uint64_t firstSector = 0;  // the sector its header was found in
+    std::uint64_t firstByte = 0;    // where it starts on the medium
+    std::uint64_t endByte = 0;      // where the bytes it has taken so far end
     std::int64_t maxSize = 0;
     bool inFirstBlock = true;
     bool full = false;  // cut to its maximum inside its first block: takes no further bytes
@@ -75,6 +79,15 @@ struct CarveContext {
     std::string thoroughFile;
     bool thorough = true;
     ExtensionList extensions;
+    // Cut files where their own structure ends and leave out candidates whose structure is
+    // broken from the start (types without an end rule keep the next-header rule); records
+    // marked "only" take part only then.
+    bool exactEnds = false;
+    // Probe every byte offset instead of sector starts only: files inside other files or in
+    // containers that do not align them.
+    bool anyOffset = false;
+    // Write report.json and report.xml under the destination when the search ends.
+    bool writeReport = true;
 
     // Where carved files go: sink, or when null a FolderSink over destination.
     std::string destination;
@@ -101,6 +114,9 @@ struct CarveOutcome {
     // rule's) decision. Single bad sectors become zeros too, but are only reported as problems.
     std::uint64_t unreadableBlocks = 0;
     bool thoroughRan = false;
+    // The reports written under the destination ("" when none could be written).
+    std::string reportPath;
+    std::string reportXmlPath;
 };
 
 // What keeps a search from starting.

@@ -2,12 +2,14 @@
 // writer that puts carved bytes on disk.
 #include "carving/carved_output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "storage/output_files.h"
 #include "storage/output_names.h"
+#include "storage/sector_source.h"
 
 namespace kfr::carving {
 
@@ -60,6 +62,29 @@ public:
         return okStatus();
     }
 
+    void discard() override
+    {
+        m_fd.close();
+        ::unlink(m_path.c_str());
+    }
+
+    Result<std::uint64_t> copyFrom(int sourceFd, std::uint64_t byteOffset, std::uint64_t length) override
+    {
+        // Large requests: the kernel moves the pages itself, and each call costs a system call.
+        constexpr std::uint64_t kRequestBytes = 16u << 20;
+        std::uint64_t done = 0;
+        while (m_fd && done < length) {
+            auto from = static_cast<off_t>(byteOffset + done);
+            const ssize_t n = ::copy_file_range(sourceFd, &from, m_fd.get(), nullptr,
+                                                static_cast<std::size_t>(std::min(kRequestBytes, length - done)), 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)) return writeError(m_path, errno);
+            if (n <= 0) break;  // the end of the source, a read error, or no kernel copy here
+            done += static_cast<std::uint64_t>(n);
+        }
+        return done;
+    }
+
 private:
     storage::UniqueFd m_fd;
     std::string m_path;
@@ -69,6 +94,7 @@ class DiscardedFile final : public CarvedFile {
 public:
     Status write(Bytes) override { return okStatus(); }
     Status close() override { return okStatus(); }
+    bool discardsBytes() const override { return true; }
 };
 
 }  // namespace
@@ -82,6 +108,11 @@ std::string passFolder(const std::string& destination, CarvePass pass)
 {
     return withSlash(destination) + kOutputRootFolder + "/" + kSignatureSearchFolder + "/" + passFolderWord(pass) +
            "/";
+}
+
+std::string searchFolder(const std::string& destination)
+{
+    return withSlash(destination) + kOutputRootFolder + "/" + kSignatureSearchFolder + "/";
 }
 
 FileTypeRow* FileTypesTable::find(std::string_view key)
@@ -132,12 +163,26 @@ void CarvedResults::clear()
     resultList.clear();
     generalFound = thoroughFound = 0;
     generalTotal = thoroughTotal = 0;
+    allFiles.clear();
 }
 
 void addCarvedResult(CarvedResults& results, std::string_view key, const std::string& name,
                      const std::string& savedPath, CarvePass pass, CarveObserver* observer,
                      std::uint64_t firstSector)
 {
+    CarvedResult result;
+    result.name = name;
+    result.savedPath = savedPath;
+    result.pass = pass;
+    result.firstSector = firstSector;
+    result.byteOffset = firstSector * storage::kSectorSize;
+    result.type = std::string(key);
+    addCarvedResult(results, std::move(result), observer);
+}
+
+void addCarvedResult(CarvedResults& results, CarvedResult result, CarveObserver* observer)
+{
+    const CarvePass pass = result.pass;
     if (results.resultList.size() >= kResultListLimit) {
         // The list keeps only what came after the clearing, so the counters that map list
         // positions to passes are moved down with it. In the Thorough pass the cleared list
@@ -155,12 +200,13 @@ void addCarvedResult(CarvedResults& results, std::string_view key, const std::st
         results.resultList.clear();
         if (observer) observer->onResultsCleared();
     }
-    if (FileTypeRow* row = results.fileTypes.find(key)) {
+    if (FileTypeRow* row = results.fileTypes.find(result.type)) {
         row->filesFound += 1;
-        row->nameOfFile = name;
-        row->pathOfFileSaved = savedPath;
+        row->nameOfFile = result.name;
+        row->pathOfFileSaved = result.savedPath;
     }
-    results.resultList.push_back(CarvedResult{name, savedPath, pass, firstSector});
+    results.allFiles.push_back(result);
+    results.resultList.push_back(std::move(result));
     if (observer) observer->onCarved(results.resultList.back());
 }
 

@@ -30,6 +30,8 @@ inline constexpr std::size_t kResultListLimit = 2000;
 
 // destination + "/Kestravon FAT Recovery/Signature Search/General/" (or ".../Omitted/").
 std::string passFolder(const std::string& destination, CarvePass pass);
+// destination + "/Kestravon FAT Recovery/Signature Search/": where the reports go.
+std::string searchFolder(const std::string& destination);
 
 // One row of the per-type summary. Counters are numbers here; the screen shows them as text.
 struct FileTypeRow {
@@ -57,11 +59,23 @@ std::size_t addTickedTypes(FileTypesTable& table, const ExtensionList& list);
 // its files are still numbered apart.
 std::string nameCarvedFile(FileTypesTable& table, std::string_view key);
 
+// How much of a carved file reached the destination.
+enum class CarvedOutcome {
+    Written,     // all of it
+    Incomplete,  // cut short by a failed write (a full destination)
+    NotWritten,  // queued after a failed write: removed, nothing written
+};
+
 struct CarvedResult {
     std::string name;       // "JPG00001.JPG"
     std::string savedPath;  // full path of the written file ("" when nothing was written)
     CarvePass pass = CarvePass::General;
     std::uint64_t firstSector = 0;  // the sector of the medium where its header was found
+    std::string type;               // its type folder ("JPG"; "DOCX" for a ZIP its members name)
+    std::uint64_t byteOffset = 0;   // where it starts on the medium
+    std::uint64_t length = 0;       // its bytes
+    bool endFound = false;          // cut where its own structure ends (exact ends)
+    CarvedOutcome outcome = CarvedOutcome::Written;
 };
 
 // What the Signature Search screen lists. generalFound and thoroughFound count the files the
@@ -75,6 +89,8 @@ struct CarvedResults {
     // Files of each pass since the search began, never reduced by a clearing.
     std::uint64_t generalTotal = 0;
     std::uint64_t thoroughTotal = 0;
+    // Every file of the search in the order they were finished, never cleared: the report.
+    std::vector<CarvedResult> allFiles;
 
     void clear();
 };
@@ -89,7 +105,8 @@ public:
 };
 
 // Lists a finished file: clears the list first when it already holds 2,000 items, then
-// updates the type's row and appends the item.
+// updates the row of the result's type and appends the item.
+void addCarvedResult(CarvedResults& results, CarvedResult result, CarveObserver* observer);
 void addCarvedResult(CarvedResults& results, std::string_view key, const std::string& name,
                      const std::string& savedPath, CarvePass pass, CarveObserver* observer,
                      std::uint64_t firstSector = 0);
@@ -110,6 +127,18 @@ public:
     virtual ~CarvedFile() = default;
     virtual Status write(Bytes bytes) = 0;
     virtual Status close() = 0;
+    // Removes the file: it was made but none of it will be written.
+    virtual void discard() {}
+    // True for a file that throws its bytes away, so nobody need read them.
+    virtual bool discardsBytes() const { return false; }
+    // Appends length bytes of the open file sourceFd from byteOffset on without passing them
+    // through memory (copy_file_range). Returns how many were copied: fewer (0 included) when
+    // the kernel cannot copy between these files or the source fails to read, so the caller
+    // copies the rest itself; an error only when writing failed.
+    virtual Result<std::uint64_t> copyFrom(int /*sourceFd*/, std::uint64_t /*byteOffset*/, std::uint64_t /*length*/)
+    {
+        return std::uint64_t{0};
+    }
 };
 
 struct CreatedFile {

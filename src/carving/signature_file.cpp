@@ -178,6 +178,15 @@ std::int64_t parseLeadingInteger(std::string_view text)
     return negative ? -value : value;
 }
 
+void parseEndRuleField(std::string_view value, FileType1& record)
+{
+    const auto space = value.find_first_of(" \t");
+    std::string_view rest = space == std::string_view::npos ? std::string_view() : value.substr(space);
+    while (!rest.empty() && isSpace(static_cast<unsigned char>(rest.front()))) rest.remove_prefix(1);
+    record.endRule = endRuleNamed(value.substr(0, space));
+    record.exactOnly = record.endRule != EndRule::None && sameText(rest, "only");
+}
+
 void convertHeaderHex(std::string_view hexUpper, FileType1& record)
 {
     record.header.fill(0);
@@ -269,7 +278,8 @@ Status loadSignatureFile(const std::string& path, const ExtensionList& list, Sig
         record.offset = static_cast<std::int32_t>(std::clamp<std::int64_t>(offset, INT32_MIN, INT32_MAX));
         if (std::find(tables.offsets.begin(), tables.offsets.end(), record.offset) == tables.offsets.end())
             tables.offsets.push_back(record.offset);
-        reader.skip(2);
+        parseEndRuleField(lineValue(reader.nextOrEmpty()), record);
+        reader.skip(1);
         tables.table.push_back(std::move(record));
     }
     return okStatus();

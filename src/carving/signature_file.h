@@ -4,10 +4,13 @@
 //   Maximum size:20000000     largest carved file of the type, bytes
 //   Header:FFD8FFE0           header bytes as hex, at most 50 bytes
 //   Header offset:1           1-based position of the header inside a 512-byte sector
-//   anything                  read and ignored (our files keep the header's source here)
+//   Exact end:jpeg            the rule that finds where a file of the type ends (end_rules.h)
 //   Description:JPEG image    shown in the extension list
 // Each line's value is what follows its last colon, trimmed; the label before it is free text.
-// Nothing is ever loaded or executed from these files.
+// Line 5 was once read and ignored: a value that names no end rule still means "none", so older
+// files load as they did. "jpeg only" marks a record used only with exact ends on (a header too
+// short to trust without checking what follows it). Nothing is ever loaded or executed from
+// these files.
 #pragma once
 
 #include <array>
@@ -16,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "carving/end_rules.h"
 #include "storage/result.h"
 
 namespace kfr::carving {
@@ -33,6 +37,8 @@ struct FileType1 {
     std::string ext;             // ".JPG": with its dot, upper case
     std::string maxSizeText;     // line 2 as written
     std::string headerHex;       // line 3, upper case
+    EndRule endRule = EndRule::None;  // line 5: how the end is found with exact ends on
+    bool exactOnly = false;           // line 5 ends in "only": left out unless exact ends are on
 
     std::string key() const { return ext.empty() ? ext : ext.substr(1); }
     std::int64_t maxSize() const;  // maxSizeText as a number, never below 0
@@ -87,6 +93,8 @@ std::string extensionKey(std::string_view value);
 // Leading white space, optional sign, digits up to the first non-digit; no digits gives 0.
 // Saturates instead of overflowing.
 std::int64_t parseLeadingInteger(std::string_view text);
+// Line 5's value: an end rule's name, optionally followed by "only".
+void parseEndRuleField(std::string_view value, FileType1& record);
 // Hex pairs from the left; any non-hex digit counts as 0; an odd last digit is a byte of its own.
 // At most kMaxHeaderBytes bytes are kept (longer headers are cut to their first 50 bytes).
 void convertHeaderHex(std::string_view hexUpper, FileType1& record);

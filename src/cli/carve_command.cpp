@@ -8,6 +8,7 @@
 #include <optional>
 #include <sys/stat.h>
 
+#include "carving/carve_report.h"
 #include "carving/carve_scan.h"
 #include "cli/cli_support.h"
 #include "cli/command_registry.h"
@@ -28,6 +29,8 @@ struct CarveOptions {
     std::string destination;
     std::string types;
     bool thorough = true;
+    bool exactEnd = false;
+    bool anyOffset = false;
     std::string signatureFolder;
     std::string mediaError = "retry";
     bool listTypes = false;
@@ -48,7 +51,7 @@ private:
     MediaAnswer m_answer;
 };
 
-// The terminal progress line, and every carved file as it is finished.
+// The terminal progress line.
 class CarveProgress final : public CarveObserver {
 public:
     explicit CarveProgress(const GlobalOptions& global) : m_terminal(global, "Signature Search") {}
@@ -58,11 +61,7 @@ public:
         m_terminal.onProgress(position, low, high);
     }
     void onProblem(const Error& problem) override { m_terminal.onProblem(problem); }
-    // The result list is cleared every 2,000 files; the files are kept here whole.
-    void onCarved(const CarvedResult& result) override { carved.push_back(result); }
     void clearLine() { m_terminal.clearLine(); }
-
-    std::vector<CarvedResult> carved;
 
 private:
     TerminalProgress m_terminal;
@@ -113,10 +112,14 @@ void listTypes(const ExtensionList& list, const GlobalOptions& g)
     for (const auto& r : list.rows) std::printf("%-8s %s\n", r.key.c_str(), r.description.c_str());
 }
 
-std::uint64_t fileSize(const std::string& path)
+// What reached the destination: all of the file, nothing, or (cut short by a failed write) what
+// its file holds.
+std::uint64_t writtenSize(const CarvedResult& c)
 {
+    if (c.outcome == CarvedOutcome::Written) return c.length;
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    if (c.outcome == CarvedOutcome::NotWritten || ::stat(c.savedPath.c_str(), &st) != 0) return 0;
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 nlohmann::json carvedJson(const CarvedResult& c)
@@ -124,11 +127,15 @@ nlohmann::json carvedJson(const CarvedResult& c)
     return {{"path", c.savedPath},
             {"name", c.name},
             {"type", typeFolderOf(c.name)},
-            {"pass", c.pass == CarvePass::General ? "general" : "thorough"},
-            {"size", fileSize(c.savedPath)},
-            {"outcome", "written"},
-            {"first_sector", c.firstSector}};
+            {"pass", carvePassWord(c.pass)},
+            {"size", writtenSize(c)},
+            {"outcome", carvedOutcomeWord(c.outcome)},
+            {"first_sector", c.firstSector},
+            {"byte_offset", c.byteOffset},
+            {"end_found", c.endFound}};
 }
+
+nlohmann::json pathOrNull(const std::string& path) { return path.empty() ? nlohmann::json(nullptr) : nlohmann::json(path); }
 
 int carveExitCode(const CarveOutcome& outcome, bool interrupted, std::uint64_t carved)
 {
@@ -175,13 +182,16 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
     setup.destination = o.destination;
     setup.signatureFolder = o.signatureFolder;
     setup.thorough = o.thorough;
+    setup.exactEnds = o.exactEnd;
+    setup.anyOffset = o.anyOffset;
     session::CarvePreparation prepared = session::prepareCarve(setup, std::move(extensions).value());
     if (prepared.check != SearchCheck::Ready)
         return reportFailure({"invalid_argument", texts::searchCheckMessage(prepared.check), kExitUsage}, g);
     if (prepared.error) return reportError(*prepared.error, g);
     auto& ctx = prepared.context;
     note(g, "Signature Search of " + request->path + ", sectors " + std::to_string(ctx->startSector) + " to " +
-                std::to_string(ctx->endSector) + (ctx->thorough ? ", General and Thorough passes" : ", General pass"));
+                std::to_string(ctx->endSector) + (ctx->thorough ? ", General and Thorough passes" : ", General pass") +
+                (ctx->exactEnds ? ", exact ends" : "") + (ctx->anyOffset ? ", every byte offset" : ""));
 
     FixedMediaAnswer prompt(o.mediaError);
     CarveProgress progress(g);
@@ -198,7 +208,7 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
         nlohmann::json types = nlohmann::json::array();
         for (const auto& row : results.fileTypes.rows) types.push_back({{"type", row.fileTypes}, {"found", row.filesFound}});
         nlohmann::json files = nlohmann::json::array();
-        for (const auto& c : progress.carved) files.push_back(carvedJson(c));
+        for (const auto& c : results.allFiles) files.push_back(carvedJson(c));
         const nlohmann::json problem = outcome.error ? problemJson(*outcome.error) : nlohmann::json(nullptr);
         printJson(g, {{"source",
                        {{"path", request->path},
@@ -208,6 +218,9 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
                       {"output_folder", outputFolder},
                       {"end", endingName(outcome.ending, interrupted)},
                       {"thorough_ran", outcome.thoroughRan},
+                      {"exact_end", ctx->exactEnds},
+                      {"any_offset", ctx->anyOffset},
+                      {"report", {{"json", pathOrNull(outcome.reportPath)}, {"xml", pathOrNull(outcome.reportXmlPath)}}},
                       {"general_found", results.generalTotal},
                       {"thorough_found", results.thoroughTotal},
                       {"unreadable_blocks", outcome.unreadableBlocks},
@@ -227,6 +240,10 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
             std::cout << texts::closingText() << "\n";
         }
         std::cout << "Output folder: " << escapeForTerminal(outputFolder) << "\n";
+        if (!outcome.reportPath.empty())
+            std::cout << texts::carveReportText(escapeForTerminal(outcome.reportPath),
+                                                escapeForTerminal(outcome.reportXmlPath))
+                      << "\n";
         if (outcome.error) std::cerr << "kestravon-cli: " << describeError(*outcome.error) << "\n";
     }
     return carveExitCode(outcome, interrupted, carved);
@@ -243,6 +260,14 @@ kfr::cli::CommandRegistration reg{"60-carve", [](CLI::App& app, GlobalOptions& g
     sub->add_flag("--thorough,!--no-thorough", opts->thorough,
                   "Also run the Thorough pass with the looser signatures, as the screen does (the default); its files "
                   "go to \"Omitted\". --no-thorough runs the General pass alone");
+    sub->add_flag("--exact-end", opts->exactEnd,
+                  "Cut each file where its own structure ends (JPEG, PNG, GIF, BMP, TIFF and RAW photos, PDF, ZIP and "
+                  "Office files, 7z, RAR, gzip, xz, WAV/AVI/WEBP, MP4/MOV/HEIC/AVIF, MKV/WebM, MP3, Ogg, SQLite, "
+                  "DOC/XLS/PPT) and write nothing for a candidate whose structure is broken; other types keep ending "
+                  "at the next header");
+    sub->add_flag("--any-offset", opts->anyOffset,
+                  "Look for headers at every byte, not only at sector starts: files inside other files or unaligned "
+                  "containers (slower)");
     sub->add_option("--signatures", opts->signatureFolder,
                     "Folder holding MFTSig.dll and MFTSigAdv.dll (default: beside the program, else "
                     "../share/kestravon from it)");

@@ -79,6 +79,8 @@ CarvePreparation prepareCarve(const CarveSetup& setup, carving::ExtensionList ex
     ctx->startSector = setup.firstSector.value_or(0);
     ctx->endSector = setup.lastSector.value_or(sectors ? sectors - 1 : 0);
     ctx->thorough = setup.thorough;
+    ctx->exactEnds = setup.exactEnds;
+    ctx->anyOffset = setup.anyOffset;
 
     struct stat st {};
     if (::stat(setup.destination.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))

@@ -20,6 +20,8 @@ struct CarveSetup {
     std::string destination;                   // an existing folder
     std::string signatureFolder;               // "" : as signatureFolderOf finds it
     bool thorough = true;                      // run the Thorough pass after the General one
+    bool exactEnds = false;                    // cut files where their structure ends; drop broken ones
+    bool anyOffset = false;                    // probe every byte offset, not sector starts only
 };
 
 // The folder holding the two signature files. "" gives the program's own folder, or, when the

@@ -41,6 +41,11 @@ std::string passTitle(carving::CarvePass pass, std::string_view kind)
     return "(Searching files based on:  Thorough " + k + " Scanning Algorithm)";
 }
 
+std::string carveReportText(const std::string& jsonPath, const std::string& xmlPath)
+{
+    return "Report: " + jsonPath + " (and " + xmlPath + ")";
+}
+
 std::string closingText(std::string_view kind)
 {
     const std::string k(kind);

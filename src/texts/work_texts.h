@@ -29,6 +29,9 @@ std::string passTitle(carving::CarvePass pass, std::string_view kind = "Signatur
 // The instruction line that tells the user where carved results are; kind is "Signature".
 std::string closingText(std::string_view kind = "Signature");
 
+// Where a Signature Search left its reports: "Report: <json> (and <xml>)".
+std::string carveReportText(const std::string& jsonPath, const std::string& xmlPath);
+
 // The message for a search that cannot start ("" for Ready).
 const char* searchCheckMessage(carving::SearchCheck check);
 

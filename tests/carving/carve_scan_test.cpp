@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "carving/carve_scan.h"
 #include "carving_test_util.h"
@@ -299,6 +300,99 @@ TEST(CarveMedia, NearTheEndAFailedBlockIsNotAskedAboutAndAnUnopenableDeviceIs)
     EXPECT_EQ(standing.asked.size(), 1u);
 }
 
+TEST(CarveOptions, ExactEndsAndAnyOffsetChangeOnlyWhatTheyAsk)
+{
+    // A tiny GIF (header, one 1x1 image, trailer) at byte 1000 of a block: not a sector start.
+    const std::string gif = std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00", 13) +
+                            std::string("\x2C\0\0\0\0\x01\0\x01\0\0", 10) + std::string("\x02\x02\x4C\x01\x00\x3B", 6);
+    auto image = blankImage(16);
+    plant(image, 1000, gif);
+    plant(image, 8 * kSector, gif);  // and one at a sector start
+    struct Case {
+        const char* name;
+        std::string rule;
+        bool exactEnds;
+        bool anyOffset;
+        std::vector<std::pair<std::size_t, std::size_t>> files;  // byte offset, length
+        bool endFound;
+    } cases[] = {
+        {"sector starts, next-header rule", "gif", false, false, {{8 * kSector, 8 * kSector}}, false},
+        {"sector starts, exact ends", "gif", true, false, {{8 * kSector, gif.size()}}, true},
+        {"every byte, next-header rule", "gif", false, true, {{1000, 8 * kSector - 1000}, {8 * kSector, 8 * kSector}}, false},
+        {"every byte, exact ends", "gif", true, true, {{1000, gif.size()}, {8 * kSector, gif.size()}}, true},
+        {"a record for exact ends only, without them", "gif only", false, false, {}, false},
+        {"a record for exact ends only, with them", "gif only", true, false, {{8 * kSector, gif.size()}}, true},
+        {"no rule: exact ends keep the next-header rule", "", true, false, {{8 * kSector, 8 * kSector}}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Sig sig{"gif", "10000000", "474946383961", "1"};
+        sig.exactEnd = c.rule;
+        Search s({sig}, {}, image);
+        s.ctx.exactEnds = c.exactEnds;
+        s.ctx.anyOffset = c.anyOffset;
+        ASSERT_EQ(s.run().ending, CarveEnding::Finished);
+        const auto& files = s.ctx.results.allFiles;
+        ASSERT_EQ(files.size(), c.files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            EXPECT_EQ(files[i].byteOffset, c.files[i].first);
+            EXPECT_EQ(files[i].firstSector, c.files[i].first / kSector);
+            EXPECT_EQ(files[i].length, c.files[i].second);
+            EXPECT_EQ(files[i].endFound, c.endFound);
+            EXPECT_EQ(s.carved(CarvePass::General, "GIF", files[i].name), s.slice(c.files[i].first, c.files[i].second));
+        }
+    }
+}
+
+TEST(CarveOptions, EveryByteFindsWhatSectorStartsFindInTheSameOrder)
+{
+    // Headers at sector starts only, of records at several offsets, duplicates and a one-byte
+    // header among them, some across a block boundary: probing every byte must open the same
+    // files, named and cut alike, and nothing more.
+    const std::vector<Sig> sigs = {aaa(), bbb(), {"ccc", "20000", "434343", "9"}, {"ddd", "10000000", "44", "1"},
+                                   {"eee", "10000000", "41414141", "1"}, {"fff", "10000000", "4646", "258"}};
+    auto image = blankImage(1200);
+    std::mt19937 gen(5);
+    const std::vector<std::pair<std::size_t, std::string>> headers = {{0, kA}, {8, "CCC"}, {0, kB}, {0, "D"}, {257, "FF"}};
+    for (std::size_t sector = 3; sector < 1190; sector += 1 + gen() % 40) {
+        const auto& [at, bytes] = headers[gen() % headers.size()];
+        plant(image, sector * kSector + at, bytes);
+    }
+    std::vector<std::vector<CarvedResult>> runs;
+    for (const bool anyOffset : {false, true}) {
+        Search s(sigs, {}, image);
+        s.ctx.anyOffset = anyOffset;
+        ASSERT_EQ(s.run().ending, CarveEnding::Finished);
+        runs.push_back(s.ctx.results.allFiles);
+    }
+    ASSERT_GT(runs[0].size(), 30u);
+    ASSERT_EQ(runs[1].size(), runs[0].size());
+    for (std::size_t i = 0; i < runs[0].size(); ++i) {
+        EXPECT_EQ(runs[1][i].name, runs[0][i].name) << i;
+        EXPECT_EQ(runs[1][i].byteOffset, runs[0][i].byteOffset) << i;
+        EXPECT_EQ(runs[1][i].length, runs[0][i].length) << i;
+    }
+}
+
+TEST(CarveOptions, ABrokenCandidateNeitherMakesAFileNorEndsTheOneBeforeIt)
+{
+    // A JPEG header whose next bytes are no JPEG segment, in the middle of an open file of a
+    // type without a rule: with exact ends the open file runs on past it.
+    auto image = blankImage(32);
+    plant(image, 0, kA);
+    plant(image, 10 * kSector, "\xFF\xD8\xFF\xE0\x12\x34");
+    const Sig jpg{"jpg", "10000000", "FFD8FFE0", "1", "test type", "jpeg"};
+    for (const bool exact : {false, true}) {
+        SCOPED_TRACE(exact);
+        Search s({aaa(), jpg}, {}, image);
+        s.ctx.exactEnds = exact;
+        s.run();
+        const auto& files = s.ctx.results.allFiles;
+        ASSERT_EQ(files.size(), exact ? 1u : 2u);
+        EXPECT_EQ(files[0].length, (exact ? 32 : 10) * kSector);
+    }
+}
+
 namespace {
 
 // A destination that fills up after a number of bytes.
@@ -322,9 +416,12 @@ private:
             return okStatus();
         }
         Status close() override { return okStatus(); }
+        void discard() override { ++m_sink.discarded; }
         FillingSink& m_sink;
     };
     std::size_t m_room;
+public:
+    std::size_t discarded = 0;
 };
 
 }  // namespace
@@ -342,7 +439,14 @@ TEST(CarveOutput, AFullDestinationStopsTheSearchWithAnError)
     ASSERT_TRUE(outcome.error.has_value());
     EXPECT_EQ(outcome.error->kind, ErrorKind::DiskFull);
     EXPECT_FALSE(outcome.thoroughRan);
-    EXPECT_EQ(sink.created, 2u);  // nothing after the failing file
+    // The writer works behind the scan, so a few more files may be opened before the failure is
+    // seen; none of them is kept, and each says so.
+    EXPECT_EQ(sink.created - sink.discarded, 2u);
+    const auto& files = s.ctx.results.allFiles;
+    ASSERT_EQ(files.size(), sink.created);
+    EXPECT_EQ(files[0].outcome, CarvedOutcome::Written);
+    EXPECT_EQ(files[1].outcome, CarvedOutcome::Incomplete);
+    for (std::size_t i = 2; i < files.size(); ++i) EXPECT_EQ(files[i].outcome, CarvedOutcome::NotWritten) << i;
 }
 
 TEST(CarveOutput, TakenNamesAreSkippedAndLinksAreNotFollowed)

@@ -19,31 +19,7 @@ using namespace kfr::carving;
 
 namespace {
 
-struct PlantedFile {
-    std::string name;
-    std::string type;
-    std::size_t offset;
-    std::size_t length;
-    bool exact;  // the next sector holds the next file's header
-    std::string digest;
-};
-
-std::vector<PlantedFile> manifest()
-{
-    std::ifstream in(std::string(KFR_FIXTURE_SOURCE_DIR) + "/carving_originals/manifest.txt");
-    std::vector<PlantedFile> files;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream row(line);
-        PlantedFile f;
-        int exact = 0;
-        row >> f.name >> f.type >> f.offset >> f.length >> exact >> f.digest;
-        f.exact = exact != 0;
-        files.push_back(f);
-    }
-    return files;
-}
+std::vector<carving::test::PlantedFile> manifest() { return carving::test::plantedFiles("manifest.txt"); }
 
 std::string fnv1a(const std::vector<std::uint8_t>& bytes, std::size_t length)
 {
@@ -72,19 +48,11 @@ TEST(CarveFixture, EveryPlantedFileIsCarvedWithItsOwnBytes)
     const auto planted = manifest();
     ASSERT_GE(planted.size(), 12u);
 
-    kfr::test::TempDir dir;
-    CarveContext ctx;
-    ctx.devicePath = image;
-    ctx.generalFile = signatureFilePath(KFR_BIN_DIR, kGeneralSignatureFile);
-    ctx.thoroughFile = signatureFilePath(KFR_BIN_DIR, kThoroughSignatureFile);
-    ctx.destination = dir.path();
-    ctx.startSector = 0;
-    ctx.endSector = 2047;
-    ctx.thorough = false;
-    carving::test::RecordingCarveObserver observer;
-    ctx.observer = &observer;
-    ASSERT_TRUE(fillExtensionList(ctx.extensions, ctx.generalFile, ctx.thoroughFile).ok());
-    ASSERT_TRUE(prepareSignatureSearch(ctx).ok());
+    carving::test::ShippedSearch s(image, false);
+    auto& ctx = s.ctx;
+    auto& observer = s.observer;
+    const auto& dir = s.dir;
+    ASSERT_EQ(ctx.endSector, 2047u);
     const auto outcome = runSignatureSearch(ctx);
     ASSERT_EQ(outcome.ending, CarveEnding::Finished);
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@ struct Sig {
     std::string headerHex;
     std::string offset;
     std::string description = "test type";
+    std::string exactEnd = "";  // line 5: an end rule's name, maybe followed by "only"
 };
 
 inline void writeSignatures(const std::string& path, const std::vector<Sig>& sigs)
@@ -28,13 +30,44 @@ inline void writeSignatures(const std::string& path, const std::vector<Sig>& sig
     std::ofstream out(path, std::ios::binary);
     for (const auto& s : sigs)
         out << "Extension:." << s.ext << "\nMax:" << s.maxSize << "\nHeader:" << s.headerHex << "\nOffset:" << s.offset
-            << "\nUnused:\nDescription:" << s.description << "\n";
+            << "\nExact end:" << s.exactEnd << "\nDescription:" << s.description << "\n";
 }
 
 // An image of the given number of sectors, filled with a byte that matches no test header.
 inline std::vector<std::uint8_t> blankImage(std::size_t sectors, std::uint8_t fill = 0x11)
 {
     return std::vector<std::uint8_t>(sectors * 512, fill);
+}
+
+// A file planted in a carving fixture image, as its manifest under carving_originals lists it:
+// name, type, byte offset, length, (manifest.txt only) whether the next-header rule carves it
+// as exactly its bytes plus slack, and its FNV-1a 64 digest.
+struct PlantedFile {
+    std::string name;
+    std::string type;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+    bool exact = false;
+    std::string digest;
+};
+
+inline std::vector<PlantedFile> plantedFiles(const std::string& manifestName)
+{
+    std::ifstream in(std::string(KFR_FIXTURE_SOURCE_DIR) + "/carving_originals/" + manifestName);
+    std::vector<PlantedFile> files;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream row(line);
+        PlantedFile f;
+        std::vector<std::string> rest;
+        row >> f.name >> f.type >> f.offset >> f.length;
+        for (std::string word; row >> word;) rest.push_back(word);
+        if (rest.size() == 2) f.exact = rest[0] != "0";
+        if (!rest.empty()) f.digest = rest.back();
+        files.push_back(f);
+    }
+    return files;
 }
 
 inline void plant(std::vector<std::uint8_t>& image, std::size_t byteOffset, const std::string& bytes)
@@ -117,6 +150,27 @@ public:
 private:
     kfr::test::TempDir m_dir;
     std::vector<std::uint8_t> m_image;
+};
+
+// A General-pass search of an image file with the signature files the build ships.
+struct ShippedSearch {
+    explicit ShippedSearch(const std::string& image, bool exactEnds)
+    {
+        ctx.devicePath = image;
+        ctx.generalFile = signatureFilePath(KFR_BIN_DIR, kGeneralSignatureFile);
+        ctx.thoroughFile = signatureFilePath(KFR_BIN_DIR, kThoroughSignatureFile);
+        ctx.destination = dir.path();
+        ctx.startSector = 0;
+        ctx.endSector = std::filesystem::file_size(image) / 512 - 1;
+        ctx.thorough = false;
+        ctx.exactEnds = exactEnds;
+        ctx.observer = &observer;
+        EXPECT_TRUE(fillExtensionList(ctx.extensions, ctx.generalFile, ctx.thoroughFile).ok());
+        EXPECT_TRUE(prepareSignatureSearch(ctx).ok());
+    }
+    kfr::test::TempDir dir;
+    CarveContext ctx;
+    RecordingCarveObserver observer;
 };
 
 }  // namespace kfr::carving::test

@@ -106,6 +106,35 @@ TEST(SignatureFile, LoadsRecordsInFileOrderWithOffsetsAndDuplicates)
     EXPECT_EQ(t.offsets, (HeaderOffsetList{1, 9}));
 }
 
+TEST(SignatureFile, LineFiveNamesTheEndRuleAndOlderFilesStillLoad)
+{
+    // Line 5 was once read and ignored; whatever older files hold there still means "no rule".
+    struct Case {
+        const char* line5;
+        EndRule rule;
+        bool exactOnly;
+    } cases[] = {
+        {"Source (not read by the program) - ITU-T T.81 SOI marker FFD8:", EndRule::None, false},
+        {"x", EndRule::None, false},
+        {"", EndRule::None, false},
+        {"Exact end (header from RFC 1952: section 2.3):gzip", EndRule::Gzip, false},
+        {"Exact end: JPEG ", EndRule::Jpeg, false},
+        {"Exact end:mpeg-audio only", EndRule::MpegAudio, true},
+        {"Exact end:none only", EndRule::None, false},
+        {"Exact end:zip almost", EndRule::Zip, false},
+    };
+    kfr::test::TempDir dir;
+    const std::string path = dir.file("sig.dll");
+    for (const auto& c : cases) {
+        writeText(path, std::string("Ext:.aaa\nMax:7\nHeader:41\nOffset:1\n") + c.line5 + "\nDescription:A\n");
+        const auto t = load(path);
+        ASSERT_EQ(t.table.size(), 1u) << c.line5;
+        EXPECT_EQ(t.table[0].endRule, c.rule) << c.line5;
+        EXPECT_EQ(t.table[0].exactOnly, c.exactOnly) << c.line5;
+        EXPECT_EQ(t.table[0].headerLen, 1) << c.line5;
+    }
+}
+
 TEST(SignatureFile, UntickedTypesAreLeftOutAndUnlistedOnesLoaded)
 {
     kfr::test::TempDir dir;
