@@ -101,14 +101,17 @@ TEST(CarveExact, WithoutTheOptionFilesRunToTheNextHeaderAsBefore)
         SCOPED_TRACE(files[i].name);
         EXPECT_FALSE(files[i].endFound);
         EXPECT_EQ(files[i].byteOffset % 512, 0u);
-        if (i + 1 < files.size() && files[i + 1].byteOffset != files[i].byteOffset)
+        if (i + 1 < files.size() && files[i + 1].byteOffset != files[i].byteOffset) {
             EXPECT_EQ(files[i].byteOffset + files[i].length, files[i + 1].byteOffset);
+        }
         EXPECT_EQ(std::filesystem::file_size(files[i].savedPath), files[i].length);
     }
     // The plain MP3 (frames without an ID3 tag) has no header the default search knows.
-    for (const auto& p : exactManifest())
-        if (p.name == "plain.mp3")
+    for (const auto& p : exactManifest()) {
+        if (p.name == "plain.mp3") {
             EXPECT_TRUE(std::none_of(files.begin(), files.end(), [&](const CarvedResult& c) { return c.byteOffset == p.offset; }));
+        }
+    }
 }
 
 TEST(CarveExact, ReportsListEveryFileInJsonAndDfxml)

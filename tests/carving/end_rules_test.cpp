@@ -86,7 +86,9 @@ TEST(EndRules, RealFilesEndWhereTheyEndWhateverFollows)
             EXPECT_EQ(end.verdict, EndVerdict::Found) << "trail " << trail;
             EXPECT_EQ(end.length, f.bytes.size()) << "trail " << trail;
             // The type its insides give (DOCX, NEF, ...) or the record's own.
-            if (!end.refinedKey.empty()) EXPECT_EQ(end.refinedKey, f.type);
+            if (!end.refinedKey.empty()) {
+                EXPECT_EQ(end.refinedKey, f.type);
+            }
         }
     }
 }
@@ -102,7 +104,9 @@ TEST(EndRules, ACutFileNeverGetsAnEndPastTheCut)
             if (cut >= f.bytes.size()) continue;
             const FileEnd end = endOf(f.rule, f.bytes, cut);
             EXPECT_NE(end.verdict, EndVerdict::Invalid) << "cut at " << cut;
-            if (end.verdict == EndVerdict::Found) EXPECT_LE(end.length, cut);
+            if (end.verdict == EndVerdict::Found) {
+                EXPECT_LE(end.length, cut);
+            }
         }
     }
 }
