@@ -238,6 +238,19 @@ bool itemsAreUsable(const ParsedLog& log)
 
 }  // namespace
 
+LogProbe probeRecoveryLog(ByteInput& input)
+{
+    LogProbe probe;
+    LogReader r(input);
+    r.string();  // the drive kind
+    probe.signatureOk = r.string() == kSignature && r.ok();
+    if (!probe.signatureOk) return probe;
+    r.string();  // the disk model
+    const std::uint32_t mode = r.u32();
+    if (r.ok()) probe.mode = mode;
+    return probe;
+}
+
 ParsedLog parseRecoveryLog(ByteInput& input, ScanObserver* observer)
 {
     ParsedLog log;

@@ -38,6 +38,13 @@ ParsedLog parseRecoveryLog(ByteInput& input, ScanObserver* observer = nullptr);
 // placed in that order, which gives them the items they had when the log was saved.
 void rebuildTree(const ParsedLog& log, recovery::FolderResults& results);
 
+// The first items of a log, enough to tell which screen opens it: the signature, then the mode.
+struct LogProbe {
+    bool signatureOk = false;
+    std::optional<std::uint32_t> mode;  // as stored; nullopt when the file ends before it
+};
+LogProbe probeRecoveryLog(ByteInput& input);
+
 enum class LoadVerdict {
     Loaded,        // read whole; the medium was found
     CannotOpen,    // the file cannot be opened (openError says why)
