@@ -105,7 +105,9 @@ TEST(DeepNtfs, RecordsAreKnownByTheirOwnBytes)
         EXPECT_EQ(hit->facts.name, c.fileName);
         EXPECT_EQ(hit->facts.named, *c.fileName != 0);
         EXPECT_EQ(hit->facts.sector, 1000u);
-        if (hit->facts.named) EXPECT_EQ(hit->facts.parent.record, 5u);
+        if (hit->facts.named) {
+            EXPECT_EQ(hit->facts.parent.record, 5u);
+        }
     }
 }
 

@@ -15,7 +15,6 @@
 namespace kfr::session {
 namespace {
 
-constexpr std::uint64_t kSector = 512;
 constexpr std::uint64_t kGap = 2048;  // sectors before the first volume, as partitioning tools leave
 
 SourceRequest named(const std::string& path)
@@ -23,11 +22,6 @@ SourceRequest named(const std::string& path)
     SourceRequest request;
     request.path = path;
     return request;
-}
-
-void zeroSector(std::vector<std::uint8_t>& bytes, std::uint64_t sector)
-{
-    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(sector * kSector), kSector, 0);
 }
 
 // Every file saved under root by its digest, with how often it occurs.
@@ -68,30 +62,17 @@ std::map<std::string, int> basicSaveOf(const std::string& image, const std::stri
 
 TEST(DeepSession, AWipedDiskGivesEveryVolumeItsGeometryAndSavesWhatBasicSearchSaves)
 {
-    auto fat16 = test::readFileBytes(test::fixturePath("fat16_basic.img"));
-    auto ntfs = test::readFileBytes(test::fixturePath("ntfs_basic.img"));
-    auto fat32 = test::readFileBytes(test::fixturePath("fat32_basic.img"));
-    zeroSector(fat16, 0);
-    zeroSector(ntfs, 0);
-    zeroSector(ntfs, ntfs.size() / kSector - 1);  // the NTFS boot sector's copy at the volume's end
-    zeroSector(fat32, 0);
-    zeroSector(fat32, 6);  // FAT32's backup boot sector
-    std::vector<std::uint8_t> disk(kGap * kSector, 0);  // the partition table is gone with the rest
-    const std::uint64_t fat16At = kGap;
-    disk.insert(disk.end(), fat16.begin(), fat16.end());
-    const std::uint64_t ntfsAt = disk.size() / kSector;
-    disk.insert(disk.end(), ntfs.begin(), ntfs.end());
-    const std::uint64_t fat32At = disk.size() / kSector;
-    disk.insert(disk.end(), fat32.begin(), fat32.end());
     test::TempDir dir;
     const std::string image = dir.file("wiped.img");
-    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(disk.data()), static_cast<std::streamsize>(disk.size()));
+    const test::WipedDisk wiped = test::writeWipedMixedDisk(image);
+    const std::uint64_t fat16At = wiped.fat16At, ntfsAt = wiped.ntfsAt, fat32At = wiped.fat32At;
+    ASSERT_EQ(fat16At, kGap);
     const std::string before = test::fileDigest(image);
 
     RecoverySession session;
     // A wiped disk has no file system to settle: Deep Search needs only the range.
     ASSERT_TRUE(session.selectRange(named(image)).ok());
-    auto scanned = session.deepScan({0, disk.size() / kSector, recovery::kDeepEveryFileSystem}, {});
+    auto scanned = session.deepScan({0, wiped.sectors, recovery::kDeepEveryFileSystem}, {});
     ASSERT_TRUE(scanned);
     const ScanResults& results = **scanned;
 

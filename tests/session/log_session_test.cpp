@@ -176,23 +176,14 @@ TEST(LogSession, ResultsLoadedFromALogListAndSaveAsScanned)
 TEST(LogSession, DeepResultsOfMixedVolumesLoadedFromALogListAndSaveAsScanned)
 {
     // FAT16, NTFS and FAT32 volumes side by side with the partition table and boot sectors gone.
-    constexpr std::uint64_t kSector = 512;
-    std::vector<std::uint8_t> disk(2048 * kSector, 0);
-    for (const char* name : {"fat16_basic.img", "ntfs_basic.img", "fat32_basic.img"}) {
-        auto bytes = test::readFileBytes(test::fixturePath(name));
-        const std::uint64_t sectors = bytes.size() / kSector;
-        for (std::uint64_t s : {std::uint64_t{0}, std::uint64_t{6}, sectors - 1})
-            std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(s * kSector), kSector, 0);
-        disk.insert(disk.end(), bytes.begin(), bytes.end());
-    }
     test::TempDir dir;
     const std::string image = dir.file("wiped.img");
-    std::ofstream(image, std::ios::binary).write(reinterpret_cast<const char*>(disk.data()), static_cast<std::streamsize>(disk.size()));
+    const test::WipedDisk wiped = test::writeWipedMixedDisk(image);
     const std::string before = test::fileDigest(image);
 
     RecoverySession session;
     ASSERT_TRUE(session.selectRange(named(image)).ok());
-    auto scanned = session.deepScan({0, disk.size() / kSector, recovery::kDeepEveryFileSystem}, {});
+    auto scanned = session.deepScan({0, wiped.sectors, recovery::kDeepEveryFileSystem}, {});
     ASSERT_TRUE(scanned);
     ASSERT_EQ((*scanned)->volumes.size(), 3u);
     const Snapshot expected = snapshotOf(session, **scanned, dir.file("scanned"));

@@ -46,6 +46,28 @@ std::string fileDigest(const std::string& path)
     return text;
 }
 
+WipedDisk writeWipedMixedDisk(const std::string& path)
+{
+    constexpr std::uint64_t kSector = 512;
+    WipedDisk out;
+    std::vector<std::uint8_t> disk(2048 * kSector, 0);
+    std::uint64_t* starts[] = {&out.fat16At, &out.ntfsAt, &out.fat32At};
+    int i = 0;
+    for (const char* name : {"fat16_basic.img", "ntfs_basic.img", "fat32_basic.img"}) {
+        auto bytes = readFileBytes(fixturePath(name));
+        const std::uint64_t sectors = bytes.size() / kSector;
+        std::vector<std::uint64_t> lost{0};
+        if (std::string(name) == "ntfs_basic.img") lost.push_back(sectors - 1);
+        if (std::string(name) == "fat32_basic.img") lost.push_back(6);
+        for (std::uint64_t s : lost) std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(s * kSector), kSector, 0);
+        *starts[i++] = disk.size() / kSector;
+        disk.insert(disk.end(), bytes.begin(), bytes.end());
+    }
+    out.sectors = disk.size() / kSector;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(disk.data()), static_cast<std::streamsize>(disk.size()));
+    return out;
+}
+
 std::string shellQuote(const std::string& text)
 {
     std::string out = "'";

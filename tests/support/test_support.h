@@ -22,6 +22,17 @@ std::string fileDigest(const std::string& path);
 // Reads all bytes of a file.
 std::vector<std::uint8_t> readFileBytes(const std::string& path);
 
+// A disk whose partition table and boot sectors are gone: 2048 zero sectors, then the FAT16, NTFS
+// and FAT32 fixture volumes side by side with their boot sectors (NTFS's copy at its end, FAT32's
+// backup six sectors in) zeroed. Written to path; gives each volume's first sector and the size.
+struct WipedDisk {
+    std::uint64_t fat16At = 0;
+    std::uint64_t ntfsAt = 0;
+    std::uint64_t fat32At = 0;
+    std::uint64_t sectors = 0;
+};
+WipedDisk writeWipedMixedDisk(const std::string& path);
+
 // Quotes text for a shell command line.
 std::string shellQuote(const std::string& text);
 
