@@ -54,7 +54,15 @@ FileSession::FileSession(const WriterContext& context, const std::string& target
     m_info.totalFiles = state.totalFilesToSave;
     SaveObserver* observer = this->observer();
 
-    if (checkExisting && m_files.exists(targetPath)) {
+    // The name is taken by creating the file: only when that finds it taken are the collision
+    // rules asked. Any other failure is met again, and reported, by create().
+    bool taken = false;
+    if (checkExisting) {
+        auto fresh = m_files.createNew(targetPath);
+        taken = fresh && !*fresh;
+        if (fresh && *fresh) m_pending = std::move(fresh).value();
+    }
+    if (taken) {
         CollisionState fallback;  // nobody to ask and no answers kept: the file is skipped
         CollisionState& collisions = m_ctx.collisions ? *m_ctx.collisions : fallback;
         const CollisionOutcome c = collisionStep(targetPath, collisions, m_ctx.prompt, m_files, m_ctx.maxNameBytes);
@@ -93,6 +101,10 @@ void FileSession::reportDiskFull()
 bool FileSession::create()
 {
     if (m_ended) return false;
+    if (m_pending) {
+        m_out = std::move(m_pending);
+        return true;
+    }
     auto out = m_files.create(m_info.targetPath);
     if (!out) {
         const Error& e = out.error();
@@ -266,6 +278,13 @@ void FileSession::end(FileOutcome outcome)
 {
     if (m_ended) return;
     m_ended = true;
+    if (m_pending) {
+        // Made when the name was taken, but the file ended before any data: no file, as if the
+        // name had only been tested.
+        m_pending->close();
+        m_pending.reset();
+        m_files.removeFile(m_info.targetPath);
+    }
     if (m_out) {
         if (m_hasModified) m_out->setModifiedTime(m_modified);
         const Status closed = m_out->close();

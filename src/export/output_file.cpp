@@ -42,6 +42,7 @@ public:
             done += static_cast<std::size_t>(n);
         }
         m_length += done;
+        m_dataEnd = m_length;
         return okStatus();
     }
 
@@ -66,8 +67,8 @@ public:
     {
         if (!m_fd) return okStatus();
         Status result = okStatus();
-        struct stat st {};
-        if (::fstat(m_fd.get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) < m_length) {
+        // The file was created empty: only a hole at its end leaves it shorter than appended.
+        if (m_dataEnd < m_length) {
             if (::ftruncate(m_fd.get(), static_cast<off_t>(m_length)) != 0)
                 result = outputError(m_path, errno, ErrorKind::WriteFailed);
         }
@@ -84,6 +85,7 @@ private:
     storage::UniqueFd m_fd;
     std::string m_path;
     std::uint64_t m_length = 0;
+    std::uint64_t m_dataEnd = 0;  // end of the last bytes written (a hole may follow)
     struct timespec m_modified {};
     bool m_hasModified = false;
 };
@@ -94,6 +96,14 @@ Result<std::unique_ptr<OutputFile>> PosixOutputFiles::create(const std::string& 
 {
     auto fd = storage::createOutputFile(path, storage::CreateMode::Truncate);
     if (!fd) return fd.error();
+    return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
+}
+
+Result<std::unique_ptr<OutputFile>> PosixOutputFiles::createNew(const std::string& path)
+{
+    auto fd = storage::createOutputFile(path, storage::CreateMode::Exclusive);
+    if (!fd) return fd.error();
+    if (!*fd) return std::unique_ptr<OutputFile>();
     return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
 }
 
@@ -108,6 +118,12 @@ bool PosixOutputFiles::removeFile(const std::string& path)
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     return ::unlink(path.c_str()) == 0;
+}
+
+Result<std::unique_ptr<OutputFile>> OutputFiles::createNew(const std::string& path)
+{
+    if (exists(path)) return std::unique_ptr<OutputFile>();
+    return create(path);
 }
 
 OutputFiles& posixOutputFiles()
@@ -135,6 +151,16 @@ Result<std::unique_ptr<OutputFile>> AnchoredOutputFiles::create(const std::strin
     if (!relative) return posixOutputFiles().create(path);
     auto fd = m_tree.createFile(*relative, storage::CreateMode::Truncate);
     if (!fd) return fd.error();
+    return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
+}
+
+Result<std::unique_ptr<OutputFile>> AnchoredOutputFiles::createNew(const std::string& path)
+{
+    const auto relative = m_tree.relative(path);
+    if (!relative) return posixOutputFiles().createNew(path);
+    auto fd = m_tree.createFile(*relative, storage::CreateMode::Exclusive);
+    if (!fd) return fd.error();
+    if (!*fd) return std::unique_ptr<OutputFile>();
     return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
 }
 

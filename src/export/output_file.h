@@ -34,6 +34,10 @@ public:
     // Creates path for writing, truncating a file already there. Never follows a symbolic link
     // at path. A full destination gives ErrorKind::DiskFull; anything else OpenFailed.
     virtual Result<std::unique_ptr<OutputFile>> create(const std::string& path) = 0;
+    // Creates path only when the name is free: no file when anything already has it (the caller
+    // then takes the collision path). The name is taken in the same step as it is tested, so no
+    // other writer can come between. Errors as create gives them.
+    virtual Result<std::unique_ptr<OutputFile>> createNew(const std::string& path);
     // Whether anything (file, folder, link) has this name.
     virtual bool exists(const std::string& path) const = 0;
     // Removes a file (not a folder); false when there was none or it could not be removed.
@@ -49,6 +53,7 @@ public:
 class PosixOutputFiles final : public OutputFiles {
 public:
     Result<std::unique_ptr<OutputFile>> create(const std::string& path) override;
+    Result<std::unique_ptr<OutputFile>> createNew(const std::string& path) override;
     bool exists(const std::string& path) const override;
     bool removeFile(const std::string& path) override;
 };
@@ -65,6 +70,7 @@ public:
     static Result<std::unique_ptr<AnchoredOutputFiles>> open(const std::string& destination);
 
     Result<std::unique_ptr<OutputFile>> create(const std::string& path) override;
+    Result<std::unique_ptr<OutputFile>> createNew(const std::string& path) override;
     bool exists(const std::string& path) const override;
     bool removeFile(const std::string& path) override;
     Status makeFolders(const std::string& path) override;
