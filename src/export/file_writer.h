@@ -95,6 +95,8 @@ private:
     bool stopRequested();
     // Appends length bytes from data, or zeros when data is null.
     bool writeOut(const std::uint8_t* data, std::uint64_t length);
+    // Ends the file on a failed write: DiskFull, or WriteFailed with the problem shown.
+    void failWrite(const Error& error);
     void reportBytes(bool force);
     void end(FileOutcome outcome);
     void reportDiskFull();

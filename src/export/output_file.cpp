@@ -46,6 +46,29 @@ public:
         return okStatus();
     }
 
+    Result<std::uint64_t> appendFrom(int fd, std::uint64_t offset, std::uint64_t length) override
+    {
+        if (!m_fd) return Error{ErrorKind::WriteFailed, 0, m_path, "file is closed"};
+        if (offset > static_cast<std::uint64_t>(INT64_MAX) || length > static_cast<std::uint64_t>(INT64_MAX) - offset)
+            return std::uint64_t{0};
+        std::uint64_t done = 0;
+        while (done < length) {
+            loff_t from = static_cast<loff_t>(offset + done);
+            loff_t to = static_cast<loff_t>(m_length);
+            const ssize_t n = ::copy_file_range(fd, &from, m_fd.get(), &to, static_cast<std::size_t>(length - done), 0);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (storage::isNoSpaceError(errno) || errno == EFBIG) return outputError(m_path, errno, ErrorKind::WriteFailed);
+                break;  // declined (EXDEV, EINVAL, ENOSYS, EOPNOTSUPP) or a read error: the caller reads
+            }
+            if (n == 0) break;  // the source ends here
+            done += static_cast<std::uint64_t>(n);
+            m_length += static_cast<std::uint64_t>(n);
+            m_dataEnd = m_length;
+        }
+        return done;
+    }
+
     Status writeZeros(std::uint64_t byteCount) override
     {
         if (!m_fd) return Error{ErrorKind::WriteFailed, 0, m_path, "file is closed"};

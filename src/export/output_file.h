@@ -21,6 +21,14 @@ public:
     virtual Status write(std::span<const std::uint8_t> bytes) = 0;
     // Appends byteCount zero bytes. Implementations may leave a hole instead of writing them.
     virtual Status writeZeros(std::uint64_t byteCount) = 0;
+    // Appends up to length bytes of the file fd holds, from offset, copied inside the kernel.
+    // Returns how many were appended: fewer than length (0 too) when the kernel declines (another
+    // file system type, an old kernel), the source ends or fails to read; the caller writes the
+    // rest itself. An error only for the destination: DiskFull or WriteFailed as write() gives.
+    virtual Result<std::uint64_t> appendFrom(int /*fd*/, std::uint64_t /*offset*/, std::uint64_t /*length*/)
+    {
+        return std::uint64_t{0};
+    }
     // The modification time the file keeps once closed. Best effort: a file system that cannot
     // store it keeps the time of writing.
     virtual void setModifiedTime(const struct timespec& /*time*/) {}
