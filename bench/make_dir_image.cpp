@@ -1,7 +1,8 @@
-// Plants directories into a freshly formatted FAT32 image for the Basic Search benchmark: each
-// directory's first sector holds ".", ".." and entries naming up to 14 children, spread evenly
-// over the data area so the scan meets them all the way through.
-// Usage: make_dir_image IMAGE DIRECTORY_COUNT
+// Plants directories into a freshly formatted FAT32 image for the Basic Search, listing and saving
+// benchmarks: each directory's first sector holds ".", ".." and entries naming up to 12 children,
+// optionally one file of one cluster (in the cluster after the directory's), then an end mark.
+// The directories are spread evenly over the data area so the scan meets them all the way through.
+// Usage: make_dir_image IMAGE DIRECTORY_COUNT [FILES_PER_DIRECTORY (0 or 1)]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,23 +21,25 @@ void put16(std::uint8_t* p, std::uint16_t v)
     p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-void entry(std::uint8_t* e, const char* name11, std::uint32_t cluster)
+void entry(std::uint8_t* e, const char* name11, std::uint32_t cluster, std::uint32_t fileBytes = 0)
 {
     std::memcpy(e, name11, 11);
-    e[11] = 0x10;
+    e[11] = fileBytes ? 0x20 : 0x10;
     put16(e + 20, static_cast<std::uint16_t>(cluster >> 16));
     put16(e + 26, static_cast<std::uint16_t>(cluster));
+    for (int i = 0; i < 4; ++i) e[28 + i] = static_cast<std::uint8_t>(fileBytes >> (8 * i));
 }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s IMAGE DIRECTORY_COUNT\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s IMAGE DIRECTORY_COUNT [FILES_PER_DIRECTORY (0 or 1)]\n", argv[0]);
         return 2;
     }
     const std::uint64_t count = std::strtoull(argv[2], nullptr, 10);
+    const bool withFiles = argc == 4 && std::strtoull(argv[3], nullptr, 10) > 0;
     auto src = kfr::storage::openSource(argv[1]);
     if (!src) return 1;
     auto p = kfr::volumes::readBootParameters(**src, {argv[1], 0, (*src)->sectorCount() - 1, "FAT32"});
@@ -46,7 +49,7 @@ int main(int argc, char** argv)
     }
     const std::uint64_t clusters = ((*src)->sectorCount() - p->clusterSector(2)) / p->spc;
     const std::uint64_t spacing = (clusters - 16) / (count + 1);
-    if (spacing < 1) {
+    if (spacing < (withFiles ? 2u : 1u)) {
         std::fprintf(stderr, "image too small for %llu directories\n", static_cast<unsigned long long>(count));
         return 1;
     }
@@ -54,7 +57,7 @@ int main(int argc, char** argv)
     const int fd = ::open(argv[1], O_WRONLY);
     if (fd < 0) return 1;
     auto clusterOf = [&](std::uint64_t i) { return static_cast<std::uint32_t>(3 + i * spacing); };
-    constexpr std::uint64_t kFanOut = 14;
+    constexpr std::uint64_t kFanOut = 12;  // with a file, 15 entries: the 16th is the end mark
     std::vector<std::uint8_t> sector(512);
     char name[32];  // 11 bytes used: D, seven digits, DIR
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -63,11 +66,16 @@ int main(int argc, char** argv)
         const std::uint32_t parent = i == 0 ? 0 : clusterOf((i - 1) / kFanOut);
         entry(sector.data(), ".          ", self);
         entry(sector.data() + 32, "..         ", parent);
+        std::uint64_t slot = 2;
         for (std::uint64_t k = 0; k < kFanOut; ++k) {
             const std::uint64_t child = i * kFanOut + 1 + k;
             if (child >= count) break;
             std::snprintf(name, sizeof name, "D%07lluDIR", static_cast<unsigned long long>(child));
-            entry(sector.data() + 64 + 32 * k, name, clusterOf(child));
+            entry(sector.data() + 32 * slot++, name, clusterOf(child));
+        }
+        if (withFiles) {
+            std::snprintf(name, sizeof name, "F%07lluBIN", static_cast<unsigned long long>(i));
+            entry(sector.data() + 32 * slot, name, self + 1, p->spc * 512u);
         }
         const std::uint64_t offset = p->clusterSector(self) * 512;
         if (::pwrite(fd, sector.data(), 512, static_cast<off_t>(offset)) != 512) return 1;

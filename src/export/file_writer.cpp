@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 
 namespace kfr::exporting {
 
@@ -54,7 +55,15 @@ FileSession::FileSession(const WriterContext& context, const std::string& target
     m_info.totalFiles = state.totalFilesToSave;
     SaveObserver* observer = this->observer();
 
-    if (checkExisting && m_files.exists(targetPath)) {
+    // The name is taken by creating the file: only when that finds it taken are the collision
+    // rules asked. Any other failure is met again, and reported, by create().
+    bool taken = false;
+    if (checkExisting) {
+        auto fresh = m_files.createNew(targetPath);
+        taken = fresh && !*fresh;
+        if (fresh && *fresh) m_pending = std::move(fresh).value();
+    }
+    if (taken) {
         CollisionState fallback;  // nobody to ask and no answers kept: the file is skipped
         CollisionState& collisions = m_ctx.collisions ? *m_ctx.collisions : fallback;
         const CollisionOutcome c = collisionStep(targetPath, collisions, m_ctx.prompt, m_files, m_ctx.maxNameBytes);
@@ -93,6 +102,10 @@ void FileSession::reportDiskFull()
 bool FileSession::create()
 {
     if (m_ended) return false;
+    if (m_pending) {
+        m_out = std::move(m_pending);
+        return true;
+    }
     auto out = m_files.create(m_info.targetPath);
     if (!out) {
         const Error& e = out.error();
@@ -131,14 +144,19 @@ bool FileSession::writeOut(const std::uint8_t* data, std::uint64_t length)
         reportBytes(false);
         return true;
     }
-    if (s.error().kind == ErrorKind::DiskFull) {
+    failWrite(s.error());
+    return false;
+}
+
+void FileSession::failWrite(const Error& error)
+{
+    if (error.kind == ErrorKind::DiskFull) {
         reportDiskFull();
         end(FileOutcome::DiskFull);
     } else {
-        if (SaveObserver* o = observer()) o->onProblem(s.error());
+        if (SaveObserver* o = observer()) o->onProblem(error);
         end(FileOutcome::WriteFailed);
     }
-    return false;
 }
 
 void FileSession::reportBytes(bool force)
@@ -166,6 +184,10 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
     const std::uint64_t volumeEnd = volumeEndOf(m_ctx);
     const std::uint64_t size = m_info.size;
     std::vector<std::uint8_t> buffer;
+    // An image file's bytes go from file to file inside the kernel; a device, a source that is
+    // not a plain file and anything the kernel declines are read and written here.
+    const std::optional<storage::ImageFile> image = source.imageFile();
+    bool kernelCopy = image.has_value();
     for (const SectorExtent& extent : extents)
         if (!extent.zeros && extent.sectorCount) {
             m_result.firstSector = extent.firstSector;
@@ -198,8 +220,22 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
             std::uint64_t count = std::min({left, kBatchSectors, volumeEnd - sector});
             count = std::min(count, (neededSectors + chunkSectors - 1) / chunkSectors * chunkSectors);
             const std::size_t bytes = static_cast<std::size_t>(count * storage::kSectorSize);
-            buffer.assign(bytes, 0);
             std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, wanted));
+            std::size_t copied = 0;  // bytes of this batch the kernel appended
+            if (kernelCopy && initializedSize >= m_written + take) {
+                const Result<std::uint64_t> c = m_out->appendFrom(image->fd, storage::byteOffsetOf(sector), take);
+                if (!c) return failWrite(c.error());
+                copied = static_cast<std::size_t>(*c);
+                if (copied == take) {
+                    m_written += take;
+                    reportBytes(false);
+                    sector += count;
+                    left -= count;
+                    continue;
+                }
+                kernelCopy = false;  // the rest of the file is read here
+            }
+            buffer.assign(bytes, 0);
             if (!source.read(sector, static_cast<std::uint32_t>(count), buffer)) {
                 // A medium that went away gives nothing more: zeros would only pretend.
                 if (!source.present()) {
@@ -212,8 +248,10 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
                                                                         static_cast<std::size_t>(n * storage::kSectorSize));
                     if (source.read(sector + c, static_cast<std::uint32_t>(n), piece)) continue;
                     std::fill(piece.begin(), piece.end(), 0);
-                    const std::uint64_t from = c * storage::kSectorSize;
-                    if (from < take) noteUnreadable(m_written + from, std::min<std::uint64_t>(piece.size(), take - from));
+                    // Bytes the kernel already copied were read then: only what follows is lost.
+                    const std::uint64_t from = std::max<std::uint64_t>(c * storage::kSectorSize, copied);
+                    const std::uint64_t to = std::min<std::uint64_t>((c + n) * storage::kSectorSize, take);
+                    if (from < to) noteUnreadable(m_written + from, to - from);
                 }
             }
             // Past the valid data length the file reads as zeros.
@@ -221,7 +259,8 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
                 const std::uint64_t keep = initializedSize > m_written ? initializedSize - m_written : 0;
                 std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(keep), buffer.begin() + static_cast<std::ptrdiff_t>(take), 0);
             }
-            if (!writeOut(buffer.data(), take)) return;
+            m_written += copied;
+            if (!writeOut(buffer.data() + copied, take - copied)) return;
             sector += count;
             left -= count;
         }
@@ -266,6 +305,13 @@ void FileSession::end(FileOutcome outcome)
 {
     if (m_ended) return;
     m_ended = true;
+    if (m_pending) {
+        // Made when the name was taken, but the file ended before any data: no file, as if the
+        // name had only been tested.
+        m_pending->close();
+        m_pending.reset();
+        m_files.removeFile(m_info.targetPath);
+    }
     if (m_out) {
         if (m_hasModified) m_out->setModifiedTime(m_modified);
         const Status closed = m_out->close();

@@ -50,8 +50,8 @@ struct SectorExtent {
 // the file has ended.
 class FileSession {
 public:
-    // Notes the Skip presses so far (only later ones skip this file), runs the collision step
-    // when checkExisting is set and the target exists, counts the file (filesWritten) and shows
+    // Notes the Skip presses so far (only later ones skip this file), with checkExisting creates
+    // the target where its name is free and runs the collision step where it is not, counts the file (filesWritten) and shows
     // it. ended() is true when the collision step abandoned it.
     FileSession(const WriterContext& context, const std::string& targetPath, const std::string& displayName,
                 std::uint64_t size, bool checkExisting);
@@ -95,6 +95,8 @@ private:
     bool stopRequested();
     // Appends length bytes from data, or zeros when data is null.
     bool writeOut(const std::uint8_t* data, std::uint64_t length);
+    // Ends the file on a failed write: DiskFull, or WriteFailed with the problem shown.
+    void failWrite(const Error& error);
     void reportBytes(bool force);
     void end(FileOutcome outcome);
     void reportDiskFull();
@@ -105,6 +107,7 @@ private:
     FileResult m_result;
     SaveFileInfo& m_info = m_result.info;
     std::unique_ptr<OutputFile> m_out;
+    std::unique_ptr<OutputFile> m_pending;  // made when the name was taken; create() takes it up
     struct timespec m_modified {};
     bool m_hasModified = false;
     std::uint64_t m_skipBaseline = 0;

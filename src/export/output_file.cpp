@@ -42,7 +42,31 @@ public:
             done += static_cast<std::size_t>(n);
         }
         m_length += done;
+        m_dataEnd = m_length;
         return okStatus();
+    }
+
+    Result<std::uint64_t> appendFrom(int fd, std::uint64_t offset, std::uint64_t length) override
+    {
+        if (!m_fd) return Error{ErrorKind::WriteFailed, 0, m_path, "file is closed"};
+        if (offset > static_cast<std::uint64_t>(INT64_MAX) || length > static_cast<std::uint64_t>(INT64_MAX) - offset)
+            return std::uint64_t{0};
+        std::uint64_t done = 0;
+        while (done < length) {
+            loff_t from = static_cast<loff_t>(offset + done);
+            loff_t to = static_cast<loff_t>(m_length);
+            const ssize_t n = ::copy_file_range(fd, &from, m_fd.get(), &to, static_cast<std::size_t>(length - done), 0);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (storage::isNoSpaceError(errno) || errno == EFBIG) return outputError(m_path, errno, ErrorKind::WriteFailed);
+                break;  // declined (EXDEV, EINVAL, ENOSYS, EOPNOTSUPP) or a read error: the caller reads
+            }
+            if (n == 0) break;  // the source ends here
+            done += static_cast<std::uint64_t>(n);
+            m_length += static_cast<std::uint64_t>(n);
+            m_dataEnd = m_length;
+        }
+        return done;
     }
 
     Status writeZeros(std::uint64_t byteCount) override
@@ -66,8 +90,8 @@ public:
     {
         if (!m_fd) return okStatus();
         Status result = okStatus();
-        struct stat st {};
-        if (::fstat(m_fd.get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) < m_length) {
+        // The file was created empty: only a hole at its end leaves it shorter than appended.
+        if (m_dataEnd < m_length) {
             if (::ftruncate(m_fd.get(), static_cast<off_t>(m_length)) != 0)
                 result = outputError(m_path, errno, ErrorKind::WriteFailed);
         }
@@ -84,6 +108,7 @@ private:
     storage::UniqueFd m_fd;
     std::string m_path;
     std::uint64_t m_length = 0;
+    std::uint64_t m_dataEnd = 0;  // end of the last bytes written (a hole may follow)
     struct timespec m_modified {};
     bool m_hasModified = false;
 };
@@ -94,6 +119,14 @@ Result<std::unique_ptr<OutputFile>> PosixOutputFiles::create(const std::string& 
 {
     auto fd = storage::createOutputFile(path, storage::CreateMode::Truncate);
     if (!fd) return fd.error();
+    return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
+}
+
+Result<std::unique_ptr<OutputFile>> PosixOutputFiles::createNew(const std::string& path)
+{
+    auto fd = storage::createOutputFile(path, storage::CreateMode::Exclusive);
+    if (!fd) return fd.error();
+    if (!*fd) return std::unique_ptr<OutputFile>();
     return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
 }
 
@@ -108,6 +141,12 @@ bool PosixOutputFiles::removeFile(const std::string& path)
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     return ::unlink(path.c_str()) == 0;
+}
+
+Result<std::unique_ptr<OutputFile>> OutputFiles::createNew(const std::string& path)
+{
+    if (exists(path)) return std::unique_ptr<OutputFile>();
+    return create(path);
 }
 
 OutputFiles& posixOutputFiles()
@@ -135,6 +174,16 @@ Result<std::unique_ptr<OutputFile>> AnchoredOutputFiles::create(const std::strin
     if (!relative) return posixOutputFiles().create(path);
     auto fd = m_tree.createFile(*relative, storage::CreateMode::Truncate);
     if (!fd) return fd.error();
+    return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
+}
+
+Result<std::unique_ptr<OutputFile>> AnchoredOutputFiles::createNew(const std::string& path)
+{
+    const auto relative = m_tree.relative(path);
+    if (!relative) return posixOutputFiles().createNew(path);
+    auto fd = m_tree.createFile(*relative, storage::CreateMode::Exclusive);
+    if (!fd) return fd.error();
+    if (!*fd) return std::unique_ptr<OutputFile>();
     return std::unique_ptr<OutputFile>(std::make_unique<PosixOutputFile>(std::move(fd).value(), path));
 }
 

@@ -21,6 +21,14 @@ public:
     virtual Status write(std::span<const std::uint8_t> bytes) = 0;
     // Appends byteCount zero bytes. Implementations may leave a hole instead of writing them.
     virtual Status writeZeros(std::uint64_t byteCount) = 0;
+    // Appends up to length bytes of the file fd holds, from offset, copied inside the kernel.
+    // Returns how many were appended: fewer than length (0 too) when the kernel declines (another
+    // file system type, an old kernel), the source ends or fails to read; the caller writes the
+    // rest itself. An error only for the destination: DiskFull or WriteFailed as write() gives.
+    virtual Result<std::uint64_t> appendFrom(int /*fd*/, std::uint64_t /*offset*/, std::uint64_t /*length*/)
+    {
+        return std::uint64_t{0};
+    }
     // The modification time the file keeps once closed. Best effort: a file system that cannot
     // store it keeps the time of writing.
     virtual void setModifiedTime(const struct timespec& /*time*/) {}
@@ -34,6 +42,10 @@ public:
     // Creates path for writing, truncating a file already there. Never follows a symbolic link
     // at path. A full destination gives ErrorKind::DiskFull; anything else OpenFailed.
     virtual Result<std::unique_ptr<OutputFile>> create(const std::string& path) = 0;
+    // Creates path only when the name is free: no file when anything already has it (the caller
+    // then takes the collision path). The name is taken in the same step as it is tested, so no
+    // other writer can come between. Errors as create gives them.
+    virtual Result<std::unique_ptr<OutputFile>> createNew(const std::string& path);
     // Whether anything (file, folder, link) has this name.
     virtual bool exists(const std::string& path) const = 0;
     // Removes a file (not a folder); false when there was none or it could not be removed.
@@ -49,6 +61,7 @@ public:
 class PosixOutputFiles final : public OutputFiles {
 public:
     Result<std::unique_ptr<OutputFile>> create(const std::string& path) override;
+    Result<std::unique_ptr<OutputFile>> createNew(const std::string& path) override;
     bool exists(const std::string& path) const override;
     bool removeFile(const std::string& path) override;
 };
@@ -65,6 +78,7 @@ public:
     static Result<std::unique_ptr<AnchoredOutputFiles>> open(const std::string& destination);
 
     Result<std::unique_ptr<OutputFile>> create(const std::string& path) override;
+    Result<std::unique_ptr<OutputFile>> createNew(const std::string& path) override;
     bool exists(const std::string& path) const override;
     bool removeFile(const std::string& path) override;
     Status makeFolders(const std::string& path) override;

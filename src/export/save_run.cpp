@@ -277,10 +277,23 @@ SavePlan countSelection(const SaveRunContext& ctx)
     // ticked on its own is asked for, with everything inside it.
     const recovery::VolumeSet volumes{ctx.params, ctx.volumes};
     std::unordered_set<ItemId> leftOut;
+    // Parents come before their children here, so a folder's answer follows from its parent's
+    // without walking up a deep tree for every folder.
+    std::unordered_map<ItemId, bool> systemFolders;
+    auto isSystem = [&](ItemId id) {
+        if (const auto known = systemFolders.find(id); known != systemFolders.end()) return known->second;
+        const recovery::FolderNode* node = ctx.results->nodeOf(id);
+        const auto parentKnown = systemFolders.find(tree.item(id).parent);
+        const bool system = parentKnown != systemFolders.end()
+                                ? parentKnown->second || (node && recovery::isExtendFolder(*node, volumes))
+                                : recovery::isSystemFolder(*ctx.results, id, volumes);
+        systemFolders.emplace(id, system);
+        return system;
+    };
     for (ItemId id : whole) {
-        if (ctx.includeSystemFiles || !recovery::isSystemFolder(*ctx.results, id, volumes)) continue;
+        if (ctx.includeSystemFiles || !isSystem(id)) continue;
         const ItemId parent = tree.item(id).parent;
-        const bool partOfParent = wholeSet.count(parent) && !recovery::isSystemFolder(*ctx.results, parent, volumes);
+        const bool partOfParent = wholeSet.count(parent) && !isSystem(parent);
         if (partOfParent || leftOut.count(parent)) leftOut.insert(id);
         else planner.askForSystemFolder(id);
     }

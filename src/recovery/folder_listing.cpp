@@ -148,11 +148,18 @@ bool VolumeSet::anyNtfs() const
     return std::any_of(list->begin(), list->end(), [](const volumes::VolumeParameters& p) { return p.isNtfs(); });
 }
 
+bool isExtendFolder(const FolderNode& node, const VolumeSet& volumes)
+{
+    return node.self == kExtendRecord && node.parent == kRootRecord && volumes.isNtfs(node.volume);
+}
+
 bool isSystemFolder(const FolderResults& results, ItemId item, const VolumeSet& volumes)
 {
+    // FAT has no such folder: a deep FAT tree is not walked up for every folder listed or saved.
+    if (!volumes.anyNtfs()) return false;
     for (std::size_t depth = 0; results.tree.valid(item) && depth <= results.tree.itemCount(); ++depth) {
         const FolderNode* node = results.nodeOf(item);
-        if (node && node->self == kExtendRecord && node->parent == kRootRecord && volumes.isNtfs(node->volume)) return true;
+        if (node && isExtendFolder(*node, volumes)) return true;
         item = results.tree.item(item).parent;
     }
     return false;
@@ -208,7 +215,9 @@ FolderListing populateItemList(const ListingContext& ctx, const FolderResults& r
         // Whatever lies in a deleted folder was deleted with it.
         const bool deleted = folderDeleted || currentlyDeleted(ctx, results, n->item);
         ItemRow row = folderRow(*n, currentName(ctx, results, n->item), deleted, volumes.isNtfs(n->volume));
-        row.systemFile = systemFolder || isSystemFolder(results, n->item, volumes);
+        // The subfolder's ancestors are this folder and its ancestors: only the subfolder itself
+        // is left to test.
+        row.systemFile = systemFolder || isExtendFolder(*n, volumes);
         batch.add(std::move(row));
         ++out.folders;
     }

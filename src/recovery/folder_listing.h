@@ -74,7 +74,10 @@ struct VolumeSet {
     bool anyNtfs() const;
 };
 
+// Whether node is an NTFS volume's $Extend folder.
+bool isExtendFolder(const FolderNode& node, const VolumeSet& volumes);
 // Whether item is $Extend or a folder inside it (folders of NTFS volumes only; never on FAT).
+// Walks up the tree: callers that test a whole subtree go down it with isExtendFolder instead.
 bool isSystemFolder(const FolderResults& results, ItemId item, const VolumeSet& volumes);
 
 // Rows of an MftFileTable by parent record, in table order, so listing a folder does not walk

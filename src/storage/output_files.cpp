@@ -28,6 +28,8 @@ Result<UniqueFd> createOutputFile(const std::string& path, CreateMode mode)
         if (mode == CreateMode::Exclusive && errno == EEXIST) return UniqueFd();
         return outputError(path, errno, ErrorKind::OpenFailed);
     }
+    // O_EXCL made it just now: a regular file, empty, and O_NONBLOCK means nothing to it.
+    if (mode == CreateMode::Exclusive) return fd;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return Error{ErrorKind::OpenFailed, 0, path, "not a regular file"};
@@ -121,6 +123,8 @@ Result<UniqueFd> OutputTree::createFile(const std::string& relativePath, CreateM
         if (mode == CreateMode::Exclusive && errno == EEXIST) return UniqueFd();
         return outputError(shown, errno, ErrorKind::OpenFailed);
     }
+    // O_EXCL made it just now: a regular file, empty, and O_NONBLOCK means nothing to it.
+    if (mode == CreateMode::Exclusive) return fd;
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Error{ErrorKind::OpenFailed, 0, shown, "not a regular file"};
     if (mode == CreateMode::Truncate && ::ftruncate(fd.get(), 0) != 0) return outputError(shown, errno, ErrorKind::OpenFailed);

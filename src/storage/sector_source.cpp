@@ -91,6 +91,12 @@ bool FileSectorSource::present() const
     return st.st_dev == m_device && st.st_ino == m_inode;
 }
 
+std::optional<ImageFile> FileSectorSource::imageFile() const
+{
+    if (m_blockDevice) return std::nullopt;
+    return ImageFile{m_fd.get(), m_byteSize};
+}
+
 std::optional<SectorBytes> readOneSector(const SectorSource& source, std::uint64_t sector)
 {
     SectorBytes bytes{};

@@ -20,6 +20,13 @@ inline constexpr std::uint32_t kSectorSize = 512;
 
 inline constexpr std::uint64_t byteOffsetOf(std::uint64_t sector) { return sector << 9; }
 
+// The image file behind a source: a regular file, which readers may map or copy from in the
+// kernel instead of reading it into their own buffers.
+struct ImageFile {
+    int fd = -1;                // open read-only; owned by the source
+    std::uint64_t byteSize = 0;  // as the source measured it when opened
+};
+
 // A read-only view of a medium in whole sectors. Implementations must allow reads from several
 // threads at once (no shared file position).
 class SectorSource {
@@ -40,6 +47,10 @@ public:
     // Whether the medium is still there: false once a disk was unplugged (its device node is
     // gone or names another device now), so that failing reads can be told from bad sectors.
     virtual bool present() const { return true; }
+
+    // The image file the sectors are read from, or nothing (block devices, sources in memory, and
+    // sources that change what they read). Reads through it must give what read() gives.
+    virtual std::optional<ImageFile> imageFile() const { return std::nullopt; }
 };
 
 // A sector source over a file descriptor opened O_RDONLY. Reads use pread, so one instance may be
@@ -57,6 +68,7 @@ public:
     std::uint64_t sectorCount() const override { return m_sectorCount; }
     const std::string& path() const override { return m_path; }
     bool present() const override;
+    std::optional<ImageFile> imageFile() const override;
     std::uint64_t byteSize() const { return m_byteSize; }
 
 private:

@@ -2,15 +2,22 @@
 #include "storage/sector_sweep.h"
 
 #include <algorithm>
+#include <optional>
+
+#include "storage/mapped_window.h"
 
 namespace kfr::storage {
 
 namespace {
 
+// Bytes of an image file mapped at a time: large enough that mapping costs nothing next to the
+// reading, small enough that the mapped pages a sweep has touched stay a small part of its memory.
+constexpr std::size_t kWindowBytes = std::size_t{16} << 20;
+
 class Sweeper {
 public:
     Sweeper(const SweepContext& ctx, const SweepCallback& onBlock)
-        : m_ctx(ctx), m_source(*ctx.source), m_onBlock(onBlock),
+        : m_ctx(ctx), m_source(*ctx.source), m_onBlock(onBlock), m_image(ctx.source->imageFile()),
           m_buffer(static_cast<std::size_t>(ctx.blockSectors) * kSectorSize)
     {
     }
@@ -58,9 +65,9 @@ public:
                     m_report.unreadableSectors += run.sectorCount;
                     if (m_ctx.progress) m_ctx.progress->problem(unreadableRunError(m_source, run));
                 }
-                block.bytes = m_buffer;
+                block.bytes = m_mapped.empty() ? std::span<const std::uint8_t>(m_buffer) : m_mapped;
                 block.unreadable = m_unreadable;
-                if (!m_onBlock(block)) return ended(SweepEnd::EndedByCallback);
+                if (!handOver(block)) return ended(SweepEnd::EndedByCallback);
                 done += block.sectorCount;
             }
         }
@@ -95,21 +102,100 @@ private:
 
     void markAbsent(SweepBlock& block)
     {
+        m_mapped = {};
         std::fill(m_buffer.begin(), m_buffer.end(), 0);
         m_unreadable.clear();
         if (block.mediumSectors) m_unreadable.push_back({block.firstSector, block.mediumSectors});
         block.lost = true;
     }
 
+    // Hands a block over; a mapped block under the guard, whose faults are reported after it.
+    bool handOver(const SweepBlock& block)
+    {
+        if (m_mapped.empty()) return m_onBlock(block);
+        std::optional<MappedFaultGuard> guard(std::in_place, m_window);
+        const bool more = m_onBlock(block);
+        const MappedFaultGuard::Faults faults = guard->takeFaults();
+        guard.reset();
+        if (!faults.pageOffsets.empty() || faults.overflowed) reportLateFaults(block, faults);
+        return more;
+    }
+
+    // Pages that failed while the handler read them (the file was cut short, or a page left the
+    // cache and could not be read again): the handler saw zeros there. The block has been handed
+    // over, so its sectors can only be reported now; the window, which holds pages of zeros now,
+    // is dropped.
+    void reportLateFaults(const SweepBlock& block, const MappedFaultGuard::Faults& faults)
+    {
+        const std::uint64_t first = block.firstSector;
+        const std::uint64_t end = first + block.mediumSectors;
+        std::vector<SectorRange> runs;
+        auto add = [&](std::uint64_t from, std::uint64_t to) {
+            from = std::max(from, first);
+            to = std::min(to, end);
+            if (from < to) runs.push_back({from, to - from});
+        };
+        if (faults.overflowed) {
+            add(first, end);
+        } else {
+            for (std::uint64_t offset : faults.pageOffsets)
+                add(offset / kSectorSize, (offset + pageBytes() + kSectorSize - 1) / kSectorSize);
+        }
+        std::sort(runs.begin(), runs.end(), [](const SectorRange& a, const SectorRange& b) { return a.firstSector < b.firstSector; });
+        std::vector<SectorRange> merged;
+        for (const SectorRange& run : runs) {
+            if (!merged.empty() && merged.back().firstSector + merged.back().sectorCount >= run.firstSector) {
+                const std::uint64_t runEnd = std::max(merged.back().firstSector + merged.back().sectorCount,
+                                                      run.firstSector + run.sectorCount);
+                merged.back().sectorCount = runEnd - merged.back().firstSector;
+            } else {
+                merged.push_back(run);
+            }
+        }
+        for (const SectorRange& run : merged) {
+            m_report.unreadableSectors += run.sectorCount;
+            if (m_ctx.progress) m_ctx.progress->problem(unreadableRunError(m_source, run));
+        }
+        m_window.unmap();
+    }
+
+    // An image file's block whose every page is in the page cache is handed over from the
+    // mapping itself: no copy, and the handler touches only the bytes it tests. Anything else
+    // (a partial block at the medium's end, pages not cached, a failed mapping) is read.
+    bool mapBlock(SweepBlock& block)
+    {
+        m_mapped = {};
+        if (!m_image || block.mediumSectors != m_ctx.blockSectors) return false;
+        const std::size_t length = m_buffer.size();
+        if (block.firstSector > (UINT64_MAX >> 9)) return false;
+        const std::uint64_t offset = byteOffsetOf(block.firstSector);
+        if (offset > m_image->byteSize || length > m_image->byteSize - offset) return false;
+        if (!m_window.covers(offset, length)) {
+            const std::uint64_t start = offset - offset % pageBytes();
+            const std::uint64_t want = std::max<std::uint64_t>(kWindowBytes, offset - start + length);
+            if (!m_window.map(m_image->fd, start, static_cast<std::size_t>(std::min(want, m_image->byteSize - start))))
+                return false;
+        }
+        if (!m_window.resident(offset, length)) return false;
+        m_mapped = m_window.bytes(offset, length);
+        m_unreadable.clear();
+        block.lost = false;
+        return true;
+    }
+
     void readBlock(SweepBlock& block)
     {
+        if (mapBlock(block)) return;
         m_unreadable.clear();
         const std::size_t readBytes = static_cast<std::size_t>(block.mediumSectors) * kSectorSize;
         // A read that reaches the medium's end leaves the buffer's tail as it was, and a medium
         // of unknown size may end anywhere: clear what may not be overwritten, so no earlier
         // block's bytes are handed over twice.
+        // The medium's last sector may be partial, so it is cleared as well.
+        const bool reachesEnd = block.firstSector + block.mediumSectors >= m_source.sectorCount();
+        const std::size_t keep = reachesEnd && readBytes > 0 ? readBytes - kSectorSize : readBytes;
         if (m_source.sectorCount() == 0) std::fill(m_buffer.begin(), m_buffer.end(), 0);
-        else std::fill(m_buffer.begin() + static_cast<std::ptrdiff_t>(readBytes), m_buffer.end(), 0);
+        else std::fill(m_buffer.begin() + static_cast<std::ptrdiff_t>(keep), m_buffer.end(), 0);
         block.lost = false;
         if (block.mediumSectors == 0 ||
             m_source.read(block.firstSector, block.mediumSectors, std::span(m_buffer).first(readBytes)))
@@ -141,6 +227,9 @@ private:
     const SweepContext& m_ctx;
     const SectorSource& m_source;
     const SweepCallback& m_onBlock;
+    const std::optional<ImageFile> m_image;
+    MappedWindow m_window;
+    std::span<const std::uint8_t> m_mapped;  // the current block's bytes when it is mapped
     std::vector<std::uint8_t> m_buffer;
     std::vector<SectorRange> m_unreadable;
     SweepReport m_report;

@@ -29,7 +29,9 @@ SectorRange inclusiveRange(std::uint64_t first, std::uint64_t last);
 
 // One block as the sweep hands it over. bytes is always blockSectors * 512 long; whatever was not
 // read (past the medium's end, past the range when blocks are not whole, unreadable sectors)
-// reads as zeros, never as an earlier block's bytes.
+// reads as zeros, never as an earlier block's bytes. The bytes of an image file may be its mapped
+// pages: they are only valid during the handler's call and only on the sweep's thread, where a
+// page that fails is caught and reported after the handler returns.
 struct SweepBlock {
     std::uint64_t firstSector = 0;    // absolute
     std::uint32_t sectorCount = 0;    // sectors of the block inside its range

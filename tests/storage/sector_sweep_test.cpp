@@ -2,6 +2,9 @@
 // a block, blocks lost whole and what a handler decides about them, stop, early end, several ranges.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <tuple>
+#include <unistd.h>
 #include <vector>
 
 #include "storage/memory_source.h"
@@ -263,4 +266,108 @@ TEST(SectorSweep, SeveralRangesAreSweptInOrderWithARunningCount)
     bounded.ctx.progressBounds = ProgressBounds{0, 100};
     bounded.run();
     EXPECT_EQ(bounded.observer.bounds, (std::pair<std::uint64_t, std::uint64_t>{0, 100}));
+}
+
+namespace {
+
+// An image file of numbered sectors (as numberedMedium) in dir; returns its path.
+std::string writeNumberedImage(const test::TempDir& dir, std::size_t sectors, std::size_t tailBytes = 0)
+{
+    const std::string path = dir.file("numbered.img");
+    FILE* f = std::fopen(path.c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    std::vector<std::uint8_t> sector(kSectorSize);
+    for (std::size_t s = 0; s < sectors; ++s) {
+        std::fill(sector.begin(), sector.end(), static_cast<std::uint8_t>(s + 1));
+        std::fwrite(sector.data(), 1, sector.size(), f);
+    }
+    std::fill(sector.begin(), sector.end(), static_cast<std::uint8_t>(sectors + 1));
+    std::fwrite(sector.data(), 1, tailBytes, f);
+    std::fclose(f);
+    return path;
+}
+
+}  // namespace
+
+// Image files are read through a mapping where they can be: what the handler sees must be what
+// reading them gives, at a partial last block, a range ending inside a block and a file whose
+// last sector is partial.
+TEST(SectorSweep, AnImageFileGivesWhatReadingItGives)
+{
+    struct Case {
+        const char* name;
+        std::size_t sectors;
+        std::size_t tailBytes;
+        SectorRange range;
+        std::uint32_t blockSectors;
+        bool wholeBlocks;
+    } cases[] = {
+        {"whole blocks", 64, 0, {0, 64}, 16, false},
+        {"a range starting inside a page, ending inside a block", 64, 0, {3, 50}, 16, false},
+        {"whole blocks past the range's end", 64, 0, {3, 50}, 16, true},
+        {"the medium ending inside a block", 60, 0, {0, 64}, 16, true},
+        {"a partial last sector", 48, 100, {0, 64}, 16, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string path = writeNumberedImage(dir, c.sectors, c.tailBytes);
+        const auto file = FileSectorSource::open(path);
+        ASSERT_TRUE(file.ok());
+        ASSERT_TRUE((*file)->imageFile().has_value());
+        const std::string digest = test::fileDigest(path);
+        const std::vector<std::uint8_t> bytes = test::readFileBytes(path);
+        const MemorySectorSource memory{std::vector<std::uint8_t>(bytes)};
+
+        // Every block's place and bytes (a partial sector is not one tag throughout).
+        auto sweep = [&](const SectorSource& source) {
+            SweepContext ctx;
+            ctx.source = &source;
+            ctx.ranges = {c.range};
+            ctx.blockSectors = c.blockSectors;
+            ctx.wholeBlocks = c.wholeBlocks;
+            std::vector<std::tuple<std::uint64_t, std::uint32_t, std::vector<std::uint8_t>>> blocks;
+            const SweepReport report = sweepSectors(ctx, [&](const SweepBlock& b) {
+                blocks.emplace_back(b.firstSector, b.mediumSectors, std::vector<std::uint8_t>(b.bytes.begin(), b.bytes.end()));
+                return b.unreadable.empty();
+            });
+            EXPECT_EQ(report.end, SweepEnd::Finished);
+            EXPECT_EQ(report.unreadableSectors, 0u);
+            return blocks;
+        };
+        EXPECT_EQ(sweep(**file), sweep(memory));
+        EXPECT_EQ(test::fileDigest(path), digest);
+    }
+}
+
+// A file cut short while the sweep has it mapped: the pages that are gone read as zeros and are
+// reported as unreadable sectors, the blocks after them are lost, and the process lives on.
+TEST(SectorSweep, AnImageFileCutShortUnderTheMappingIsReportedNotACrash)
+{
+    test::TempDir dir;
+    constexpr std::uint32_t kBlock = 256;  // 128 KiB
+    const std::string path = writeNumberedImage(dir, 4 * kBlock);
+    const auto file = FileSectorSource::open(path);
+    ASSERT_TRUE(file.ok());
+
+    Sweep s(**file, {{0, 4 * kBlock}}, kBlock);
+    std::vector<std::uint8_t> firstBlockTags;
+    s.run([&](const SweepBlock& b) {
+        if (b.firstSector == 0) {
+            // Cut the file to the first half of this block while the handler holds its bytes.
+            EXPECT_EQ(::truncate(path.c_str(), kBlock / 2 * kSectorSize), 0);
+            firstBlockTags = tagsOf(b.bytes);
+        }
+        return true;
+    });
+    EXPECT_EQ(s.report.end, SweepEnd::Finished);
+    ASSERT_EQ(firstBlockTags.size(), kBlock);
+    for (std::uint32_t i = 0; i < kBlock; ++i)
+        ASSERT_EQ(firstBlockTags[i], i < kBlock / 2 ? static_cast<std::uint8_t>(i + 1) : 0) << "sector " << i;
+    // The cut-off half of the first block and all later blocks.
+    EXPECT_EQ(s.report.unreadableSectors, 4 * kBlock - kBlock / 2);
+    EXPECT_EQ(s.report.lostBlocks, 3u);
+    ASSERT_FALSE(s.observer.problems.empty());
+    EXPECT_EQ(s.observer.problems.front().sector, kBlock / 2);
+    for (std::size_t i = 1; i < s.seen.size(); ++i) EXPECT_TRUE(s.seen[i].lost);
 }

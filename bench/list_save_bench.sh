@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Listing and saving every folder, at 5,000 to 60,000 folders of one file each (FAT32 images of
+# random data with 512-byte clusters, held in the page cache), against the peers on the same
+# image in the same rounds: `fls -r` for `list --all`; for `save --all`, `cp -r` of the very files
+# a save wrote (from the page cache, into the same file system) and `tsk_recover -e`. Medians of
+# three interleaved rounds; every output folder is emptied before its run, untimed.
+# Targets: list --all 5 or more times faster than fls -r at 20,000 files; save --all at least as
+# fast as cp -r and faster than tsk_recover; 40,000 folders about 4 times as long as 10,000.
+# (mcopy -s is not run: it reads only allocated clusters, and the planted folders are not.)
+set -euo pipefail
+build="${KFR_BENCH_BUILD:?run through bench/run.sh}"
+here="$(cd "$(dirname "$0")" && pwd)"
+source "$here/rounds.sh"
+data="$here/data/list_save"
+mkdir -p "$data"
+sizes=${KFR_BENCH_SIZES:-"5000 10000 20000 40000 60000"}
+cli="$build/bin/kestravon-cli"
+# KFR_BENCH_PEERS=0 leaves the peers out (for the scaling figures alone).
+have() { [ "${KFR_BENCH_PEERS:-1}" != 0 ] && command -v "$1" >/dev/null; }
+
+before_each() {
+  case $1 in
+  save) rm -rf "$out/save"; mkdir -p "$out/save" ;;
+  cp) rm -rf "$out/cp" ;;
+  tsk_recover) rm -rf "$out/tsk"; mkdir -p "$out/tsk" ;;
+  esac
+  sync
+}
+
+declare -A list_wall save_wall
+for n in $sizes; do
+  image="$data/folders_$n.img"
+  if [ ! -f "$image" ]; then
+    echo "making $image ($n folders of one file each)..."
+    head -c $((300 * 1024 * 1024)) /dev/urandom > "$image.tmp"
+    mkfs.fat -F 32 -s 1 -n BENCH "$image.tmp" >/dev/null
+    "$build/bin/make_dir_image" "$image.tmp" "$n" 1
+    mv "$image.tmp" "$image"
+  fi
+  out="$data/out_$n"
+  ref="$data/files_$n"  # what a save wrote: the files cp -r copies
+  if [ ! -d "$ref" ]; then
+    rm -rf "$ref.tmp"; mkdir -p "$ref.tmp"
+    "$cli" -q save --all "$image" -d "$ref.tmp" >/dev/null
+    mv "$ref.tmp" "$ref"
+  fi
+  cat "$image" >/dev/null
+  find "$ref" -type f -exec cat {} + >/dev/null
+  rounds_reset
+  round_add "list --all" "$cli" -q list --all "$image"
+  have fls && round_add "fls -r" fls -r "$image"
+  round_add save "$cli" -q save --all "$image" -d "$out/save"
+  [ "${KFR_BENCH_PEERS:-1}" != 0 ] && round_add cp cp -r "$ref" "$out/cp"
+  have tsk_recover && round_add tsk_recover tsk_recover -e "$image" "$out/tsk"
+  rounds_run 3
+  files=$(find "$ref" -type f | wc -l)
+  echo "-- $n folders, $files files saved"
+  rounds_print "${_names[@]}"
+  have fls && printf '  list --all is %s times as fast as fls -r (target >= 5 at 20,000 files)\n' "$(ratio "list --all" "fls -r")"
+  [ "${KFR_BENCH_PEERS:-1}" != 0 ] && printf '  save --all speed / cp -r speed: %s (target >= 1.0)\n' "$(ratio save cp)"
+  have tsk_recover && printf '  save --all speed / tsk_recover speed: %s (target > 1)\n' "$(ratio save tsk_recover)"
+  list_wall[$n]=$(wall "list --all")
+  save_wall[$n]=$(wall save)
+  rm -rf "$out"
+done
+if [ -n "${list_wall[10000]:-}" ] && [ -n "${list_wall[40000]:-}" ]; then
+  printf '40,000 folders against 10,000: list --all %.1f times as long, save --all %.1f times (target about 4)\n' \
+    "$(awk "BEGIN{print ${list_wall[40000]} / ${list_wall[10000]}}")" "$(awk "BEGIN{print ${save_wall[40000]} / ${save_wall[10000]}}")"
+fi
