@@ -11,6 +11,7 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "export/export_test_util.h"
 #include "test_support.h"
 
 namespace {
@@ -18,24 +19,14 @@ namespace {
 namespace fs = std::filesystem;
 using kfr::test::fileDigest;
 
-struct Planted {
-    std::string state, digest, path;
-    std::uint64_t size = 0;
-};
+using Planted = kfr::test::ManifestEntry;
 
+// The planted files of a fault image, as its manifest lists them.
 std::vector<Planted> plantedFiles(const std::string& image)
 {
     std::vector<Planted> out;
-    std::ifstream in(std::string(KFR_FIXTURE_SOURCE_DIR) + "/originals/" + image + "/MANIFEST.tsv");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::vector<std::string> f;
-        std::stringstream cols(line);
-        std::string c;
-        while (std::getline(cols, c, '\t')) f.push_back(c);
-        if (f.size() >= 5 && f[0] == "file") out.push_back({f[1], f[3], f[4], std::stoull(f[2])});
-    }
+    for (auto& e : kfr::test::manifest(image))
+        if (e.kind == "file") out.push_back(std::move(e));
     return out;
 }
 
