@@ -226,7 +226,8 @@ Status LogWriter::finish()
 std::size_t MemoryInput::read(std::span<std::uint8_t> out)
 {
     const std::size_t n = std::min(out.size(), m_bytes.size() - m_pos);
-    std::memcpy(out.data(), m_bytes.data() + m_pos, n);
+    // An empty input has no bytes to point at: memcpy must not see its null pointer.
+    if (n > 0) std::memcpy(out.data(), m_bytes.data() + m_pos, n);
     m_pos += n;
     return n;
 }
