@@ -51,21 +51,7 @@ private:
     MediaAnswer m_answer;
 };
 
-// The terminal progress line.
-class CarveProgress final : public CarveObserver {
-public:
-    explicit CarveProgress(const GlobalOptions& global) : m_terminal(global, "Signature Search") {}
-    void onStage(WorkStage stage) override { m_terminal.onStage(stage); }
-    void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override
-    {
-        m_terminal.onProgress(position, low, high);
-    }
-    void onProblem(const Error& problem) override { m_terminal.onProblem(problem); }
-    void clearLine() { m_terminal.clearLine(); }
-
-private:
-    TerminalProgress m_terminal;
-};
+using CarveProgress = TerminalProgressFor<CarveObserver>;
 
 // "JPG,png, .gif" ticks exactly those types; an unknown type is an error that lists the known.
 Status applyTypeChoice(ExtensionList& list, const std::string& choice)
@@ -194,7 +180,7 @@ int runCarve(const CarveOptions& o, const GlobalOptions& g)
                 (ctx->exactEnds ? ", exact ends" : "") + (ctx->anyOffset ? ", every byte offset" : ""));
 
     FixedMediaAnswer prompt(o.mediaError);
-    CarveProgress progress(g);
+    CarveProgress progress(g, "Signature Search");
     const CarveOutcome outcome = session::runCarve(*ctx, interrupt.flag(), &progress, &prompt);
     progress.clearLine();
     const bool interrupted = interrupt.interrupted();

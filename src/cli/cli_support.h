@@ -98,6 +98,24 @@ private:
     std::uint64_t m_problems = 0;
 };
 
+// The terminal progress line for work whose observer extends ScanObserver with events of its own
+// (carving, partition searches): those events are left to their defaults.
+template <typename Observer>
+class TerminalProgressFor final : public Observer {
+public:
+    TerminalProgressFor(const GlobalOptions& global, std::string label) : m_terminal(global, std::move(label)) {}
+    void onStage(WorkStage stage) override { m_terminal.onStage(stage); }
+    void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override
+    {
+        m_terminal.onProgress(position, low, high);
+    }
+    void onProblem(const Error& problem) override { m_terminal.onProblem(problem); }
+    void clearLine() { m_terminal.clearLine(); }
+
+private:
+    TerminalProgress m_terminal;
+};
+
 // While alive, Ctrl+C (SIGINT) sets the command's stop flag, and every flag handed to alsoStop,
 // instead of killing the program, so the work stops the way the Stop button stops it and what
 // was done can still be reported. A second Ctrl+C ends the program at once.

@@ -60,21 +60,7 @@ std::string sizeText(std::uint64_t sectors)
     return humanSize(sectors * storage::kSectorSize);
 }
 
-// Prints each partition as it is found, so a long Advanced search shows its progress in finds.
-class FindPrinter final : public volumes::PartitionSearchObserver {
-public:
-    FindPrinter(const GlobalOptions& g, std::string label) : m_progress(g, std::move(label)) {}
-    void onStage(WorkStage stage) override { m_progress.onStage(stage); }
-    void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override
-    {
-        m_progress.onProgress(position, low, high);
-    }
-    void onProblem(const Error& problem) override { m_progress.onProblem(problem); }
-    void clear() { m_progress.clearLine(); }
-
-private:
-    TerminalProgress m_progress;
-};
+using SearchProgress = TerminalProgressFor<volumes::PartitionSearchObserver>;
 
 struct FoundRow {
     std::string item;
@@ -108,14 +94,14 @@ void printRow(const FoundRow& r, const std::string& source)
 int runDiskSearch(const SearchOptions& o, const GlobalOptions& g)
 {
     InterruptToStop interrupt;
-    FindPrinter progress(g, o.advanced ? "Advanced search, every sector" : "Standard search, two sectors per cylinder");
+    SearchProgress progress(g, o.advanced ? "Advanced search, every sector" : "Standard search, two sectors per cylinder");
     session::PartitionSearchRequest request;
     request.path = o.source;
     request.mode = o.advanced ? volumes::SearchMode::Advanced : volumes::SearchMode::Standard;
     request.stopRequested = interrupt.flag();
     request.observer = &progress;
     auto outcome = session::searchPartitions(request);
-    progress.clear();
+    progress.clearLine();
     if (!outcome) return reportError(outcome.error(), g);
     const auto& out = *outcome;
     std::vector<FoundRow> rows;
@@ -163,14 +149,14 @@ int runDiskSearch(const SearchOptions& o, const GlobalOptions& g)
 int runInsideSearch(const SearchOptions& o, const GlobalOptions& g)
 {
     InterruptToStop interrupt;
-    FindPrinter progress(g, "Searching inside the volume");
+    SearchProgress progress(g, "Searching inside the volume");
     volumes::RecognisedPartitionTable table;
     session::VolumeSearchRequest request;
     request.path = o.source;
     request.stopRequested = interrupt.flag();
     request.observer = &progress;
     auto result = session::searchInsideVolume(request, table);
-    progress.clear();
+    progress.clearLine();
     if (!result) return reportError(result.error(), g);
     const std::string message = texts::formatSearchResult(result->added.size(), "Drive", 0, o.source);
     std::vector<FoundRow> rows;

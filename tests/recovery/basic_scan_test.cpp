@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 
+#include "recovery/folder_paths.h"
 #include "recovery/basic_scan.h"
 #include "recovery/folder_listing.h"
 #include "recovery/mft_reader.h"
@@ -19,13 +20,10 @@
 using namespace kfr;
 using namespace kfr::recovery;
 
-namespace {
+using test::folderPaths;
+using test::lower;
 
-std::string lower(std::string s)
-{
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+namespace {
 
 struct Scanned {
     std::unique_ptr<storage::FileSectorSource> source;
@@ -57,27 +55,10 @@ Scanned scan(const std::string& image, const std::string& type, std::atomic<bool
     return s;
 }
 
-// Lower-cased "a/b/c" path of every folder item below the top item, with its deleted mark.
-std::map<std::string, bool> folderPaths(const FolderResults& r)
-{
-    std::map<std::string, bool> out;
-    for (const auto& n : r.nodes) {
-        std::string path;
-        for (ItemId cur = n.item; r.tree.item(cur).parent != kNoItem; cur = r.tree.item(cur).parent)
-            path = lower(r.tree.item(cur).name) + (path.empty() ? "" : "/" + path);
-        out[path] = n.deleted;
-    }
-    return out;
-}
-
 ItemId itemAt(const FolderResults& r, const std::string& lowerPath)
 {
-    for (const auto& n : r.nodes) {
-        std::string path;
-        for (ItemId cur = n.item; r.tree.item(cur).parent != kNoItem; cur = r.tree.item(cur).parent)
-            path = lower(r.tree.item(cur).name) + (path.empty() ? "" : "/" + path);
-        if (path == lowerPath) return n.item;
-    }
+    for (const auto& n : r.nodes)
+        if (test::folderPath(r, n.item) == lowerPath) return n.item;
     return kNoItem;
 }
 

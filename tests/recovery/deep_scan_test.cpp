@@ -6,6 +6,7 @@
 #include <map>
 #include <random>
 
+#include "recovery/folder_paths.h"
 #include "recovery/basic_scan.h"
 #include "recovery/deep_scan.h"
 #include "storage/memory_source.h"
@@ -15,26 +16,10 @@
 using namespace kfr;
 using namespace kfr::recovery;
 
+using test::folderPaths;
+using test::lower;
+
 namespace {
-
-std::string lower(std::string s)
-{
-    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// Lower-cased path of every folder below the top item, with its deleted mark.
-std::map<std::string, bool> folderPaths(const FolderResults& r)
-{
-    std::map<std::string, bool> out;
-    for (const auto& n : r.nodes) {
-        std::string path;
-        for (ItemId cur = n.item; r.tree.item(cur).parent != kNoItem; cur = r.tree.item(cur).parent)
-            path = lower(r.tree.item(cur).name) + (path.empty() ? "" : "/" + path);
-        out[path] = n.deleted;
-    }
-    return out;
-}
 
 // The same with every unnamed folder's "DIR<n>" as "dir#": Basic Search numbers them by the row
 // it found them in, Deep Search by a counter from 0.
