@@ -58,23 +58,7 @@ std::string cutToColumns(const std::string& text, std::size_t columns)
 
 std::string describeError(const Error& e)
 {
-    switch (e.kind) {
-    case ErrorKind::PermissionDenied:
-        return "Cannot read " + e.path + ": permission denied. Reading a disk needs root "
-               "(run with sudo) or membership of the \"disk\" group.";
-    case ErrorKind::OpenFailed:
-        return "Cannot open " + e.path + ": " + e.detail + ".";
-    case ErrorKind::ReadFailed:
-        return "Cannot read " + (e.path.empty() ? std::string("the medium") : e.path) + " at sector " +
-               std::to_string(e.sector) + (e.detail.empty() ? "" : ": " + e.detail) + ".";
-    case ErrorKind::DiskFull:
-        return "The destination " + e.path + " is full: " + e.detail;
-    default:
-        break;
-    }
-    std::string text = e.detail.empty() ? errorKindName(e.kind) : e.detail;
-    if (!e.path.empty()) text = e.path + ": " + text;
-    return text;
+    return texts::describeError(e);
 }
 
 Failure failureOf(const Error& e)

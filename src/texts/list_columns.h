@@ -15,6 +15,12 @@ inline constexpr std::array<const char*, 9> kBasicListColumns = {
     "Name", "Type", "Size", "Date", "Time", "SelfCluster-Debug Info 1", "ParentCluster-Debug Info 2",
     "TreeItem-Debug Info 3", "SFN"};
 
+// The Deep screen's columns: the Basic screen's with its own debug names and the volume a root
+// file belongs to.
+inline constexpr std::array<const char*, 10> kDeepListColumns = {
+    "Name", "Type", "Size", "Date", "Time", "Sector-Debug Info 1", "ParentMFT-Debug Info 2",
+    "SelfMFT-Debug Info 3", "SFN", "FILE_SYS"};
+
 // The nine column texts of a row. todayText is the date the orphan folder shows ("09-DEC-2026").
 std::array<std::string, 9> listColumns(const recovery::ItemRow& row, const std::string& todayText);
 

@@ -184,4 +184,30 @@ inline constexpr const char* kSectorRangeHelpText =
     "\xE2\x80\x98" "End Sector\xE2\x80\x99 fields manually.";
 inline constexpr const char* kSectorRangeHelpTooltip = "Help for 'Sector Range'";
 
+// The results stage of the Basic and Deep screens.
+inline constexpr const char* kCurrentFolderLabel = "Current Folder";
+inline constexpr const char* kRootFolderText = "Root";
+inline constexpr const char* kPopulatingText = "Populating List Items, Please wait....";
+inline constexpr const char* kOpenMenuEntry = "Open";
+inline constexpr const char* kSaveMenuEntry = "Save";
+inline constexpr const char* kSaveAllMenuEntry = "Save All";
+inline constexpr const char* kSearchRangePrefix = "Search Range : ";
+inline constexpr const char* kDeepFileSystemLabel = "Search selected Drive's file system as:";
+inline constexpr const char* kUnknownFileSystem = "Unknown";
+inline constexpr const char* kEmptyResultDeepText =
+    "Recovery is not possible in Deep Search Mode, use other search mode to recover your data.";
+inline constexpr const char* kEmptyResultImportant = "Important:";
+inline constexpr const char* kEmptyResultPoint1 =
+    "1. When you need to recover data from Dynamic volumes (such as spanned, striped, mirrored, and RAID-5 volumes "
+    "etc), you Must perform 'Logical Scanning' of drive by selecting the logical drive (e.g. Drive letter C:, D: or "
+    "E: etc) from the Drives list tree.";
+inline constexpr const char* kEmptyResultPoint2 =
+    "2. All Recovery Modes are recover data using different Data Recovery Techniques in different cases of Data "
+    "Loss. In most of the cases, at least one recovery mode may work for you, even if another fails to recover your "
+    "data.";
+inline constexpr const char* kEmptyResultPoint3 =
+    "3. It is strongly recommended that you should allow every process to be completed 100%.";
+inline constexpr const char* kEmptyResultAssistance = "For further technical assistance in recovering your data,";
+inline constexpr const char* kOkButton = "OK";
+
 }  // namespace kfr::texts

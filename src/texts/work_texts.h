@@ -64,4 +64,7 @@ const char* fileOutcomeText(exporting::FileOutcome outcome);
 // Why a Basic Search has no volume parameters, as the screen says it ("" for None).
 std::string paramsFailureText(recovery::ParamsFailure failure);
 
+// A sentence for the user about a core error: what happened and what they can do.
+std::string describeError(const Error& e);
+
 }  // namespace kfr::texts

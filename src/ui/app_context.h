@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "session/recovery_session.h"
 #include "ui/dialogs.h"
 #include "ui/drive_tree.h"
 
@@ -28,6 +29,14 @@ struct AppContext {
     // then only says which disks need the rights. Otherwise starts the program again with
     // privileges and says whether it started (with the reason).
     std::function<bool(QString* error)> restartWithPrivileges;
+    // How the screens' sessions open what they read; empty: the files and devices themselves.
+    // Tests put slow or failing sources behind it.
+    session::SourceOpener sourceOpener;
+    // The notice that a scan recovered nothing is shown once per scan, on either screen.
+    bool emptyNoticeShown = false;
+    // A screen that hands a recovery log to the other mode's screen names that mode here
+    // (1 Basic, 2 Deep) and ends; the log's path waits in commandLineLogPath.
+    int switchToMode = 0;
 };
 
 }  // namespace kfr::ui

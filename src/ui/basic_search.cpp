@@ -3,7 +3,7 @@
 namespace kfr::ui {
 
 CBasicSearch::CBasicSearch(AppContext& context, QWidget* parent)
-    : CRecoveryScreen(ScreenMode::Basic, QString(), context, parent)
+    : CResultsScreen(ScreenMode::Basic, QString(), context, parent)
 {
 }
 

@@ -2,11 +2,11 @@
 // chosen partition, the whole disk after its box, or a mounted volume after the choice.
 #pragma once
 
-#include "ui/recovery_screen.h"
+#include "ui/results_screen.h"
 
 namespace kfr::ui {
 
-class CBasicSearch : public CRecoveryScreen {
+class CBasicSearch : public CResultsScreen {
     Q_OBJECT
 public:
     explicit CBasicSearch(AppContext& context, QWidget* parent = nullptr);

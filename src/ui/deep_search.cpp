@@ -6,7 +6,7 @@
 namespace kfr::ui {
 
 CDeepSearch::CDeepSearch(AppContext& context, QWidget* parent)
-    : CRecoveryScreen(ScreenMode::Deep, qs(texts::kDeepRangeIntro), context, parent)
+    : CResultsScreen(ScreenMode::Deep, qs(texts::kDeepRangeIntro), context, parent)
 {
 }
 

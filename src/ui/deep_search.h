@@ -2,11 +2,11 @@
 // sweeps the range they hold on the chosen disk, partition or volume.
 #pragma once
 
-#include "ui/recovery_screen.h"
+#include "ui/results_screen.h"
 
 namespace kfr::ui {
 
-class CDeepSearch : public CRecoveryScreen {
+class CDeepSearch : public CResultsScreen {
     Q_OBJECT
 public:
     explicit CDeepSearch(AppContext& context, QWidget* parent = nullptr);

@@ -1,9 +1,13 @@
 #include "ui/dialogs.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QWidget>
 
+#include "texts/log_texts.h"
 #include "texts/messages.h"
+#include "ui/empty_result_notice.h"
 #include "ui/logical_choice.h"
 #include "ui/no_device.h"
 #include "ui/rem_media_scan.h"
@@ -11,6 +15,17 @@
 #include "ui/qt_text.h"
 
 namespace kfr::ui {
+
+namespace {
+
+// "MFT Files (*.MFT)|*.MFT|" in the form Qt's file dialogs take.
+QString logFileFilter()
+{
+    const QString extension = qs(texts::kLogExtension);
+    return QString("MFT Files (*.%1)").arg(extension);
+}
+
+}  // namespace
 
 void restoreWindow(QWidget* widget)
 {
@@ -29,6 +44,25 @@ void Dialogs::explain(QWidget* parent, const QString& text)
 {
     restoreWindow(parent);
     QMessageBox box(QMessageBox::Question, qs(texts::kMessageCaption), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+QString Dialogs::chooseSaveLogPath(QWidget* parent)
+{
+    QString path = QFileDialog::getSaveFileName(parent, QString(), QString(), logFileFilter());
+    if (!path.isEmpty() && QFileInfo(path).suffix().isEmpty()) path += "." + qs(texts::kLogExtension);
+    return path;
+}
+
+QString Dialogs::chooseLoadLogPath(QWidget* parent)
+{
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), logFileFilter());
+}
+
+void Dialogs::emptyResultNotice(QWidget* parent, bool deep)
+{
+    restoreWindow(parent);
+    CEmptyResultNotice box(deep, parent);
     box.exec();
 }
 

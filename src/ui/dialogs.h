@@ -18,6 +18,11 @@ public:
     virtual void inform(QWidget* parent, const QString& text);
     // The same with the question-mark icon and an OK button (the sector range help).
     virtual void explain(QWidget* parent, const QString& text);
+    // The recovery log's file dialogs: the path chosen, or empty for Cancel.
+    virtual QString chooseSaveLogPath(QWidget* parent);
+    virtual QString chooseLoadLogPath(QWidget* parent);
+    // The notice that a scan recovered nothing (deep: the Deep screen's first line).
+    virtual void emptyResultNotice(QWidget* parent, bool deep);
     // Yes/No with the question icon, No the default. True for Yes.
     virtual bool ask(QWidget* parent, const QString& text);
     // The whole-disk box: true for "Search Entire Drive as a single Partition".

@@ -173,9 +173,13 @@ ScanTarget DriveStage::wholeDiskTarget(const volumes::DiskEntry& entry, bool rem
     t.diskNumber = entry.disk.number;
     t.devicePath = entry.disk.devicePath;
     // A hard disk's first volume traditionally begins at the second track; a removable medium
-    // is often one volume from sector 0.
-    t.firstSector = removable ? 0 : 63;
+    // is often one volume from sector 0, and so is a medium whose sector 0 is a boot sector.
+    t.firstSector = removable || !entry.bareVolume.empty() ? 0 : 63;
     t.lastSector = lastSectorOf(entry.disk.totalSectors);
+    if (!entry.bareVolume.empty() && entry.partitions.empty()) {
+        t.partType = entry.bareVolume;
+        return t;
+    }
     // The file system its partitions agree on, else the size rule.
     std::string named;
     bool agree = !entry.partitions.empty();

@@ -40,6 +40,12 @@ QIcon iconOf(DriveItemKind kind)
 
 }  // namespace
 
+void CDriveStagePage::addInputRow(QWidget* row)
+{
+    auto* box = static_cast<QVBoxLayout*>(layout());
+    box->insertWidget(box->indexOf(findChild<QLabel*>("selectDriveHint")), row);
+}
+
 CDriveStagePage::CDriveStagePage(const QString& rangeIntro, Dialogs& dialogs, QWidget* parent) : QWidget(parent)
 {
     setObjectName("driveStagePage");

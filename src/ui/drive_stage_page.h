@@ -29,6 +29,8 @@ public:
     void selectItem(int index);
     int currentItem() const;
     void showProperties(const std::vector<storage::PropertyRow>& rows);
+    // A screen's own input row (the Deep screen's file system), above the hint.
+    void addInputRow(QWidget* row);
 
     QTreeWidget* tree() const { return m_tree; }
     QTreeWidget* properties() const { return m_properties; }

@@ -195,9 +195,19 @@ void CMainWindow::onScreenFinished()
     m_launchTimer.stop();
     delete m_launchWindow;
     m_launchWindow = nullptr;
+    const bool switching = m_screen && m_screen->result() == CRecoveryScreen::kSwitchScreen && m_context.switchToMode != 0;
     if (m_screen) m_screen->deleteLater();
     m_screen = nullptr;
     m_launcher.screenClosed();
+    if (switching) {
+        // A recovery log of the other mode: that mode's screen loads it as it opens.
+        const auto mode = static_cast<ScreenMode>(m_context.switchToMode);
+        m_context.switchToMode = 0;
+        if (m_launcher.request(mode, false)) {
+            openScreen(mode);
+            return;
+        }
+    }
     setEnabled(true);
     show();
     activateWindow();

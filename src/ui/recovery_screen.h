@@ -30,6 +30,8 @@ public:
     // How a screen ends (its QDialog result): back to the mode launcher, or the program ends.
     static constexpr int kBackToLauncher = 10;
     static constexpr int kEndProgram = 11;
+    // The screen handed a recovery log to the other mode's screen (AppContext::switchToMode).
+    static constexpr int kSwitchScreen = 12;
 
     CRecoveryScreen(ScreenMode mode, const QString& rangeIntro, AppContext& context, QWidget* parent = nullptr);
     ~CRecoveryScreen() override;

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "volumes/boot_sector.h"
+#include "volumes/file_system_probe.h"
 
 namespace kfr::volumes {
 
@@ -278,7 +279,14 @@ private:
 
 DiskPartitions readPartitions(const storage::SectorSource& source, std::uint64_t diskSectors)
 {
-    return Reader(source, diskSectors).run();
+    DiskPartitions out = Reader(source, diskSectors).run();
+    // A volume written to the medium without a table (an image of a volume, a superfloppy) has
+    // its boot sector at sector 0: the whole medium is that volume, from sector 0.
+    if (out.slots.empty() && diskSectors > 0) {
+        const FileSystemKind kind = probeFileSystem(source, 0, diskSectors - 1);
+        if (isReadableKind(kind)) out.bareVolume = fileSystemKindName(kind);
+    }
+    return out;
 }
 
 std::vector<PartitionRecord> listPartitions(const storage::SectorSource& source, std::uint64_t diskSectors)
@@ -425,6 +433,7 @@ PhysicalDrivesBranch listPhysicalDrivesBranch(storage::DiskListing listing)
                 entry.partitions = std::move(partitions->listed);
                 entry.slots = std::move(partitions->slots);
                 entry.scheme = partitions->scheme;
+                entry.bareVolume = std::move(partitions->bareVolume);
             } else {
                 entry.readProblem = partitions.error();
             }

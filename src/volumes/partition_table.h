@@ -64,6 +64,9 @@ struct DiskPartitions {
     PartitionScheme scheme = PartitionScheme::None;
     std::vector<PartitionRecord> listed;  // the listing (FAT16, FAT32, NTFS), in listing order
     std::vector<PartitionSlot> slots;     // every partition, in table order
+    // No table, and sector 0 is the boot sector of a FAT16, FAT32 or NTFS volume filling the
+    // medium: its file system ("FAT16", "FAT32", "NTFS"); empty otherwise.
+    std::string bareVolume;
 };
 
 // Reads the partition tables of source, a disk of diskSectors sectors. Unreadable sectors read
@@ -104,6 +107,7 @@ struct DiskEntry {
     PartitionScheme scheme = PartitionScheme::None;
     std::vector<PartitionSlot> slots;  // every partition, readable here or not
     std::optional<Error> readProblem;  // why the partitions could not be read
+    std::string bareVolume;            // see DiskPartitions
 };
 
 struct PhysicalDrivesBranch {

@@ -335,6 +335,9 @@ private Q_SLOTS:
         QVERIFY(screen.target());
         QCOMPARE(screen.target()->firstSector, std::uint64_t{2048});
         QCOMPARE(screen.target()->lastSector, std::uint64_t{75'775});
+        // The partition is empty: the scan finds "Root" alone and the notice says so, once.
+        QTRY_VERIFY_WITH_TIMEOUT(!screen.state().busy() && screen.results(), 60000);
+        QCOMPARE(dialogs.emptyNotices, 1);
         dialogs.shown.clear();
         screen.refreshTree();
         screen.loadLog();

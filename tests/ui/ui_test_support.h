@@ -40,7 +40,15 @@ public:
     // Run by the no-device dialog before it retries; the default gives up (Exit).
     std::function<void()> beforeRetry;
 
+    // The recovery log's file dialogs answer these paths (empty: Cancel).
+    QString saveLogPath;
+    QString loadLogPath;
+    int emptyNotices = 0;
+
     void inform(QWidget*, const QString& text) override { shown << text; }
+    QString chooseSaveLogPath(QWidget*) override { return saveLogPath; }
+    QString chooseLoadLogPath(QWidget*) override { return loadLogPath; }
+    void emptyResultNotice(QWidget*, bool) override { ++emptyNotices; }
     void explain(QWidget*, const QString& text) override { shown << text; }
     bool ask(QWidget*, const QString& text) override
     {

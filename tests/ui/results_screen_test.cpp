@@ -1,0 +1,374 @@
+// Whole recoveries through the Basic and Deep screens, as a user drives them: add an image, pick
+// the drive, Next, wait while the tree grows, browse the folders (the list, the names learned on
+// expansion, the check boxes), save the ticked folders through the save windows and compare the
+// files with the originals; Save Log, Back, Load Log gives the same tree; Stop halfway keeps what
+// was found; a volume without its boot sector comes back through Deep Search.
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "session/recovery_session.h"
+#include "texts/log_texts.h"
+#include "texts/messages.h"
+#include "texts/screen_texts.h"
+#include "ui/basic_search.h"
+#include "ui/deep_search.h"
+#include "ui/drive_stage_page.h"
+#include "ui/results_models.h"
+#include "ui/results_page.h"
+#include "ui/sector_range_panel.h"
+#include "ui_test_support.h"
+
+using namespace kfr;
+using namespace kfr::ui;
+using kfr::uitest::ScriptedDialogs;
+
+namespace {
+
+QString q(const char* text) { return QString::fromUtf8(text); }
+
+// A medium that gives its sectors slowly, so a test can stop a scan halfway.
+class SlowSource final : public storage::SectorSource {
+public:
+    explicit SlowSource(std::unique_ptr<storage::SectorSource> inner) : m_inner(std::move(inner)) {}
+    bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return m_inner->read(sector, count, buffer);
+    }
+    std::uint64_t sectorCount() const override { return m_inner->sectorCount(); }
+    const std::string& path() const override { return m_inner->path(); }
+
+private:
+    std::unique_ptr<storage::SectorSource> m_inner;
+};
+
+session::SourceOpener slowOpener()
+{
+    return [](const std::string& path) -> Result<std::shared_ptr<const storage::SectorSource>> {
+        auto opened = storage::openSource(path);
+        if (!opened) return opened.error();
+        return std::shared_ptr<const storage::SectorSource>(std::make_shared<SlowSource>(std::move(opened).value()));
+    };
+}
+
+void openAndWait(CRecoveryScreen& screen)
+{
+    QSignalSpy listed(&screen, &CRecoveryScreen::drivesListed);
+    screen.startOpening();
+    QVERIFY(listed.wait(20000));
+}
+
+int firstDisk(const CRecoveryScreen& screen)
+{
+    return screen.driveStage().tree().item(DriveTree::kPhysicalDrives).children.at(0);
+}
+
+// Next on the image's disk item; waits for the scan and the first listing (of "Root").
+void scanAndWait(CResultsScreen& screen)
+{
+    QSignalSpy finished(&screen, &CResultsScreen::scanFinished);
+    QSignalSpy populated(&screen, &CResultsScreen::populated);
+    screen.drivePage()->selectItem(firstDisk(screen));
+    screen.next();
+    QVERIFY(screen.state().resultsCount == 1);
+    QVERIFY(finished.wait(120000));
+    if (populated.isEmpty()) QVERIFY(populated.wait(60000));
+    QTRY_VERIFY_WITH_TIMEOUT(!screen.state().listPopulating, 60000);
+}
+
+// Every folder of the tree as "parent/child" paths, in tree order.
+QStringList treePaths(ResultsTreeModel& model, const QModelIndex& parent = {}, const QString& prefix = {})
+{
+    QStringList out;
+    for (int r = 0; r < model.rowCount(parent); ++r) {
+        const QModelIndex index = model.index(r, 0, parent);
+        const QString path = prefix.isEmpty() ? model.data(index, Qt::DisplayRole).toString()
+                                              : prefix + "/" + model.data(index, Qt::DisplayRole).toString();
+        out << path;
+        out << treePaths(model, index, path);
+    }
+    return out;
+}
+
+QModelIndex folderIndex(ResultsTreeModel& model, const QString& path)
+{
+    QModelIndex at;
+    for (const QString& name : path.split('/')) {
+        QModelIndex next;
+        for (int r = 0; r < model.rowCount(at); ++r)
+            if (model.data(model.index(r, 0, at), Qt::DisplayRole).toString() == name) next = model.index(r, 0, at);
+        if (!next.isValid()) return {};
+        at = next;
+    }
+    return at;
+}
+
+// Selects a folder in the tree and waits for its listing.
+void listFolder(CResultsScreen& screen, const QString& path)
+{
+    const QModelIndex index = folderIndex(screen.treeModel(), path);
+    QVERIFY2(index.isValid(), qPrintable(path));
+    QSignalSpy populated(&screen, &CResultsScreen::populated);
+    screen.resultsPage()->tree()->setCurrentIndex(index);
+    QVERIFY(populated.wait(60000));
+}
+
+QStringList listNames(const ItemListModel& list)
+{
+    QStringList names;
+    for (int r = 0; r < list.size(); ++r) names << list.text(r, 0);
+    return names;
+}
+
+int rowNamed(const ItemListModel& list, const QString& name)
+{
+    for (int r = 0; r < list.size(); ++r)
+        if (list.text(r, 0) == name) return r;
+    return -1;
+}
+
+}  // namespace
+
+class ResultsScreenTest : public QObject {
+    Q_OBJECT
+    std::string m_volume;
+    std::string m_volumeDigest;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_volume = uitest::fixture("fat16_basic.img");
+        QVERIFY(QFile::exists(QString::fromStdString(m_volume)));
+        m_volumeDigest = kfr::test::fileDigest(m_volume);
+    }
+    void cleanupTestCase() { QCOMPARE(kfr::test::fileDigest(m_volume), m_volumeDigest); }
+
+    // Next, the growing tree, the list of "Root", a subfolder, the check boxes, the columns.
+    void basicSearchBrowsesTheResults()
+    {
+        ScriptedDialogs dialogs;
+        dialogs.wholeDiskAnswer = true;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {m_volume});
+        CBasicSearch screen(context);
+        openAndWait(screen);
+        screen.show();
+        // A volume image has no partition table: the whole medium is the volume, from sector 0.
+        scanAndWait(screen);
+        QVERIFY(screen.target());
+        QCOMPARE(screen.target()->firstSector, std::uint64_t{0});
+        CResultsPage* page = screen.resultsPage();
+        QCOMPARE(screen.currentStage(), static_cast<QWidget*>(page));
+        QVERIFY2(dialogs.shown.isEmpty(), qPrintable(dialogs.shown.join('|')));
+
+        const QStringList tree = treePaths(screen.treeModel());
+        for (const char* path : {"Root", "Root/Documents", "Root/Documents/Work/Reports/2023", "Root/Pictures/Camera",
+                                 "Root/Old Projects", "Root/Empty Folder"})
+            QVERIFY2(tree.contains(q(path)), qPrintable(tree.join('|')));
+
+        // "Root" is listed: folders first, then files, with the Basic screen's columns.
+        ItemListModel& list = screen.listModel();
+        QCOMPARE(page->currentFolderLabel()->text(), QStringLiteral("Root"));
+        QCOMPARE(list.headerData(5, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("SelfCluster-Debug Info 1"));
+        QVERIFY(page->list()->isColumnHidden(5) && page->list()->isColumnHidden(8) && !page->list()->isColumnHidden(4));
+        const int readme = rowNamed(list, "README.TXT");
+        QVERIFY2(readme >= 0, qPrintable(listNames(list).join('|')));
+        QCOMPARE(list.text(readme, 2), QStringLiteral("1234"));
+        QCOMPARE(list.text(rowNamed(list, "Documents"), 1), QStringLiteral("FOLDER"));
+        QVERIFY(rowNamed(list, "Deleted Notes.txt") >= 0);
+        int folderRows = 0;
+        int labelRows = 0;  // the volume's label is listed, but is no file
+        for (int r = 0; r < list.size(); ++r) {
+            folderRows += list.text(r, 1) == "FOLDER";
+            labelRows += list.row(r).kind == recovery::RowKind::VolumeLabel;
+        }
+        QCOMPARE(page->countsLabel()->text(),
+                 QStringLiteral("%1 Folders, %2 Files").arg(folderRows).arg(list.size() - folderRows - labelRows));
+
+        // Sorting by size is numeric: 900 before 1234 before 5000.
+        list.sortRows(2, true, false);
+        QVERIFY(rowNamed(list, "café_ünïcode.txt") < rowNamed(list, "README.TXT"));
+        QVERIFY(rowNamed(list, "README.TXT") < rowNamed(list, "NOTES.TXT"));
+        list.sortRows(0, false, true);
+        QVERIFY(rowNamed(list, "README.TXT") < rowNamed(list, "Documents"));
+
+        // Selecting "Root" again lists nothing twice.
+        QSignalSpy populated(&screen, &CResultsScreen::populated);
+        page->tree()->setCurrentIndex(QModelIndex());
+        page->tree()->setCurrentIndex(folderIndex(screen.treeModel(), "Root"));
+        QCOMPARE(populated.count(), 0);
+
+        // A deep folder: its path text, and its file.
+        listFolder(screen, "Root/Documents/Work/Reports/2023");
+        QCOMPARE(page->currentFolderLabel()->text(), QStringLiteral("Documents \\Work \\Reports \\2023"));
+        QVERIFY2(rowNamed(list, "Quarterly Summary Q3.txt") >= 0, qPrintable(listNames(list).join('|')));
+        QCOMPARE(page->countsLabel()->text(), QStringLiteral("0 Folders, 1 Files"));
+
+        // Check boxes: one of the top item's folders ticked makes the top item partly checked.
+        ResultsTreeModel& model = screen.treeModel();
+        const QModelIndex documents = folderIndex(model, "Root/Documents");
+        QVERIFY(model.setData(documents, Qt::Checked, Qt::CheckStateRole));
+        QCOMPARE(model.data(documents, Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QCOMPARE(model.data(folderIndex(model, "Root/Documents/Work/Reports"), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QCOMPARE(model.data(folderIndex(model, "Root"), Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+        model.setData(folderIndex(model, "Root/Documents/Work"), Qt::Unchecked, Qt::CheckStateRole);
+        QCOMPARE(model.data(documents, Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+        model.setData(folderIndex(model, "Root"), Qt::Checked, Qt::CheckStateRole);  // partial -> unchecked
+        model.setData(folderIndex(model, "Root"), Qt::Checked, Qt::CheckStateRole);
+        QCOMPARE(model.data(folderIndex(model, "Root/Old Projects"), Qt::CheckStateRole).toInt(), int(Qt::Checked));
+
+        // While the list is shown, the commands that need a finished scan or the drive stage refuse.
+        dialogs.shown.clear();
+        screen.refreshTree();
+        screen.loadLog();
+        QCOMPARE(dialogs.shown, (QStringList{q(texts::kRefreshRefusedMessage), q(texts::kLoadLogAfterScanMessage)}));
+
+        // Back empties the results and returns to the drive stage.
+        screen.back();
+        QCOMPARE(screen.currentStage(), static_cast<QWidget*>(screen.drivePage()));
+        QCOMPARE(model.rowCount(), 0);
+        QCOMPARE(list.size(), 0);
+        QVERIFY(!screen.results());
+    }
+
+    // Save Log, Back, Load Log: the same tree, ready for browsing; the log of the other mode is
+    // handed over.
+    void recoveryLogRoundTrip()
+    {
+        test::TempDir dir;
+        ScriptedDialogs dialogs;
+        dialogs.wholeDiskAnswer = true;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {m_volume});
+        CBasicSearch screen(context);
+        openAndWait(screen);
+        screen.saveLog();  // before any scan: M5
+        QCOMPARE(dialogs.shown.value(0), q(texts::kSaveLogBeforeScanMessage));
+        scanAndWait(screen);
+        listFolder(screen, "Root/Documents");  // names learned by listing go into the log too
+        const QStringList before = treePaths(screen.treeModel());
+
+        dialogs.saveLogPath = QString::fromStdString(dir.file("scan.MFT"));
+        dialogs.shown.clear();
+        QSignalSpy saved(&screen, &CResultsScreen::logSaved);
+        screen.saveLog();
+        QVERIFY(saved.wait(60000));
+        QCOMPARE(dialogs.shown, QStringList{q(texts::kLogSavedText)});
+        QVERIFY(QFile::exists(dialogs.saveLogPath));
+
+        screen.back();
+        dialogs.loadLogPath = dialogs.saveLogPath;
+        dialogs.shown.clear();
+        QSignalSpy loaded(&screen, &CResultsScreen::logLoaded);
+        screen.loadLog();
+        QVERIFY(loaded.wait(60000));
+        QCOMPARE(dialogs.shown.value(0), q(texts::kLogLoadedText));
+        QCOMPARE(screen.currentStage(), static_cast<QWidget*>(screen.resultsPage()));
+        QVERIFY(screen.fromLog());
+        QCOMPARE(treePaths(screen.treeModel()), before);
+        QTRY_VERIFY_WITH_TIMEOUT(!screen.state().listPopulating, 60000);
+        QVERIFY(rowNamed(screen.listModel(), "README.TXT") >= 0);
+        QCOMPARE(dialogs.emptyNotices, 0);
+
+        // The same log opened on the Deep screen asks to switch; Yes hands it over.
+        ScriptedDialogs deepDialogs;
+        deepDialogs.loadLogPath = dialogs.saveLogPath;
+        deepDialogs.askAnswers = {true};
+        AppContext deepContext = uitest::imagesOnlyContext(deepDialogs, {m_volume});
+        CDeepSearch deep(deepContext);
+        openAndWait(deep);
+        QSignalSpy deepLoaded(&deep, &CResultsScreen::logLoaded);
+        QSignalSpy finished(&deep, &QDialog::finished);
+        deep.loadLog();
+        QVERIFY(deepLoaded.wait(60000));
+        QCOMPARE(deepDialogs.shown.value(0), q(texts::kSwitchToBasicQuestion));
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(finished.at(0).at(0).toInt(), CRecoveryScreen::kSwitchScreen);
+        QCOMPARE(deepContext.switchToMode, int(ScreenMode::Basic));
+        QCOMPARE(QString::fromStdString(deepContext.commandLineLogPath), dialogs.saveLogPath);
+    }
+
+    // A volume whose boot sector is gone comes back through Deep Search with its folders.
+    void deepSearchWithoutBootSector()
+    {
+        test::TempDir dir;
+        const std::string image = dir.file("no_boot.img");
+        std::filesystem::copy_file(m_volume, image);
+        {
+            std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+            const std::string zeros(512, '\0');
+            f.write(zeros.data(), 512);
+        }
+        ScriptedDialogs dialogs;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {image});
+        CDeepSearch screen(context);
+        openAndWait(screen);
+        // "Unknown" is refused and the drive stage stays.
+        screen.drivePage()->selectItem(firstDisk(screen));
+        screen.next();
+        QCOMPARE(dialogs.shown.value(0), q(texts::kSelectFileSystemMessage));
+        QCOMPARE(screen.state().resultsCount, 0);
+        QCOMPARE(screen.currentStage(), static_cast<QWidget*>(screen.drivePage()));
+
+        screen.fileSystemChoice()->setCurrentText("FAT16");
+        dialogs.shown.clear();
+        scanAndWait(screen);
+        QVERIFY2(dialogs.shown.isEmpty(), qPrintable(dialogs.shown.join('|')));
+        QCOMPARE(screen.listModel().headerData(9, Qt::Horizontal, Qt::DisplayRole).toString(), QStringLiteral("FILE_SYS"));
+        const QStringList tree = treePaths(screen.treeModel());
+        const QString reports = tree.filter("/2023").value(0);
+        QVERIFY2(!reports.isEmpty(), qPrintable(tree.join('|')));
+        listFolder(screen, reports);
+        const int row = rowNamed(screen.listModel(), "Quarterly Summary Q3.txt");
+        QVERIFY2(row >= 0, qPrintable(listNames(screen.listModel()).join('|')));
+        QCOMPARE(screen.listModel().text(row, 2), QStringLiteral("4321"));
+    }
+
+    // Stop during the sweep: the scan ends, and what it found before stays browsable.
+    void stopHalfwayKeepsTheFoldersFound()
+    {
+        test::TempDir dir;
+        const std::string image = dir.file("long.img");
+        std::filesystem::copy_file(m_volume, image);
+        std::filesystem::resize_file(image, std::uint64_t{512} << 20);  // zeros to sweep after the volume
+        ScriptedDialogs dialogs;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {image});
+        context.sourceOpener = slowOpener();
+        CDeepSearch screen(context);
+        openAndWait(screen);
+        screen.fileSystemChoice()->setCurrentText("FAT16");
+        screen.drivePage()->selectItem(firstDisk(screen));
+        QSignalSpy finished(&screen, &CResultsScreen::scanFinished);
+        screen.next();
+        QVERIFY(screen.state().scanRunning);
+        QVERIFY(screen.resultsPage()->stopButton()->isEnabled());
+        // Back, Save and Save Log are refused while the scan runs.
+        dialogs.shown.clear();
+        screen.back();
+        screen.save();
+        screen.saveLog();
+        QCOMPARE(dialogs.shown, (QStringList{q(texts::kScanRunningBackMessage), q(texts::kSaveWhileScanningMessage),
+                                             q(texts::kSaveLogWhileScanningMessage)}));
+        // Past the volume, halfway through the zeros at most.
+        QProgressBar* bar = screen.resultsPage()->progress();
+        QLabel* position = screen.resultsPage()->positionLabel();
+        QTRY_VERIFY_WITH_TIMEOUT(position->text().section(' ', 0, 0).toULongLong() > 32768, 60000);
+        QVERIFY(finished.isEmpty());
+        screen.resultsPage()->stopButton()->click();
+        QVERIFY(finished.wait(60000));
+        QTRY_VERIFY_WITH_TIMEOUT(!screen.state().listPopulating, 60000);
+        QVERIFY(screen.results());
+        QCOMPARE(screen.results()->scan.end, recovery::ScanEnd::Stopped);
+        const QStringList tree = treePaths(screen.treeModel());
+        QVERIFY2(!tree.filter("/2023").isEmpty(), qPrintable(tree.join('|')));
+    }
+};
+
+QTEST_MAIN(ResultsScreenTest)
+#include "results_screen_test.moc"
