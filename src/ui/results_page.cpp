@@ -116,6 +116,8 @@ CResultsPage::CResultsPage(ResultsTreeModel* tree, ItemListModel* list, QWidget*
     m_progress->setObjectName("scanProgress");
     m_counts = new QLabel(this);
     m_counts->setObjectName("countsText");
+    m_boots = new QLabel(this);
+    m_boots->setObjectName("bootSectorsText");
     m_currentFolder = new QLabel(this);
     m_currentFolder->setObjectName("currentFolderText");
     m_currentFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -126,7 +128,8 @@ CResultsPage::CResultsPage(ResultsTreeModel* tree, ItemListModel* list, QWidget*
     top->addWidget(m_stage, 3, 0, 1, 2);
     top->addWidget(m_position, 4, 0, 1, 2);
     top->addWidget(m_progress, 5, 0, 1, 2);
-    top->addWidget(m_counts, 6, 0, 1, 2);
+    top->addWidget(m_counts, 6, 0);
+    top->addWidget(m_boots, 6, 1);
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(new QLabel(qs(texts::kCurrentFolderLabel) + ":", this));
     folderRow->addWidget(m_currentFolder, 1);
@@ -165,6 +168,7 @@ void CResultsPage::begin(const ScanTarget& target)
     m_position->clear();
     m_stage->clear();
     m_counts->clear();
+    m_boots->clear();
     m_currentFolder->clear();
     m_status->setText(qs(texts::kValidatingPartitionText));
     m_low = target.firstSector;
@@ -179,6 +183,7 @@ void CResultsPage::beginLoaded(const QString& modeText)
     m_position->clear();
     m_stage->clear();
     m_counts->setText(qs(texts::countsText(0, 0)));
+    m_boots->clear();
     m_currentFolder->clear();
     m_status->setText(qs(texts::kLoadingTreeText));
     m_progress->setRange(0, 0);

@@ -78,6 +78,7 @@ public:
     QLabel* stageLabel() const { return m_stage; }
     QLabel* positionLabel() const { return m_position; }
     QLabel* countsLabel() const { return m_counts; }
+    QLabel* bootSectorsLabel() const { return m_boots; }
     QLabel* currentFolderLabel() const { return m_currentFolder; }
     QProgressBar* progress() const { return m_progress; }
     QPushButton* backButton() const { return m_back; }
@@ -93,6 +94,7 @@ private:
     QLabel* m_stage = nullptr;
     QLabel* m_position = nullptr;
     QLabel* m_counts = nullptr;
+    QLabel* m_boots = nullptr;
     QLabel* m_currentFolder = nullptr;
     QProgressBar* m_progress = nullptr;
     CTreeClass* m_tree = nullptr;

@@ -21,6 +21,7 @@
 #include "ui/qt_text.h"
 #include "ui/results_page.h"
 #include "ui/save_flow.h"
+#include "ui/ui_texts.h"
 
 namespace kfr::ui {
 
@@ -47,7 +48,7 @@ struct CResultsScreen::ScanOutcome {
 // Carries a scan's events from its worker to the page and the growing tree, through the UI
 // thread's event queue. Batches come from the core already (folders by the thousand, progress
 // coalesced), so each becomes one queued call.
-class CResultsScreen::ScanEvents final : public recovery::BasicScanObserver {
+class CResultsScreen::ScanEvents final : public recovery::DeepScanObserver {
 public:
     explicit ScanEvents(CResultsScreen* screen) : m_screen(screen) {}
 
@@ -69,6 +70,10 @@ public:
     void onFoldersFound(std::uint64_t count) override
     {
         post([count](CResultsScreen& s) { s.m_page->countsLabel()->setText(qs(texts::countsText(count, 0))); });
+    }
+    void onBootSectorsFound(std::uint64_t count) override
+    {
+        post([count](CResultsScreen& s) { s.m_page->bootSectorsLabel()->setText(qs(kBootSectorsFoundPrefix) + QString::number(count)); });
     }
     void onFoldersPlaced(std::span<const recovery::PlacedFolder> folders) override
     {
@@ -116,10 +121,12 @@ public:
              batch = std::vector<recovery::ItemRow>(rows.begin(), rows.end())] {
                 if (screen->m_sink->generation() != generation) return;
                 screen->m_listModel.append(batch, deepTop);
-                std::uint64_t folders = 0;
-                for (int i = 0; i < screen->m_listModel.size(); ++i)
-                    if (screen->m_listModel.row(i).kind == recovery::RowKind::Folder) ++folders;
-                screen->m_page->countsLabel()->setText(qs(texts::countsText(folders, screen->m_listModel.size() - folders)));
+                for (const auto& row : batch) {
+                    if (row.kind == recovery::RowKind::Folder) ++screen->m_rowsListed.folders;
+                    else if (row.kind != recovery::RowKind::VolumeLabel) ++screen->m_rowsListed.files;
+                }
+                screen->m_page->countsLabel()->setText(
+                    qs(texts::countsText(screen->m_rowsListed.folders, screen->m_rowsListed.files)));
             },
             Qt::QueuedConnection);
     }
@@ -383,6 +390,7 @@ void CResultsScreen::populate(ItemId item)
     m_populate->raise();
 
     m_listModel.clear();
+    m_rowsListed = {};
     m_page->countsLabel()->setText(qs(texts::countsText(0, 0)));
     setCurrentFolderText(item);
 

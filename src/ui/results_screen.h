@@ -111,6 +111,10 @@ private:
 
     // The population's worker.
     std::atomic<bool> m_populateStop{false};
+    struct {
+        std::uint64_t folders = 0;
+        std::uint64_t files = 0;
+    } m_rowsListed;  // the counts text while rows come in
     std::unique_ptr<ListingSink> m_sink;
     std::optional<Result<recovery::FolderListing>> m_listing;
     std::shared_ptr<const session::ScanResults> m_listingResults;

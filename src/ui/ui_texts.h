@@ -33,4 +33,7 @@ inline constexpr const char* kAboutText =
     "Kestravon FAT Recovery finds and saves lost folders and files on FAT16, FAT32 and NTFS media, and carves "
     "files out of raw sectors by their signatures. The medium being recovered is only ever read.";
 
+// The Deep screen counts the boot sectors its sweep meets.
+inline constexpr const char* kBootSectorsFoundPrefix = "Boot sectors found: ";
+
 }  // namespace kfr::ui

@@ -4,6 +4,7 @@
 // files with the originals; Save Log, Back, Load Log gives the same tree; Stop halfway keeps what
 // was found; a volume without its boot sector comes back through Deep Search.
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
@@ -367,6 +368,55 @@ private Q_SLOTS:
         QCOMPARE(screen.results()->scan.end, recovery::ScanEnd::Stopped);
         const QStringList tree = treePaths(screen.treeModel());
         QVERIFY2(!tree.filter("/2023").isEmpty(), qPrintable(tree.join('|')));
+    }
+
+    // 100,000 folders placed in batches and a folder of 50,000 files go into the views as plain
+    // model rows: the tree keeps its shape, and the list scrolls to its end.
+    void largeResultsStayModelRows()
+    {
+        ResultsTreeModel tree;
+        ItemListModel list;
+        CResultsPage page(&tree, &list);
+        page.resize(900, 600);
+        page.show();
+        constexpr recovery::ItemId kRoot = 1;
+        std::vector<recovery::PlacedFolder> batch;
+        QElapsedTimer clock;
+        clock.start();
+        for (recovery::ItemId item = 2; item < 100'002; ++item) {
+            // Ten top-level folders, each holding a chain of subfolders.
+            const recovery::ItemId parent = item < 12 ? kRoot : item - 10;
+            batch.push_back({item, parent, "DIR" + std::to_string(item), item, parent, false});
+            if (batch.size() == 1024) {
+                tree.addPlaced(batch);
+                batch.clear();
+                QCoreApplication::processEvents();
+            }
+        }
+        tree.addPlaced(batch);
+        QCOMPARE(tree.folderCount(), std::size_t{100'001});
+        QCOMPARE(tree.rowCount(tree.indexOf(kRoot)), 10);
+        QCOMPARE(tree.nameOf(tree.itemOf(tree.parent(tree.indexOf(100'001)))), QStringLiteral("DIR99991"));
+        page.tree()->expandAll();
+        page.tree()->scrollToBottom();
+        QCoreApplication::processEvents();
+
+        std::vector<recovery::ItemRow> rows(512);
+        for (int b = 0; b < 100; ++b) {
+            for (std::size_t r = 0; r < rows.size(); ++r) {
+                rows[r].kind = recovery::RowKind::FatFile;
+                rows[r].name = "FILE" + std::to_string(b * 512 + static_cast<int>(r)) + (r % 3 ? ".JPG" : ".TXT");
+                rows[r].size = r;
+            }
+            list.append(rows, false);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(list.size(), 51'200);
+        page.list()->scrollToBottom();
+        list.sortRows(0, false, true);
+        QCoreApplication::processEvents();
+        QCOMPARE(list.text(0, 0), QStringLiteral("FILE9999.JPG"));
+        qInfo() << "100,000 folders and 51,200 rows shown in" << clock.elapsed() << "ms";
     }
 };
 
