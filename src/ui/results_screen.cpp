@@ -172,6 +172,9 @@ CResultsScreen::CResultsScreen(ScreenMode mode, const QString& rangeIntro, AppCo
     : CRecoveryScreen(mode, rangeIntro, context, parent),
       m_session(context.sourceOpener ? context.sourceOpener : session::fileSourceOpener())
 {
+    // The scan, a listing and a log's worker may run beside a partition search and the drive
+    // listing: a pool of the screen's own, so none waits for a core to free up.
+    m_pool.setMaxThreadCount(4);
     m_events = std::make_unique<ScanEvents>(this);
     m_sink = std::make_unique<ListingSink>(this);
     m_mediaQuestions = std::make_unique<MediaQuestions>(this);
@@ -258,6 +261,7 @@ CResultsScreen::~CResultsScreen()
     }
     if (m_saveFlow) m_saveFlow->stop();
     if (m_openFlow) m_openFlow->removeCopies();
+    m_pool.waitForDone();
 }
 
 bool CResultsScreen::working() const
@@ -306,7 +310,7 @@ void CResultsScreen::beginScan(const ScanTarget& target)
     const volumes::VolumeSelection range = m_session.selection();
     const session::DeepRequest deepRequest{range.firstSector, range.lastSector + 1, fileSystem};
     const bool isDeep = deep();
-    m_scanWatcher.setFuture(QtConcurrent::run([this, deepRequest, isDeep] {
+    m_scanWatcher.setFuture(QtConcurrent::run(&m_pool, [this, deepRequest, isDeep] {
         const session::ScanControl control{&m_stop, m_events.get()};
         m_outcome->result = isDeep ? m_session.deepScan(deepRequest, control) : m_session.scan(control);
     }));
@@ -398,7 +402,7 @@ void CResultsScreen::populate(ItemId item)
     m_sink->start(m_sink->generation() + 1, deepTop);
     m_listing.reset();
     m_listingResults = m_results;
-    m_listWatcher.setFuture(QtConcurrent::run([this, item] {
+    m_listWatcher.setFuture(QtConcurrent::run(&m_pool, [this, item] {
         session::ListingControl control;
         control.stopRequested = &m_populateStop;
         control.sink = m_sink.get();
@@ -545,7 +549,7 @@ void CResultsScreen::saveLog()
     state().saveLogRunning = true;
     m_page->setEnabled(false);
     m_saveOutcome.reset();
-    m_saveLogWatcher.setFuture(QtConcurrent::run([this, results = m_results, path = path.toStdString()] {
+    m_saveLogWatcher.setFuture(QtConcurrent::run(&m_pool, [this, results = m_results, path = path.toStdString()] {
         session::LogSaveRequest request;
         request.path = path;
         m_saveOutcome = m_session.saveLog(*results, request);
@@ -595,7 +599,7 @@ void CResultsScreen::loadRecoveryLog(const std::string& path)
     request.media.roots = context().listing.roots;
     request.media.imagePaths = context().listing.imagePaths;
     request.prompt = m_mediaQuestions.get();
-    m_loadWatcher.setFuture(QtConcurrent::run([this, request] { m_loadOutcome = m_session.loadLog(request); }));
+    m_loadWatcher.setFuture(QtConcurrent::run(&m_pool, [this, request] { m_loadOutcome = m_session.loadLog(request); }));
 }
 
 void CResultsScreen::finishLogLoad()

@@ -6,6 +6,7 @@
 
 #include <QFutureWatcher>
 #include <QPointer>
+#include <QThreadPool>
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -88,6 +89,7 @@ private:
     std::string sourcePath() const;
     void setCurrentFolderText(recovery::ItemId item);
 
+    QThreadPool m_pool;
     session::RecoverySession m_session;
     ResultsTreeModel m_treeModel;
     ItemListModel m_listModel;
