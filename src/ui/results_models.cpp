@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QPalette>
 #include <QMimeDatabase>
 #include <QStyle>
 #include <algorithm>
@@ -70,7 +71,9 @@ void ResultsTreeModel::addPlaced(std::span<const recovery::PlacedFolder> folders
 {
     for (const auto& f : folders) {
         if (f.item == kNoItem) continue;
-        ensure(f.item).name = qs(f.name);
+        Node& node = ensure(f.item);
+        node.name = qs(f.name);
+        node.deleted = f.deleted;
         appendChild(f.parentItem, f.item);
     }
 }
@@ -80,8 +83,9 @@ void ResultsTreeModel::rename(std::span<const recovery::FolderRename> renames)
     for (const auto& r : renames) {
         if (r.item >= m_nodes.size() || m_nodes[r.item].row < 0) continue;
         m_nodes[r.item].name = qs(r.name);
+        m_nodes[r.item].deleted = m_nodes[r.item].deleted || r.deleted;
         const QModelIndex index = indexOf(r.item);
-        Q_EMIT dataChanged(index, index, {Qt::DisplayRole});
+        Q_EMIT dataChanged(index, index, {Qt::DisplayRole, Qt::ForegroundRole});
     }
 }
 
@@ -101,6 +105,7 @@ void ResultsTreeModel::setResults(std::shared_ptr<const session::ScanResults> re
             Node& node = m_nodes[id];
             node.name = qs(item.name);
             node.parent = item.parent;
+            if (const recovery::FolderNode* folder = m_results->scan.folders.nodeOf(id)) node.deleted = folder->deleted;
             auto& siblings = item.parent == kNoItem ? m_top : m_nodes[item.parent].children;
             node.row = static_cast<int>(siblings.size());
             siblings.push_back(id);
@@ -197,6 +202,10 @@ QVariant ResultsTreeModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
     case Qt::ToolTipRole: return m_nodes[item].name;
     case Qt::DecorationRole: return m_nodes[item].parent == kNoItem ? m_topIcon : m_folderIcon;
+    // Deleted folders stand out from the live ones, as deleted files do in the list.
+    case Qt::ForegroundRole:
+        if (m_nodes[item].deleted) return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+        return {};
     case Qt::CheckStateRole:
         if (!m_results) return {};
         switch (m_checks.state(item)) {
@@ -383,6 +392,7 @@ QVariant ItemListModel::data(const QModelIndex& index, int role) const
     const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     if (role == Qt::DisplayRole) return row.texts[static_cast<std::size_t>(index.column())];
     if (role == Qt::DecorationRole && index.column() == 0) return iconFor(row.item);
+    if (role == Qt::ForegroundRole && row.item.deleted) return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
     return {};
 }
 

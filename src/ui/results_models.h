@@ -61,6 +61,7 @@ private:
         recovery::ItemId parent = recovery::kNoItem;
         int row = -1;  // -1: not in the tree (yet)
         QString name;
+        bool deleted = false;
         std::vector<recovery::ItemId> children;
     };
     Node& ensure(recovery::ItemId item);

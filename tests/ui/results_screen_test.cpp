@@ -212,8 +212,12 @@ private Q_SLOTS:
         QVERIFY2(rowNamed(list, "Quarterly Summary Q3.txt") >= 0, qPrintable(listNames(list).join('|')));
         QCOMPARE(page->countsLabel()->text(), QStringLiteral("0 Folders, 1 Files"));
 
-        // Check boxes: one of the top item's folders ticked makes the top item partly checked.
+        // Deleted folders and files look apart from the live ones.
         ResultsTreeModel& model = screen.treeModel();
+        QVERIFY(model.data(folderIndex(model, "Root/Old Projects"), Qt::ForegroundRole).isValid());
+        QVERIFY(!model.data(folderIndex(model, "Root/Documents"), Qt::ForegroundRole).isValid());
+
+        // Check boxes: one of the top item's folders ticked makes the top item partly checked.
         const QModelIndex documents = folderIndex(model, "Root/Documents");
         QVERIFY(model.setData(documents, Qt::Checked, Qt::CheckStateRole));
         QCOMPARE(model.data(documents, Qt::CheckStateRole).toInt(), int(Qt::Checked));
