@@ -210,4 +210,10 @@ inline constexpr const char* kEmptyResultPoint3 =
 inline constexpr const char* kEmptyResultAssistance = "For further technical assistance in recovering your data,";
 inline constexpr const char* kOkButton = "OK";
 
+// The buttons of the save windows.
+inline constexpr const char* kBrowseButton = "Browse";
+inline constexpr const char* kOverwriteButton = "Overwrite";
+inline constexpr const char* kRenameButton = "Rename";
+inline constexpr const char* kSkipButton = "Skip";
+
 }  // namespace kfr::texts

@@ -8,6 +8,7 @@
 #include "texts/log_texts.h"
 #include "texts/messages.h"
 #include "ui/empty_result_notice.h"
+#include "ui/save_windows.h"
 #include "ui/logical_choice.h"
 #include "ui/no_device.h"
 #include "ui/rem_media_scan.h"
@@ -64,6 +65,38 @@ void Dialogs::emptyResultNotice(QWidget* parent, bool deep)
     restoreWindow(parent);
     CEmptyResultNotice box(deep, parent);
     box.exec();
+}
+
+void Dialogs::saveNotice(QWidget* parent)
+{
+    restoreWindow(parent);
+    CSaveMsg box(parent);
+    box.exec();
+}
+
+std::optional<QString> Dialogs::chooseDestination(QWidget* parent, const QString& initial,
+                                                  const std::function<QString(const QString&)>& check)
+{
+    CSaveBrowse box(initial, check, [this, parent](const QString& text) { inform(parent, text); }, parent);
+    if (box.exec() != QDialog::Accepted) return std::nullopt;
+    return box.destination();
+}
+
+exporting::ReplaceReply Dialogs::replace(QWidget* parent, const QString& collisionPath, const QString& suggestedPath)
+{
+    CReplaceDlg box(collisionPath, suggestedPath, parent);
+    const int answer = box.exec();
+    exporting::ReplaceReply reply;
+    reply.applyToAll = box.applyToAll();
+    reply.fileNameText = box.fileName().toStdString();
+    reply.newFileNameText = box.newFileName().toStdString();
+    switch (answer) {
+    case CReplaceDlg::Overwrite: reply.button = exporting::ReplaceButton::Overwrite; break;
+    case CReplaceDlg::Rename: reply.button = exporting::ReplaceButton::Rename; break;
+    case CReplaceDlg::Cancel: reply.button = exporting::ReplaceButton::Cancel; break;
+    default: reply.button = exporting::ReplaceButton::Skip; break;
+    }
+    return reply;
 }
 
 bool Dialogs::ask(QWidget* parent, const QString& text)

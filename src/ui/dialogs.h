@@ -6,6 +6,8 @@
 #include <functional>
 #include <optional>
 
+#include "export/collision.h"
+
 class QWidget;
 
 namespace kfr::ui {
@@ -23,6 +25,12 @@ public:
     virtual QString chooseLoadLogPath(QWidget* parent);
     // The notice that a scan recovered nothing (deep: the Deep screen's first line).
     virtual void emptyResultNotice(QWidget* parent, bool deep);
+    // The save windows: the destination notice; the destination dialog (check gives the refusal
+    // for a path, or empty; nullopt for Cancel); the collision question.
+    virtual void saveNotice(QWidget* parent);
+    virtual std::optional<QString> chooseDestination(QWidget* parent, const QString& initial,
+                                                     const std::function<QString(const QString&)>& check);
+    virtual exporting::ReplaceReply replace(QWidget* parent, const QString& collisionPath, const QString& suggestedPath);
     // Yes/No with the question icon, No the default. True for Yes.
     virtual bool ask(QWidget* parent, const QString& text);
     // The whole-disk box: true for "Search Entire Drive as a single Partition".

@@ -36,4 +36,7 @@ inline constexpr const char* kAboutText =
 // The Deep screen counts the boot sectors its sweep meets.
 inline constexpr const char* kBootSectorsFoundPrefix = "Boot sectors found: ";
 
+// The saving window: files written short or not at all are not counted as saved.
+inline constexpr const char* kNotSavedWholeFormat = "( %1 Files could not be saved whole: see the list below )";
+
 }  // namespace kfr::ui

@@ -6,7 +6,11 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QListWidget>
+#include <QMap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -24,6 +28,7 @@
 #include "ui/drive_stage_page.h"
 #include "ui/results_models.h"
 #include "ui/results_page.h"
+#include "ui/save_flow.h"
 #include "ui/sector_range_panel.h"
 #include "ui_test_support.h"
 
@@ -134,6 +139,30 @@ int rowNamed(const ItemListModel& list, const QString& name)
     for (int r = 0; r < list.size(); ++r)
         if (list.text(r, 0) == name) return r;
     return -1;
+}
+
+// The live files of the fixture's manifest under a folder, with their digests.
+QMap<QString, QString> manifestFiles(const char* image, const QString& under)
+{
+    QMap<QString, QString> out;
+    QFile in(QString(KFR_FIXTURE_SOURCE_DIR) + "/originals/" + image + "/MANIFEST.tsv");
+    if (!in.open(QIODevice::ReadOnly)) return out;
+    for (const QString& line : QString::fromUtf8(in.readAll()).split('\n')) {
+        const QStringList f = line.split('\t');
+        if (f.size() < 5 || f[0] != "file" || f[1] != "live" || !f[4].startsWith(under + "/")) continue;
+        out.insert(f[4], f[3]);
+    }
+    return out;
+}
+
+// Saves the ticked folders through the save windows and waits for the run to end.
+exporting::SaveRunReport saveAndWait(CResultsScreen& screen)
+{
+    QSignalSpy finished(screen.saveFlow(), &SaveFlow::finished);
+    screen.save();
+    if (!screen.saveFlow()->running() && finished.isEmpty()) return {};
+    if (finished.isEmpty()) finished.wait(60000);
+    return finished.isEmpty() ? exporting::SaveRunReport{} : finished.at(0).at(0).value<exporting::SaveRunReport>();
 }
 
 }  // namespace
@@ -421,6 +450,113 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QCOMPARE(list.text(0, 0), QStringLiteral("FILE9999.JPG"));
         qInfo() << "100,000 folders and 51,200 rows shown in" << clock.elapsed() << "ms";
+    }
+
+    // Tick a folder, save it through the windows, compare with the originals; a second save into
+    // the same place asks about each file; a refused destination keeps the dialog asking.
+    void savingTickedFolders()
+    {
+        test::TempDir dir;
+        ScriptedDialogs dialogs;
+        dialogs.wholeDiskAnswer = true;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {m_volume});
+        CBasicSearch screen(context);
+        openAndWait(screen);
+        scanAndWait(screen);
+        dialogs.shown.clear();
+        saveAndWait(screen);  // nothing ticked yet
+        QCOMPARE(dialogs.shown, QStringList{q(texts::kNothingSelectedText)});
+
+        ResultsTreeModel& model = screen.treeModel();
+        model.setData(folderIndex(model, "Root/Documents"), Qt::Checked, Qt::CheckStateRole);
+        // Cancel in the destination dialog writes nothing.
+        QCOMPARE(saveAndWait(screen).filesTotal, std::uint64_t{0});
+        QCOMPARE(dialogs.saveNotices, 1);
+
+        const QString destination = QString::fromStdString(dir.path());
+        dialogs.shown.clear();
+        dialogs.destinations = {destination + "/missing", destination};
+        const exporting::SaveRunReport report = saveAndWait(screen);
+        QCOMPARE(dialogs.shown, QStringList{q(texts::kInvalidDestinationText)});
+        QCOMPARE(report.end, exporting::SaveEnd::Finished);
+        const QMap<QString, QString> expected = manifestFiles("fat16_basic", "Documents");
+        QVERIFY(expected.size() >= 4);
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            QCOMPARE(QString::fromStdString(test::fileDigest(dir.file(it.key().toStdString()))), it.value());
+        // The deleted file is saved too, under the name its entry gives (first letter lost).
+        const QStringList work = QDir(QString::fromStdString(dir.file("Documents/Work"))).entryList(QDir::Files);
+        QVERIFY2(!work.filter("LDPLAN.TXT").isEmpty(), qPrintable(work.join('|')));
+        CSavingDlg* saving = screen.saveFlow()->savingWindow();
+        QVERIFY(saving && saving->isVisible());
+        QVERIFY2(saving->summaryLabel()->text().startsWith("( recovered saved data : "), qPrintable(saving->summaryLabel()->text()));
+
+        // Again into the same folder: the first collision is answered Rename, the next Skip for all.
+        exporting::ReplaceReply rename;
+        rename.button = exporting::ReplaceButton::Rename;
+        exporting::ReplaceReply skipAll;
+        skipAll.button = exporting::ReplaceButton::Skip;
+        skipAll.applyToAll = true;
+        dialogs.replaceAnswers = {rename, skipAll};
+        dialogs.destinations = {destination};
+        const exporting::SaveRunReport again = saveAndWait(screen);
+        QCOMPARE(dialogs.collisionsAsked.size(), 2);
+        QCOMPARE(again.filesWritten, std::uint64_t{1});
+        const QString renamed = dialogs.collisionsAsked.at(0);
+        const QString stem = renamed.section('.', 0, -2), ext = renamed.section('.', -1);
+        QVERIFY2(QFile::exists(ext.isEmpty() || !renamed.contains('.') ? renamed + "_dd_0" : stem + "_dd_0." + ext),
+                 qPrintable(renamed));
+    }
+
+    // A medium cut short: files whose data lies past its end are reported incomplete, not saved.
+    void incompleteFilesAreNotCountedAsSaved()
+    {
+        const std::string image = uitest::fixture("fat_truncated.img");
+        ScriptedDialogs dialogs;
+        dialogs.wholeDiskAnswer = true;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {image});
+        CBasicSearch screen(context);
+        openAndWait(screen);
+        scanAndWait(screen);
+        ResultsTreeModel& model = screen.treeModel();
+        model.setData(folderIndex(model, "Root"), Qt::Checked, Qt::CheckStateRole);
+        test::TempDir out;
+        dialogs.destinations = {QString::fromStdString(out.path())};
+        const exporting::SaveRunReport report = saveAndWait(screen);
+        QVERIFY(report.filesIncomplete + report.filesFailed > 0);
+        CSavingDlg* saving = screen.saveFlow()->savingWindow();
+        QVERIFY(saving->problems()->count() > 0);
+        QVERIFY2(saving->summaryLabel()->text().contains(QString::number(report.filesWritten) + " Files"),
+                 qPrintable(saving->summaryLabel()->text()));
+        QVERIFY(report.filesWritten < report.filesTotal);
+    }
+
+    // Opening a file row writes a temporary copy and hands it over; closing removes the copy.
+    void openingThroughATemporaryCopy()
+    {
+        ScriptedDialogs dialogs;
+        dialogs.wholeDiskAnswer = true;
+        AppContext context = uitest::imagesOnlyContext(dialogs, {m_volume});
+        QString handed;
+        std::string copy;
+        {
+            CBasicSearch screen(context);
+            openAndWait(screen);
+            scanAndWait(screen);
+            screen.openFlow()->setOpener([&handed](const std::string& path) {
+                handed = QString::fromStdString(path);
+                return okStatus();
+            });
+            const int readme = rowNamed(screen.listModel(), "README.TXT");
+            QVERIFY(readme >= 0);
+            screen.resultsPage()->list()->setCurrentIndex(screen.listModel().index(readme, 0));
+            QSignalSpy opened(screen.openFlow(), &OpenFlow::opened);
+            screen.openSelectedRow();
+            QVERIFY(opened.wait(30000));
+            QVERIFY2(handed.endsWith("/MRC0.TXT"), qPrintable(handed));
+            QCOMPARE(QFileInfo(handed).size(), qint64{1234});
+            copy = handed.toStdString();
+        }
+        QVERIFY(!QFile::exists(QString::fromStdString(copy)));
     }
 };
 

@@ -45,6 +45,40 @@ public:
     QString loadLogPath;
     int emptyNotices = 0;
 
+    // The save windows: destinations answered in turn (none left: Cancel); a refused one is
+    // recorded in shown and the next is tried, as the dialog stays open. Collisions are
+    // answered in turn, then Skip.
+    int saveNotices = 0;
+    std::deque<QString> destinations;
+    std::deque<kfr::exporting::ReplaceReply> replaceAnswers;
+    QStringList collisionsAsked;
+
+    void saveNotice(QWidget*) override { ++saveNotices; }
+    std::optional<QString> chooseDestination(QWidget*, const QString&,
+                                             const std::function<QString(const QString&)>& check) override
+    {
+        while (!destinations.empty()) {
+            const QString path = destinations.front();
+            destinations.pop_front();
+            const QString refusal = check(path);
+            if (refusal.isEmpty()) return path;
+            shown << refusal;
+        }
+        return std::nullopt;
+    }
+    kfr::exporting::ReplaceReply replace(QWidget*, const QString& collisionPath, const QString& suggested) override
+    {
+        collisionsAsked << collisionPath;
+        kfr::exporting::ReplaceReply reply;
+        if (!replaceAnswers.empty()) {
+            reply = replaceAnswers.front();
+            replaceAnswers.pop_front();
+        }
+        // The edit boxes as the dialog opens them.
+        reply.fileNameText = collisionPath.toStdString();
+        reply.newFileNameText = suggested.toStdString();
+        return reply;
+    }
     void inform(QWidget*, const QString& text) override { shown << text; }
     QString chooseSaveLogPath(QWidget*) override { return saveLogPath; }
     QString chooseLoadLogPath(QWidget*) override { return loadLogPath; }
