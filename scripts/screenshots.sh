@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Pictures of the desktop program for the README, taken from the real program on a virtual X
-# server: the mode launcher, and the drive stage of the Basic Search and Deep Search screens with a
-# fixture disk image listed (the machine's own disks are left out, so every run shows the same).
+# server: the mode launcher, the drive stage of the Basic Search and Deep Search screens with a
+# fixture disk image listed (the machine's own disks are left out, so every run shows the same),
+# and a Basic Search of a fixture volume with its results and a save in progress.
 # Usage: scripts/screenshots.sh [BUILD-DIR] [OUT-DIR]   (defaults: build, docs/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,5 +16,7 @@ home="$(mktemp -d)"
 trap 'rm -rf "$home"' EXIT
 HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" \
   xvfb-run -a -s "-screen 0 1280x900x24" \
-  "$build/bin/kestravon-recovery" --images-only --image "$build/fixtures/disk_mbr.img" --screenshot "$out/"
-ls "$out"/launcher.png "$out"/basic-drive-stage.png "$out"/deep-drive-stage.png
+  "$build/bin/kestravon-recovery" --images-only --image "$build/fixtures/disk_mbr.img" \
+    --image "$build/fixtures/fat16_basic.img" --screenshot "$out/"
+ls "$out"/launcher.png "$out"/basic-drive-stage.png "$out"/deep-drive-stage.png "$out"/basic-results.png \
+  "$out"/basic-saving.png

@@ -84,7 +84,7 @@ int main(int argc, char* argv[])
     window.setProgramDir(QCoreApplication::applicationDirPath());
     QObject::connect(&window, &CMainWindow::exitConfirmed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
-    if (parser.isSet(screenshotOption)) return takeScreenshots(window, parser.value(screenshotOption));
+    if (parser.isSet(screenshotOption)) return takeScreenshots(window, context, parser.value(screenshotOption));
 
     if (splash) QObject::connect(&window, &CMainWindow::commandLineLogDropped, splash.get(), &QWidget::hide);
     if (!window.openLogFromCommandLine()) return 1;

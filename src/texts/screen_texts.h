@@ -187,6 +187,7 @@ inline constexpr const char* kSectorRangeHelpTooltip = "Help for 'Sector Range'"
 // The results stage of the Basic and Deep screens.
 inline constexpr const char* kCurrentFolderLabel = "Current Folder";
 inline constexpr const char* kRootFolderText = "Root";
+inline constexpr const char* kItMayTakeAWhileText = "It may take a while, Please wait...";
 inline constexpr const char* kPopulatingText = "Populating List Items, Please wait....";
 inline constexpr const char* kOpenMenuEntry = "Open";
 inline constexpr const char* kSaveMenuEntry = "Save";

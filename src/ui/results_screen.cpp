@@ -234,6 +234,7 @@ CResultsScreen::CResultsScreen(ScreenMode mode, const QString& rangeIntro, AppCo
     connect(&m_loadWatcher, &QFutureWatcherBase::finished, this, &CResultsScreen::finishLogLoad);
     connect(&m_saveLogWatcher, &QFutureWatcherBase::finished, this, [this] {
         state().saveLogRunning = false;
+        m_logWait.reset();
         m_page->setEnabled(true);
         const session::LogSaveOutcome outcome = *m_saveOutcome;
         if (outcome.end == session::LogSaveEnd::Saved) {
@@ -327,6 +328,8 @@ void CResultsScreen::finishScan()
 {
     state().scanRunning = false;
     m_page->setRunning(false);
+    m_page->stageLabel()->setText(qs(texts::kCompletedStatusText));
+    m_fitColumns = true;
     setStatusText(qs(texts::kStepHelpBrowsing));
     auto outcome = std::move(m_outcome);
     if (!outcome || !outcome->result || !*outcome->result) {
@@ -433,6 +436,12 @@ void CResultsScreen::finishPopulation()
             m_listModel.append(done.rows, deepTop);
         }
         m_page->countsLabel()->setText(qs(texts::countsText(done.folders, done.files)));
+        // The first listing of the results sets the columns to their texts, so dates and times
+        // show whole; the user's widths stay after that.
+        if (m_fitColumns) {
+            m_fitColumns = false;
+            m_page->list()->fitVisibleColumns();
+        }
     } else if (listing) {
         dialogs().inform(this, qs(texts::describeError(listing->error())));
     }
@@ -548,6 +557,7 @@ void CResultsScreen::saveLog()
     if (path.isEmpty()) return;
     state().saveLogRunning = true;
     m_page->setEnabled(false);
+    m_logWait = std::make_unique<CPleaseWaitModeless>(QStringList{qs(texts::kItMayTakeAWhileText)}, this);
     m_saveOutcome.reset();
     m_saveLogWatcher.setFuture(QtConcurrent::run(&m_pool, [this, results = m_results, path = path.toStdString()] {
         session::LogSaveRequest request;
@@ -632,6 +642,7 @@ void CResultsScreen::finishLogLoad()
         m_page->setRunning(false);
         showResults(std::move(outcome.results));
         m_page->statusLabel()->setText(qs(texts::kCompletedStatusText));
+        m_fitColumns = true;
     }
     if (outcome.verdict == LoadVerdict::Loaded) {
         dialogs().inform(this, qs(texts::kLogLoadedText));

@@ -21,6 +21,7 @@ class QMenu;
 
 namespace kfr::ui {
 
+class CPleaseWaitModeless;
 class CPopulate;
 class CResultsPage;
 class OpenFlow;
@@ -102,6 +103,7 @@ private:
     std::shared_ptr<const session::ScanResults> m_results;
     bool m_fromLog = false;
     bool m_logSaved = false;
+    bool m_fitColumns = false;  // the next listing sets the column widths
     recovery::ItemId m_lastListed = recovery::kNoItem;
     std::unordered_set<recovery::ItemId> m_named;  // folders whose subfolders expansion named
 
@@ -129,6 +131,7 @@ private:
     std::string m_loadPath;
     QFutureWatcher<void> m_loadWatcher;
     std::optional<session::LogSaveOutcome> m_saveOutcome;
+    std::unique_ptr<CPleaseWaitModeless> m_logWait;
     QFutureWatcher<void> m_saveLogWatcher;
 };
 

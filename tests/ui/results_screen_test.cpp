@@ -390,7 +390,6 @@ private Q_SLOTS:
         QCOMPARE(dialogs.shown, (QStringList{q(texts::kScanRunningBackMessage), q(texts::kSaveWhileScanningMessage),
                                              q(texts::kSaveLogWhileScanningMessage)}));
         // Past the volume, halfway through the zeros at most.
-        QProgressBar* bar = screen.resultsPage()->progress();
         QLabel* position = screen.resultsPage()->positionLabel();
         QTRY_VERIFY_WITH_TIMEOUT(position->text().section(' ', 0, 0).toULongLong() > 32768, 60000);
         QVERIFY(finished.isEmpty());
