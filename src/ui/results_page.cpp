@@ -101,19 +101,10 @@ CResultsPage::CResultsPage(ResultsTreeModel* tree, ItemListModel* list, QWidget*
     setObjectName("resultsPage");
     auto* layout = new QVBoxLayout(this);
     auto* top = new QGridLayout;
-    m_mode = new QLabel(this);
-    m_mode->setObjectName("searchModeText");
-    makeBold(m_mode);
-    m_range = new QLabel(this);
-    m_range->setObjectName("rangeText");
-    m_status = new QLabel(this);
-    m_status->setObjectName("statusText");
+    m_texts = ScanTexts::add(top, this, 1);
     m_stage = new QLabel(this);
     m_stage->setObjectName("stageText");
-    m_position = new QLabel(this);
-    m_position->setObjectName("positionText");
-    m_progress = new QProgressBar(this);
-    m_progress->setObjectName("scanProgress");
+    top->addWidget(m_stage, 3, 0, 1, 2);
     m_counts = new QLabel(this);
     m_counts->setObjectName("countsText");
     m_boots = new QLabel(this);
@@ -121,13 +112,6 @@ CResultsPage::CResultsPage(ResultsTreeModel* tree, ItemListModel* list, QWidget*
     m_currentFolder = new QLabel(this);
     m_currentFolder->setObjectName("currentFolderText");
     m_currentFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    top->addWidget(m_mode, 0, 0, 1, 2);
-    top->addWidget(new QLabel(qs(texts::kSearchingFromSectorsLabel), this), 1, 0);
-    top->addWidget(m_range, 1, 1);
-    top->addWidget(m_status, 2, 0, 1, 2);
-    top->addWidget(m_stage, 3, 0, 1, 2);
-    top->addWidget(m_position, 4, 0, 1, 2);
-    top->addWidget(m_progress, 5, 0, 1, 2);
     top->addWidget(m_counts, 6, 0);
     top->addWidget(m_boots, 6, 1);
     auto* folderRow = new QHBoxLayout;
@@ -163,30 +147,24 @@ CResultsPage::CResultsPage(ResultsTreeModel* tree, ItemListModel* list, QWidget*
 
 void CResultsPage::begin(const ScanTarget& target)
 {
-    m_mode->setText(qs(modeName(target.mode)));
-    m_range->setText(qs(target.rangeText()));
-    m_position->clear();
+    m_texts.begin(target);
     m_stage->clear();
     m_counts->clear();
     m_boots->clear();
     m_currentFolder->clear();
-    m_status->setText(qs(texts::kValidatingPartitionText));
-    m_low = target.firstSector;
-    m_high = target.lastSector;
-    setProgress(target.firstSector, target.firstSector, target.lastSector);
 }
 
 void CResultsPage::beginLoaded(const QString& modeText)
 {
-    m_mode->setText(modeText);
-    m_range->clear();
-    m_position->clear();
+    m_texts.mode->setText(modeText);
+    m_texts.range->clear();
+    m_texts.position->clear();
     m_stage->clear();
     m_counts->setText(qs(texts::countsText(0, 0)));
     m_boots->clear();
     m_currentFolder->clear();
-    m_status->setText(qs(texts::kLoadingTreeText));
-    m_progress->setRange(0, 0);
+    m_texts.status->setText(qs(texts::kLoadingTreeText));
+    m_texts.progress->setRange(0, 0);
 }
 
 void CResultsPage::setProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high)
@@ -195,8 +173,8 @@ void CResultsPage::setProgress(std::uint64_t position, std::uint64_t low, std::u
     ProgressBarModel bar;
     bar.start(low, high, 512);
     bar.advance(position);
-    m_progress->setRange(0, bar.maximum());
-    m_progress->setValue(bar.position());
+    m_texts.progress->setRange(0, bar.maximum());
+    m_texts.progress->setValue(bar.position());
 }
 
 void CResultsPage::setRunning(bool running)

@@ -8,6 +8,8 @@
 #include <QTreeView>
 #include <QWidget>
 
+#include "ui/scan_stage_page.h"
+
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -72,15 +74,15 @@ public:
 
     CTreeClass* tree() const { return m_tree; }
     CHideColumn* list() const { return m_list; }
-    QLabel* modeLabel() const { return m_mode; }
-    QLabel* rangeLabel() const { return m_range; }
-    QLabel* statusLabel() const { return m_status; }
+    QLabel* modeLabel() const { return m_texts.mode; }
+    QLabel* rangeLabel() const { return m_texts.range; }
+    QLabel* statusLabel() const { return m_texts.status; }
     QLabel* stageLabel() const { return m_stage; }
-    QLabel* positionLabel() const { return m_position; }
+    QLabel* positionLabel() const { return m_texts.position; }
     QLabel* countsLabel() const { return m_counts; }
     QLabel* bootSectorsLabel() const { return m_boots; }
     QLabel* currentFolderLabel() const { return m_currentFolder; }
-    QProgressBar* progress() const { return m_progress; }
+    QProgressBar* progress() const { return m_texts.progress; }
     QPushButton* backButton() const { return m_back; }
     QPushButton* stopButton() const { return m_stop; }
     QPushButton* saveButton() const { return m_save; }
@@ -88,15 +90,11 @@ public:
     QPushButton* loadLogButton() const { return m_loadLog; }
 
 private:
-    QLabel* m_mode = nullptr;
-    QLabel* m_range = nullptr;
-    QLabel* m_status = nullptr;
+    ScanTexts m_texts;
     QLabel* m_stage = nullptr;
-    QLabel* m_position = nullptr;
     QLabel* m_counts = nullptr;
     QLabel* m_boots = nullptr;
     QLabel* m_currentFolder = nullptr;
-    QProgressBar* m_progress = nullptr;
     CTreeClass* m_tree = nullptr;
     CHideColumn* m_list = nullptr;
     QPushButton* m_back = nullptr;
@@ -104,8 +102,6 @@ private:
     QPushButton* m_save = nullptr;
     QPushButton* m_saveLog = nullptr;
     QPushButton* m_loadLog = nullptr;
-    std::uint64_t m_low = 0;
-    std::uint64_t m_high = 0;
 };
 
 }  // namespace kfr::ui

@@ -15,27 +15,46 @@
 
 namespace kfr::ui {
 
+ScanTexts ScanTexts::add(QGridLayout* layout, QWidget* parent, int stageRows)
+{
+    ScanTexts t;
+    t.mode = new QLabel(parent);
+    t.mode->setObjectName("searchModeText");
+    makeBold(t.mode);
+    t.range = new QLabel(parent);
+    t.range->setObjectName("rangeText");
+    t.status = new QLabel(parent);
+    t.status->setObjectName("statusText");
+    t.position = new QLabel(parent);
+    t.position->setObjectName("positionText");
+    t.progress = new QProgressBar(parent);
+    t.progress->setObjectName("scanProgress");
+    layout->addWidget(t.mode, 0, 0, 1, 2);
+    layout->addWidget(new QLabel(qs(texts::kSearchingFromSectorsLabel), parent), 1, 0);
+    layout->addWidget(t.range, 1, 1);
+    layout->addWidget(t.status, 2, 0, 1, 2);
+    layout->addWidget(t.position, 3 + stageRows, 0, 1, 2);
+    layout->addWidget(t.progress, 4 + stageRows, 0, 1, 2);
+    return t;
+}
+
+void ScanTexts::begin(const ScanTarget& target)
+{
+    mode->setText(qs(modeName(target.mode)));
+    range->setText(qs(target.rangeText()));
+    position->clear();
+    status->setText(qs(texts::kValidatingPartitionText));
+    ProgressBarModel bar;
+    bar.start(target.firstSector, target.lastSector, 512);
+    progress->setRange(0, bar.maximum());
+    progress->setValue(bar.position());
+}
+
 CScanStagePage::CScanStagePage(QWidget* parent) : QWidget(parent)
 {
     setObjectName("scanStagePage");
     auto* layout = new QGridLayout(this);
-    m_mode = new QLabel(this);
-    m_mode->setObjectName("searchModeText");
-    makeBold(m_mode);
-    m_range = new QLabel(this);
-    m_range->setObjectName("rangeText");
-    m_status = new QLabel(this);
-    m_status->setObjectName("statusText");
-    m_position = new QLabel(this);
-    m_position->setObjectName("positionText");
-    m_progress = new QProgressBar(this);
-    m_progress->setObjectName("scanProgress");
-    layout->addWidget(m_mode, 0, 0, 1, 2);
-    layout->addWidget(new QLabel(qs(texts::kSearchingFromSectorsLabel), this), 1, 0);
-    layout->addWidget(m_range, 1, 1);
-    layout->addWidget(m_status, 2, 0, 1, 2);
-    layout->addWidget(m_position, 3, 0, 1, 2);
-    layout->addWidget(m_progress, 4, 0, 1, 2);
+    m_texts = ScanTexts::add(layout, this);
     layout->setRowStretch(5, 1);
     auto* buttons = new QHBoxLayout;
     m_back = plainButton(texts::kBackButton, "back", this);
@@ -49,15 +68,7 @@ CScanStagePage::CScanStagePage(QWidget* parent) : QWidget(parent)
 
 void CScanStagePage::begin(const ScanTarget& target)
 {
-    m_mode->setText(qs(modeName(target.mode)));
-    m_range->setText(qs(target.rangeText()));
-    m_position->clear();
-    m_status->setText(qs(texts::kValidatingPartitionText));
-    // The bar spans the range with a step of one block of 512 sectors.
-    ProgressBarModel bar;
-    bar.start(target.firstSector, target.lastSector, 512);
-    m_progress->setRange(0, bar.maximum());
-    m_progress->setValue(bar.position());
+    m_texts.begin(target);
     m_stop->setEnabled(false);
 }
 

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+class QGridLayout;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -12,6 +13,22 @@ class QPushButton;
 namespace kfr::ui {
 
 struct ScanTarget;
+
+// The texts above every scan: the search mode, "Searching from sectors" with the range, the
+// status line, the position and the progress bar.
+struct ScanTexts {
+    QLabel* mode = nullptr;
+    QLabel* range = nullptr;
+    QLabel* status = nullptr;
+    QLabel* position = nullptr;
+    QProgressBar* progress = nullptr;
+
+    // Adds them to the first rows of layout, leaving stageRows rows free after the status line
+    // (the results page puts its stage line there).
+    static ScanTexts add(QGridLayout* layout, QWidget* parent, int stageRows = 0);
+    // Clears the texts, sets the mode, the range and the bar (one step per 512 sectors).
+    void begin(const ScanTarget& target);
+};
 
 class CScanStagePage : public QWidget {
     Q_OBJECT
@@ -21,20 +38,16 @@ public:
     // Clears the texts, sets the search mode, the range and the progress bar for target.
     void begin(const ScanTarget& target);
 
-    QLabel* modeLabel() const { return m_mode; }
-    QLabel* rangeLabel() const { return m_range; }
-    QLabel* statusLabel() const { return m_status; }
-    QLabel* positionLabel() const { return m_position; }
-    QProgressBar* progress() const { return m_progress; }
+    QLabel* modeLabel() const { return m_texts.mode; }
+    QLabel* rangeLabel() const { return m_texts.range; }
+    QLabel* statusLabel() const { return m_texts.status; }
+    QLabel* positionLabel() const { return m_texts.position; }
+    QProgressBar* progress() const { return m_texts.progress; }
     QPushButton* backButton() const { return m_back; }
     QPushButton* stopButton() const { return m_stop; }
 
 private:
-    QLabel* m_mode = nullptr;
-    QLabel* m_range = nullptr;
-    QLabel* m_status = nullptr;
-    QLabel* m_position = nullptr;
-    QProgressBar* m_progress = nullptr;
+    ScanTexts m_texts;
     QPushButton* m_back = nullptr;
     QPushButton* m_stop = nullptr;
 };
