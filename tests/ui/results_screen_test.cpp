@@ -166,6 +166,21 @@ exporting::SaveRunReport saveAndWait(CResultsScreen& screen)
     return finished.isEmpty() ? exporting::SaveRunReport{} : finished.at(0).at(0).value<exporting::SaveRunReport>();
 }
 
+// A Basic Search screen opened on one image, its boxes answered by a script that scans a whole
+// disk when asked.
+struct BasicRun {
+    explicit BasicRun(const std::string& image)
+    {
+        dialogs.wholeDiskAnswer = true;
+        context = uitest::imagesOnlyContext(dialogs, {image});
+        screen = std::make_unique<CBasicSearch>(context);
+        openAndWait(*screen);
+    }
+    ScriptedDialogs dialogs;
+    AppContext context;
+    std::unique_ptr<CBasicSearch> screen;
+};
+
 }  // namespace
 
 class ResultsScreenTest : public QObject {
@@ -185,11 +200,9 @@ private Q_SLOTS:
     // Next, the growing tree, the list of "Root", a subfolder, the check boxes, the columns.
     void basicSearchBrowsesTheResults()
     {
-        ScriptedDialogs dialogs;
-        dialogs.wholeDiskAnswer = true;
-        AppContext context = uitest::imagesOnlyContext(dialogs, {m_volume});
-        CBasicSearch screen(context);
-        openAndWait(screen);
+        BasicRun run(m_volume);
+        ScriptedDialogs& dialogs = run.dialogs;
+        CBasicSearch& screen = *run.screen;
         screen.show();
         // A volume image has no partition table: the whole medium is the volume, from sector 0.
         scanAndWait(screen);
@@ -278,11 +291,9 @@ private Q_SLOTS:
     void recoveryLogRoundTrip()
     {
         test::TempDir dir;
-        ScriptedDialogs dialogs;
-        dialogs.wholeDiskAnswer = true;
-        AppContext context = uitest::imagesOnlyContext(dialogs, {m_volume});
-        CBasicSearch screen(context);
-        openAndWait(screen);
+        BasicRun run(m_volume);
+        ScriptedDialogs& dialogs = run.dialogs;
+        CBasicSearch& screen = *run.screen;
         screen.saveLog();  // before any scan: M5
         QCOMPARE(dialogs.shown.value(0), q(texts::kSaveLogBeforeScanMessage));
         scanAndWait(screen);
@@ -457,11 +468,9 @@ private Q_SLOTS:
     void savingTickedFolders()
     {
         test::TempDir dir;
-        ScriptedDialogs dialogs;
-        dialogs.wholeDiskAnswer = true;
-        AppContext context = uitest::imagesOnlyContext(dialogs, {m_volume});
-        CBasicSearch screen(context);
-        openAndWait(screen);
+        BasicRun run(m_volume);
+        ScriptedDialogs& dialogs = run.dialogs;
+        CBasicSearch& screen = *run.screen;
         scanAndWait(screen);
         dialogs.shown.clear();
         saveAndWait(screen);  // nothing ticked yet
@@ -511,11 +520,9 @@ private Q_SLOTS:
     void incompleteFilesAreNotCountedAsSaved()
     {
         const std::string image = uitest::fixture("fat_truncated.img");
-        ScriptedDialogs dialogs;
-        dialogs.wholeDiskAnswer = true;
-        AppContext context = uitest::imagesOnlyContext(dialogs, {image});
-        CBasicSearch screen(context);
-        openAndWait(screen);
+        BasicRun run(image);
+        ScriptedDialogs& dialogs = run.dialogs;
+        CBasicSearch& screen = *run.screen;
         scanAndWait(screen);
         ResultsTreeModel& model = screen.treeModel();
         model.setData(folderIndex(model, "Root"), Qt::Checked, Qt::CheckStateRole);
@@ -533,14 +540,11 @@ private Q_SLOTS:
     // Opening a file row writes a temporary copy and hands it over; closing removes the copy.
     void openingThroughATemporaryCopy()
     {
-        ScriptedDialogs dialogs;
-        dialogs.wholeDiskAnswer = true;
-        AppContext context = uitest::imagesOnlyContext(dialogs, {m_volume});
+        BasicRun run(m_volume);
         QString handed;
         std::string copy;
         {
-            CBasicSearch screen(context);
-            openAndWait(screen);
+            CBasicSearch& screen = *run.screen;
             scanAndWait(screen);
             screen.openFlow()->setOpener([&handed](const std::string& path) {
                 handed = QString::fromStdString(path);
@@ -557,6 +561,7 @@ private Q_SLOTS:
             QCOMPARE(QFileInfo(handed).size(), qint64{1234});
             copy = handed.toStdString();
         }
+        run.screen.reset();
         QVERIFY(!QFile::exists(QString::fromStdString(copy)));
     }
 };
