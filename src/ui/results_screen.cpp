@@ -552,7 +552,7 @@ void CResultsScreen::saveLog()
 {
     const CommandAnswer answer = state().answer(Command::SaveLog);
     if (answer.verdict == Verdict::Refuse) dialogs().inform(this, qs(answer.message));
-    if (answer.verdict != Verdict::Run || !m_results || m_saveLogWatcher.isRunning()) return;
+    if (answer.verdict != Verdict::Run || !m_results || state().saveLogRunning) return;
     const QString path = dialogs().chooseSaveLogPath(this);
     if (path.isEmpty()) return;
     state().saveLogRunning = true;

@@ -168,7 +168,7 @@ bool SaveFlow::start(std::shared_ptr<const session::ScanResults> results, recove
     m_saving = new CSavingDlg(m_screen);
     connect(m_counting->stopButton(), &QPushButton::clicked, this, [this] { m_state.cancelRequested = true; });
     connect(m_saving->stopButton(), &QPushButton::clicked, this, [this] {
-        if (running()) m_state.cancelRequested = true;
+        if (m_active) m_state.cancelRequested = true;
         else m_saving->hide();
     });
     connect(m_saving->skipButton(), &QPushButton::clicked, this, [this] { ++m_state.skipRequested; });
@@ -186,6 +186,7 @@ bool SaveFlow::start(std::shared_ptr<const session::ScanResults> results, recove
     request.observer = m_events.get();
     m_results = std::move(results);
     m_report.reset();
+    m_active = true;
     m_watcher.setFuture(QtConcurrent::run(&m_pool, [this, request = std::move(request)] {
         m_report = m_session.save(*m_results, request);
     }));
@@ -194,6 +195,7 @@ bool SaveFlow::start(std::shared_ptr<const session::ScanResults> results, recove
 
 void SaveFlow::finish()
 {
+    m_active = false;
     exporting::SaveRunReport report = std::move(*m_report);
     m_report.reset();
     m_results.reset();
@@ -275,6 +277,7 @@ bool OpenFlow::open(std::shared_ptr<const session::ScanResults> results, const r
     m_wait = std::make_unique<CPleaseWaitModeless>(lines, m_screen);
     m_state.cancelRequested = false;
     m_result.reset();
+    m_active = true;
     m_watcher.setFuture(QtConcurrent::run(&m_pool, [this, results, row] {
         m_result = m_session.openFile(*results, row, *m_copies, m_opener, m_state);
     }));
@@ -283,6 +286,7 @@ bool OpenFlow::open(std::shared_ptr<const session::ScanResults> results, const r
 
 void OpenFlow::finish()
 {
+    m_active = false;
     QApplication::restoreOverrideCursor();
     m_wait.reset();
     const exporting::OpenResult result = *m_result;

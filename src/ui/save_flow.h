@@ -34,7 +34,8 @@ public:
     // cancelled (nothing is written then).
     bool start(std::shared_ptr<const session::ScanResults> results, recovery::TreeChecks checks,
                std::vector<exporting::SelectedRow> rows, std::string sourcePath);
-    bool running() const { return m_watcher.isRunning(); }
+    // From start until its end is shown (the worker may be done a moment before that).
+    bool running() const { return m_active; }
     // Ends a running run after its current chunk and waits for it (the screen is closing).
     void stop();
     CSavingDlg* savingWindow() const { return m_saving; }
@@ -63,6 +64,7 @@ private:
     QPointer<CSavingDlg> m_saving;
     std::shared_ptr<const session::ScanResults> m_results;
     std::optional<exporting::SaveRunReport> m_report;
+    bool m_active = false;
     QFutureWatcher<void> m_watcher;
 };
 
@@ -74,7 +76,7 @@ public:
 
     // Writes a copy of a file row and hands it to the desktop; ignored while a copy is made.
     bool open(std::shared_ptr<const session::ScanResults> results, const recovery::ItemRow& row);
-    bool running() const { return m_watcher.isRunning(); }
+    bool running() const { return m_active; }
     // Removes the copies this flow made (also when it goes).
     void removeCopies();
     // What hands a copy to the desktop (tests record it instead).
@@ -96,6 +98,7 @@ private:
     std::unique_ptr<exporting::TemporaryCopies> m_copies;
     std::unique_ptr<CPleaseWaitModeless> m_wait;
     std::optional<exporting::OpenResult> m_result;
+    bool m_active = false;
     QFutureWatcher<void> m_watcher;
 };
 

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
@@ -30,6 +31,7 @@
 #include "ui/results_models.h"
 #include "ui/results_page.h"
 #include "ui/save_flow.h"
+#include "ui/save_windows.h"
 #include "ui/sector_range_panel.h"
 #include "ui_test_support.h"
 
@@ -156,12 +158,16 @@ QMap<QString, QString> manifestFiles(const char* image, const QString& under)
     return out;
 }
 
-// Saves the ticked folders through the save windows and waits for the run to end.
-exporting::SaveRunReport saveAndWait(CResultsScreen& screen)
+// Saves the ticked folders through the save windows and waits for the run to end (a run that
+// is not expected to start, for nothing ticked or Cancel, is not waited for).
+exporting::SaveRunReport saveAndWait(CResultsScreen& screen, bool starts = true)
 {
     QSignalSpy finished(screen.saveFlow(), &SaveFlow::finished);
     screen.save();
-    if (!screen.saveFlow()->running() && finished.isEmpty()) return {};
+    if (!starts) {
+        QCoreApplication::processEvents();
+        return finished.isEmpty() ? exporting::SaveRunReport{} : finished.at(0).at(0).value<exporting::SaveRunReport>();
+    }
     if (finished.isEmpty()) finished.wait(60000);
     return finished.isEmpty() ? exporting::SaveRunReport{} : finished.at(0).at(0).value<exporting::SaveRunReport>();
 }
@@ -374,6 +380,21 @@ private Q_SLOTS:
         const int row = rowNamed(screen.listModel(), "Quarterly Summary Q3.txt");
         QVERIFY2(row >= 0, qPrintable(listNames(screen.listModel()).join('|')));
         QCOMPARE(screen.listModel().text(row, 2), QStringLiteral("4321"));
+
+        // Ticked and saved, the file is the original.
+        ResultsTreeModel& model = screen.treeModel();
+        model.setData(folderIndex(model, reports), Qt::Checked, Qt::CheckStateRole);
+        test::TempDir out;
+        dialogs.destinations = {QString::fromStdString(out.path())};
+        const exporting::SaveRunReport report = saveAndWait(screen);
+        QCOMPARE(report.end, exporting::SaveEnd::Finished);
+        QDirIterator found(QString::fromStdString(out.path()), {"Quarterly Summary Q3.txt"}, QDir::Files,
+                           QDirIterator::Subdirectories);
+        QVERIFY(found.hasNext());
+        const QString saved = found.next();
+        QVERIFY2(saved.endsWith("/2023/Quarterly Summary Q3.txt"), qPrintable(saved));
+        QCOMPARE(QString::fromStdString(test::fileDigest(saved.toStdString())),
+                 manifestFiles("fat16_basic", "Documents").value("Documents/Work/Reports/2023/Quarterly Summary Q3.txt"));
     }
 
     // Stop during the sweep: the scan ends, and what it found before stays browsable.
@@ -473,13 +494,13 @@ private Q_SLOTS:
         CBasicSearch& screen = *run.screen;
         scanAndWait(screen);
         dialogs.shown.clear();
-        saveAndWait(screen);  // nothing ticked yet
+        saveAndWait(screen, false);  // nothing ticked yet
         QCOMPARE(dialogs.shown, QStringList{q(texts::kNothingSelectedText)});
 
         ResultsTreeModel& model = screen.treeModel();
         model.setData(folderIndex(model, "Root/Documents"), Qt::Checked, Qt::CheckStateRole);
         // Cancel in the destination dialog writes nothing.
-        QCOMPARE(saveAndWait(screen).filesTotal, std::uint64_t{0});
+        QCOMPARE(saveAndWait(screen, false).filesTotal, std::uint64_t{0});
         QCOMPARE(dialogs.saveNotices, 1);
 
         const QString destination = QString::fromStdString(dir.path());
@@ -514,6 +535,18 @@ private Q_SLOTS:
         const QString stem = renamed.section('.', 0, -2), ext = renamed.section('.', -1);
         QVERIFY2(QFile::exists(ext.isEmpty() || !renamed.contains('.') ? renamed + "_dd_0" : stem + "_dd_0." + ext),
                  qPrintable(renamed));
+
+        // Rows chosen in the list are saved on their own, under their folder's path.
+        listFolder(screen, "Root/Documents/Work/Reports/2023");
+        screen.resultsPage()->list()->selectAll();
+        test::TempDir rowsOut;
+        dialogs.destinations = {QString::fromStdString(rowsOut.path())};
+        QSignalSpy rowsSaved(screen.saveFlow(), &SaveFlow::finished);
+        screen.saveSelectedRows(false);
+        QVERIFY(rowsSaved.wait(60000));
+        QCOMPARE(QString::fromStdString(test::fileDigest(rowsOut.file("Documents/Work/Reports/2023/Quarterly Summary Q3.txt"))),
+                 expected.value("Documents/Work/Reports/2023/Quarterly Summary Q3.txt"));
+        QVERIFY(screen.resultsPage()->list()->selectionModel()->selectedRows().isEmpty());
     }
 
     // A medium cut short: files whose data lies past its end are reported incomplete, not saved.
@@ -563,6 +596,20 @@ private Q_SLOTS:
         }
         run.screen.reset();
         QVERIFY(!QFile::exists(QString::fromStdString(copy)));
+    }
+
+    // The collision question: Enter overwrites, Escape skips; the new name opens as suggested.
+    void replaceDialogKeys()
+    {
+        for (const auto& [key, answer] : {std::pair{Qt::Key_Return, int(CReplaceDlg::Overwrite)},
+                                          std::pair{Qt::Key_Escape, int(CReplaceDlg::Skip)}}) {
+            CReplaceDlg box("/out/a.txt", "/out/a_dd_0.txt");
+            box.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&box));
+            QCOMPARE(box.newFileName(), QStringLiteral("/out/a_dd_0.txt"));
+            QTest::keyClick(&box, key);
+            QCOMPARE(box.result(), answer);
+        }
     }
 };
 
