@@ -1,17 +1,21 @@
 #include "ui/dialogs.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QUrl>
 #include <QWidget>
 
 #include "texts/log_texts.h"
 #include "texts/messages.h"
+#include "texts/sig_screen_texts.h"
 #include "ui/empty_result_notice.h"
 #include "ui/save_windows.h"
 #include "ui/logical_choice.h"
 #include "ui/no_device.h"
 #include "ui/rem_media_scan.h"
+#include "ui/sig_media_removed.h"
 #include "ui/smp_sel.h"
 #include "ui/qt_text.h"
 
@@ -130,6 +134,31 @@ bool Dialogs::noDevice(QWidget* parent, const std::function<bool()>& retry)
 {
     CNoDevice box(retry, parent);
     return box.exec() == QDialog::Accepted;
+}
+
+bool Dialogs::openWithDesktop(QWidget*, const QString& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+QString Dialogs::chooseCarveFolder(QWidget* parent)
+{
+    return QFileDialog::getExistingDirectory(parent, qs(texts::kCarveFolderPickerTitle));
+}
+
+carving::MediaAnswer Dialogs::mediaRemoved(QWidget* parent)
+{
+    restoreWindow(parent);
+    CMediaRemoved box(parent);
+    const int answer = box.exec();
+    carving::MediaAnswer reply;
+    reply.applyUntilDone = box.applyUntilDone();
+    switch (answer) {
+    case CMediaRemoved::kCancelSearching: reply.action = carving::MediaAction::CancelSearching; break;
+    case CMediaRemoved::kRetryAndContinue: reply.action = carving::MediaAction::RetryAndContinue; break;
+    default: reply.action = carving::MediaAction::Closed; break;
+    }
+    return reply;
 }
 
 }  // namespace kfr::ui

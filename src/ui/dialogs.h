@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include "carving/carve_scan.h"
 #include "export/collision.h"
 
 class QWidget;
@@ -42,6 +43,14 @@ public:
     // The no-device dialog: retry lists the drives again and says whether any was found. True
     // when a retry found drives, false for Exit.
     virtual bool noDevice(QWidget* parent, const std::function<bool()>& retry);
+    // Opens a file or a folder with the desktop's program for it (QDesktopServices::openUrl);
+    // false when it could not.
+    virtual bool openWithDesktop(QWidget* parent, const QString& path);
+    // Signature Search: the folder picker behind "Browse" (empty for Cancel), and the media
+    // prompt CMediaRemoved ("Cancel Searching", "Retry and Continue..." with its standing
+    // check box, or closed without either).
+    virtual QString chooseCarveFolder(QWidget* parent);
+    virtual carving::MediaAnswer mediaRemoved(QWidget* parent);
 };
 
 // Brings a minimised window back before a message is shown over it.

@@ -114,6 +114,36 @@ public:
         beforeRetry();
         return retry();
     }
+
+    // Opening with the desktop's program: the paths asked for are kept; the answer says whether
+    // it worked.
+    QStringList desktopOpened;
+    bool desktopOpens = true;
+    bool openWithDesktop(QWidget*, const QString& path) override
+    {
+        desktopOpened << path;
+        return desktopOpens;
+    }
+
+    // Signature Search: the folder the picker answers (empty: Cancel), and the media prompt's
+    // answers in turn (none left: "Cancel Searching"), counted.
+    QString carveFolder;
+    int carveFolderAsked = 0;
+    std::deque<kfr::carving::MediaAnswer> mediaAnswers;
+    int mediaRemovedShown = 0;
+    QString chooseCarveFolder(QWidget*) override
+    {
+        ++carveFolderAsked;
+        return carveFolder;
+    }
+    kfr::carving::MediaAnswer mediaRemoved(QWidget*) override
+    {
+        ++mediaRemovedShown;
+        if (mediaAnswers.empty()) return {kfr::carving::MediaAction::CancelSearching, false};
+        const auto answer = mediaAnswers.front();
+        mediaAnswers.pop_front();
+        return answer;
+    }
 };
 
 // A context whose drive lists hold only the image files given (the machine's own disks and
