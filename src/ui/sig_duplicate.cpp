@@ -130,17 +130,28 @@ public:
         const carving::MediaAnswer cancel{carving::MediaAction::CancelSearching, false};
         // What was carved so far is on the screen before the question is.
         if (m_screen->m_events) m_screen->m_events->flush();
-        auto answer = std::make_shared<std::promise<carving::MediaAnswer>>();
-        std::future<carving::MediaAnswer> reply = answer->get_future();
+        // abandoned: the worker stopped waiting (the screen is closing); a question still queued
+        // then is not shown at all.
+        struct Pending {
+            std::promise<carving::MediaAnswer> answer;
+            std::atomic<bool> abandoned{false};
+        };
+        auto pending = std::make_shared<Pending>();
+        std::future<carving::MediaAnswer> reply = pending->answer.get_future();
         CSigDuplicate* screen = m_screen;
         QMetaObject::invokeMethod(
             screen,
-            [screen, answer, cancel] {
-                answer->set_value(screen->m_closing ? cancel : screen->dialogs().mediaRemoved(screen));
+            [screen, pending, cancel] {
+                const bool unwanted = pending->abandoned || screen->m_closing;
+                pending->answer.set_value(unwanted ? cancel : screen->dialogs().mediaRemoved(screen));
             },
             Qt::QueuedConnection);
-        while (reply.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
-            if (m_screen->m_closing) return cancel;
+        while (reply.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
+            if (m_screen->m_closing) {
+                pending->abandoned = true;
+                return cancel;
+            }
+        }
         return reply.get();
     }
 

@@ -233,6 +233,18 @@ private Q_SLOTS:
     }
     void cleanupTestCase() { QCOMPARE(kfr::test::fileDigest(m_image), m_digest); }
 
+    // Without its signature files the screen says why and stays on the drive step.
+    void missingSignatureFilesKeepTheDriveStep()
+    {
+        kfr::test::TempDir empty;
+        SigScreen s(m_image, {}, q(empty.path()));
+        QVERIFY(!s.toExtensionStep());
+        QCOMPARE(s.screen->currentStage(), static_cast<QWidget*>(s.screen->drivePage()));
+        QCOMPARE(s.screen->state().resultsCount, 0);
+        QCOMPARE(s.dialogs.shown.size(), 1);
+        QVERIFY2(s.dialogs.shown[0].startsWith(q(texts::kCouldNotOpenSourcePrefix)), qPrintable(s.dialogs.shown[0]));
+    }
+
     // The extension step: the types of both signature files, ticked and sorted; the Thorough
     // option ticked; the closing text; and the checks Next makes before anything is carved.
     void extensionStepAndItsChecks()
