@@ -74,6 +74,8 @@ CSigScanPage::CSigScanPage(QAbstractItemModel* resultList, QAbstractItemModel* f
     m_report->setObjectName("reportText");
     m_report->setWordWrap(true);
     m_report->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long path has nowhere to wrap: it may be cut at the window's edge rather than widen it.
+    m_report->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     layout->addWidget(m_report, 8, 0, 1, 2);
 
     auto* buttons = new QHBoxLayout;
