@@ -16,6 +16,20 @@
 #include "ui/results_page.h"
 #include "ui/results_screen.h"
 #include "ui/save_flow.h"
+#include "ui/sig_duplicate.h"
+#include "ui/sig_extension_page.h"
+#include "ui/sig_scan_page.h"
+
+#include <QAbstractItemModel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "session/recovery_session.h"
+#include "storage/sector_source.h"
 
 namespace kfr::ui {
 
@@ -148,6 +162,75 @@ bool resultsPictures(CMainWindow& window, AppContext& context, const QString& pr
     return ok;
 }
 
+// The fixture is carved in a blink: its reads from the middle on wait until the picture is
+// taken, so the picture shows the search at work (the files of the first half listed, the bar
+// half way). A minute at most, so a picture that cannot be taken never hangs the script.
+struct HalfwayGate {
+    std::atomic<bool> reached{false};
+    std::atomic<bool> released{false};
+};
+
+class HeldSource final : public storage::SectorSource {
+public:
+    HeldSource(std::unique_ptr<storage::SectorSource> inner, std::shared_ptr<HalfwayGate> gate)
+        : m_inner(std::move(inner)), m_gate(std::move(gate))
+    {
+    }
+    bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override
+    {
+        if (sector >= m_inner->sectorCount() / 2) {
+            m_gate->reached = true;
+            for (int i = 0; i < 60000 && !m_gate->released; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return m_inner->read(sector, count, buffer);
+    }
+    std::uint64_t sectorCount() const override { return m_inner->sectorCount(); }
+    const std::string& path() const override { return m_inner->path(); }
+
+private:
+    std::unique_ptr<storage::SectorSource> m_inner;
+    std::shared_ptr<HalfwayGate> m_gate;
+};
+
+// A Signature Search of the planted carving image (the second image listed), pictured during
+// its General pass.
+bool carvingPicture(CMainWindow& window, AppContext& context, const QString& prefix)
+{
+    ScreenshotDialogs dialogs;
+    Dialogs* previous = context.dialogs;
+    context.dialogs = &dialogs;
+    auto gate = std::make_shared<HalfwayGate>();
+    session::SourceOpener previousOpener = context.sourceOpener;
+    context.sourceOpener = [gate](const std::string& path) -> Result<std::shared_ptr<const storage::SectorSource>> {
+        auto opened = storage::openSource(path);
+        if (!opened) return opened.error();
+        return std::shared_ptr<const storage::SectorSource>(std::make_shared<HeldSource>(std::move(opened).value(), gate));
+    };
+    QTemporaryDir destination;
+    bool ok = false;
+    if (auto* screen = dynamic_cast<CSigDuplicate*>(openListed(window, ScreenMode::Signature))) {
+        const auto disks = screen->driveStage().tree().itemsOfKind(DriveItemKind::Disk);
+        if (disks.size() >= 2) screen->drivePage()->selectItem(disks[1]);
+        screen->drivePage()->nextButton()->click();
+        if (screen->step() == CSigDuplicate::Step::Extensions) {
+            screen->extensionPage()->destination()->setText(destination.path());
+            screen->startCarving();
+            // Wait for the reads to reach the middle and the files before it to be listed.
+            for (int i = 0; i < 600 && !(gate->reached && screen->resultList().rowCount() > 0); ++i) settle(50);
+            settle(300);
+            ok = gate->reached && grabTo(screen, prefix + "signature-carving.png");
+        }
+        gate->released = true;
+        if (screen->carving()) waitFor(screen, &CSigDuplicate::carvingFinished, 60000);
+        screen->done(CRecoveryScreen::kBackToLauncher);
+        settle(100);
+    }
+    gate->released = true;
+    context.sourceOpener = previousOpener;
+    context.dialogs = previous;
+    return ok;
+}
+
 }  // namespace
 
 int takeScreenshots(CMainWindow& window, AppContext& context, const QString& prefix)
@@ -157,6 +240,7 @@ int takeScreenshots(CMainWindow& window, AppContext& context, const QString& pre
     ok = screenPicture(window, ScreenMode::Basic, prefix + "basic-drive-stage.png") && ok;
     ok = screenPicture(window, ScreenMode::Deep, prefix + "deep-drive-stage.png") && ok;
     ok = resultsPictures(window, context, prefix) && ok;
+    ok = carvingPicture(window, context, prefix) && ok;
     return ok ? 0 : 1;
 }
 

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <future>
 #include <map>
+#include <mutex>
 
 #include "carving/carved_output.h"
 #include "export/destination.h"
@@ -29,11 +30,10 @@ namespace kfr::ui {
 
 namespace {
 
-// A batch of carved files goes to the screen when it holds this many, or when this long has
-// passed since the last one: a search that finds thousands of small files posts a few calls a
-// second instead of one per file.
-constexpr std::size_t kBatchFiles = 256;
-constexpr auto kBatchInterval = std::chrono::milliseconds(100);
+// The screen takes the files the search finished this often: a search that finds thousands of
+// small files costs the screen a few updates a second, and a file found just before a slow read
+// (a failing sector, a medium that answers slowly) is shown without waiting for that read.
+constexpr auto kDrainInterval = std::chrono::milliseconds(100);
 // The screen keeps the first problems a search reports (unreadable sectors can be many).
 constexpr std::size_t kKeptProblems = 100;
 
@@ -44,8 +44,9 @@ QString closingText()
 
 }  // namespace
 
-// Files finished since the last batch, in order; a file that the search listed after emptying
-// its list carries clearBefore. rows: the per-type rows of those files as the search left them.
+// Files finished since the screen last took them, in order; a file that the search listed after
+// emptying its list carries clearBefore. rows: the per-type rows of those files as the search
+// left them.
 struct CSigDuplicate::CarvedBatch {
     struct Entry {
         carving::CarvedResult file;
@@ -55,9 +56,10 @@ struct CSigDuplicate::CarvedBatch {
     std::map<std::string, carving::FileTypeRow> rows;
 };
 
-// Carries a search's events from its worker to the screen through the UI thread's event queue.
-// It lives on the worker's side: it reads the search's per-type table there (where the search
-// changes it) and hands the screen copies only.
+// Carries a search's events from its worker to the screen. Finished files wait in a batch that
+// the screen takes on its own timer (the one place both threads touch, behind a lock); passes,
+// progress and problems go through the UI thread's event queue. The search's per-type table is
+// read here, on the worker (where the search changes it): the screen gets copies only.
 class CSigDuplicate::CarveEvents final : public carving::CarveObserver {
 public:
     CarveEvents(CSigDuplicate* screen, const carving::FileTypesTable* table) : m_screen(screen), m_table(table) {}
@@ -65,14 +67,16 @@ public:
     void onStage(WorkStage stage) override
     {
         if (stage != WorkStage::GeneralPass && stage != WorkStage::ThoroughPass) return;
-        flush();
         const carving::CarvePass pass =
             stage == WorkStage::GeneralPass ? carving::CarvePass::General : carving::CarvePass::Thorough;
-        post([pass](CSigDuplicate& s) { s.beginPass(pass); });
+        // The files of the pass before are listed before the new pass is shown.
+        post([pass](CSigDuplicate& s) {
+            s.drainCarved();
+            s.beginPass(pass);
+        });
     }
     void onProgress(std::uint64_t position, std::uint64_t low, std::uint64_t high) override
     {
-        if (due()) flush();
         post([=](CSigDuplicate& s) {
             if (!s.m_stopRequested) s.m_carvePage->setProgress(position, low, high);
         });
@@ -85,26 +89,28 @@ public:
     }
     void onCarved(const carving::CarvedResult& result) override
     {
+        const carving::FileTypeRow* row = m_table->find(result.type);
+        std::lock_guard lock(m_lock);
         m_batch.files.push_back({result, m_clearNext});
         m_clearNext = false;
-        if (const carving::FileTypeRow* row = m_table->find(result.type)) m_batch.rows[row->fileTypes] = *row;
-        if (m_batch.files.size() >= kBatchFiles || due()) flush();
+        if (row) m_batch.rows[row->fileTypes] = *row;
     }
-    void onResultsCleared() override { m_clearNext = true; }
-
-    // Hands what is waiting to the screen (the worker calls it last, before it ends).
-    void flush()
+    void onResultsCleared() override
     {
-        m_lastFlush = std::chrono::steady_clock::now();
-        if (m_batch.files.empty()) return;
-        auto batch = std::make_shared<CarvedBatch>(std::move(m_batch));
+        std::lock_guard lock(m_lock);
+        m_clearNext = true;
+    }
+
+    // What the search finished since the last call (the UI thread).
+    CarvedBatch take()
+    {
+        std::lock_guard lock(m_lock);
+        CarvedBatch batch = std::move(m_batch);
         m_batch = {};
-        post([batch](CSigDuplicate& s) { s.applyBatch(*batch); });
+        return batch;
     }
 
 private:
-    bool due() const { return std::chrono::steady_clock::now() - m_lastFlush >= kBatchInterval; }
-
     template <typename F>
     void post(F&& f)
     {
@@ -114,9 +120,9 @@ private:
 
     CSigDuplicate* m_screen;
     const carving::FileTypesTable* m_table;
+    std::mutex m_lock;
     CarvedBatch m_batch;
     bool m_clearNext = false;
-    std::chrono::steady_clock::time_point m_lastFlush = std::chrono::steady_clock::now();
 };
 
 // The media prompt, asked on the UI thread while the worker waits for the answer. A screen that
@@ -128,8 +134,6 @@ public:
     carving::MediaAnswer askDeviceUnavailable(const Error&) override
     {
         const carving::MediaAnswer cancel{carving::MediaAction::CancelSearching, false};
-        // What was carved so far is on the screen before the question is.
-        if (m_screen->m_events) m_screen->m_events->flush();
         // abandoned: the worker stopped waiting (the screen is closing); a question still queued
         // then is not shown at all.
         struct Pending {
@@ -143,6 +147,8 @@ public:
             screen,
             [screen, pending, cancel] {
                 const bool unwanted = pending->abandoned || screen->m_closing;
+                // What was carved so far is on the screen before the question is.
+                if (!unwanted) screen->drainCarved();
                 pending->answer.set_value(unwanted ? cancel : screen->dialogs().mediaRemoved(screen));
             },
             Qt::QueuedConnection);
@@ -173,6 +179,8 @@ CSigDuplicate::CSigDuplicate(AppContext& context, QWidget* parent)
     addStage(m_carvePage);
     m_clearingTimer.setSingleShot(true);
     m_clearingTimer.setInterval(1000);
+    m_drainTimer.setInterval(kDrainInterval);
+    connect(&m_drainTimer, &QTimer::timeout, this, &CSigDuplicate::drainCarved);
 
     connect(m_extensionPage->backButton(), &QPushButton::clicked, this, &CRecoveryScreen::back);
     connect(m_extensionPage->nextButton(), &QPushButton::clicked, this, &CSigDuplicate::startCarving);
@@ -285,12 +293,10 @@ void CSigDuplicate::startCarving()
     state().scanRunning = true;
     m_stopRequested = false;
     m_events = std::make_unique<CarveEvents>(this, &m_carve->results.fileTypes);
+    m_drainTimer.start();
     m_watcher.setFuture(QtConcurrent::run(&m_pool, [this, carve = m_carve.get(), events = m_events.get(),
                                                     prompt = m_mediaQuestion.get()] {
-        carving::CarveOutcome outcome = session::runCarve(*carve, &m_stopRequested, events, prompt);
-        // The last files reach the screen before the end does.
-        events->flush();
-        m_workerOutcome = std::move(outcome);
+        m_workerOutcome = session::runCarve(*carve, &m_stopRequested, events, prompt);
     }));
 }
 
@@ -299,6 +305,11 @@ void CSigDuplicate::beginPass(carving::CarvePass pass)
     if (!target()) return;
     m_carvePage->beginPass(qs(texts::passTitle(pass)), target()->firstSector, target()->lastSector);
     if (m_stopRequested) m_carvePage->setProgressShown(false);
+}
+
+void CSigDuplicate::drainCarved()
+{
+    if (m_events) applyBatch(m_events->take());
 }
 
 void CSigDuplicate::applyBatch(const CarvedBatch& batch)
@@ -360,6 +371,9 @@ void CSigDuplicate::stop()
 
 void CSigDuplicate::finishCarving()
 {
+    // The last files reach the screen before the end does.
+    m_drainTimer.stop();
+    drainCarved();
     state().scanRunning = false;
     m_finished = std::move(m_workerOutcome);
     m_workerOutcome.reset();

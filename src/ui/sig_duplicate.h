@@ -66,6 +66,8 @@ private:
     class MediaQuestion;
     struct CarvedBatch;
 
+    // Lists the files the search finished since the last call.
+    void drainCarved();
     void applyBatch(const CarvedBatch& batch);
     void beginPass(carving::CarvePass pass);
     void showClearing();
@@ -83,6 +85,7 @@ private:
     CSigScanPage* m_carvePage = nullptr;
     CRawDlg* m_clearingWindow = nullptr;
     QTimer m_clearingTimer;
+    QTimer m_drainTimer;
     bool m_cursorHeld = false;
     TypeIcons m_icons;
     CarvedListModel m_resultList;
