@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QtConcurrent/QtConcurrentRun>
 #include <chrono>
-#include <future>
 
 #include "recovery/deep_scan.h"
 #include "texts/list_columns.h"
@@ -18,6 +17,7 @@
 #include "texts/screen_texts.h"
 #include "texts/work_texts.h"
 #include "ui/drive_stage_page.h"
+#include "ui/ask_on_ui_thread.h"
 #include "ui/qt_text.h"
 #include "ui/results_page.h"
 #include "ui/save_flow.h"
@@ -155,15 +155,8 @@ public:
 private:
     bool ask(const QString& text)
     {
-        auto answer = std::make_shared<std::promise<bool>>();
-        std::future<bool> reply = answer->get_future();
         CResultsScreen* screen = m_screen;
-        QMetaObject::invokeMethod(
-            screen, [screen, answer, text] { answer->set_value(!screen->m_closing && screen->dialogs().ask(screen, text)); },
-            Qt::QueuedConnection);
-        while (reply.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
-            if (m_screen->m_closing) return false;
-        return reply.get();
+        return askOnUiThread(screen, screen->m_closing, false, [screen, text] { return screen->dialogs().ask(screen, text); });
     }
     CResultsScreen* m_screen;
 };
@@ -305,7 +298,6 @@ void CResultsScreen::beginScan(const ScanTarget& target)
     state().scanRunning = true;
     m_stop = false;
     m_page->setRunning(true);
-    updateButtons();
 
     m_outcome = std::make_unique<ScanOutcome>();
     const volumes::VolumeSelection range = m_session.selection();
@@ -333,7 +325,6 @@ void CResultsScreen::finishScan()
     setStatusText(qs(texts::kStepHelpBrowsing));
     auto outcome = std::move(m_outcome);
     if (!outcome || !outcome->result || !*outcome->result) {
-        updateButtons();
         if (outcome && outcome->result) dialogs().inform(this, qs(texts::describeError(outcome->result->error())));
         Q_EMIT scanFinished();
         return;
@@ -357,7 +348,6 @@ void CResultsScreen::showResults(std::shared_ptr<session::ScanResults> results)
     m_named.clear();
     m_listModel.clear();
     m_treeModel.setResults(m_results);
-    updateButtons();
     const QModelIndex top = m_treeModel.indexOf(m_treeModel.topItem());
     if (!top.isValid()) {
         m_page->countsLabel()->setText(qs(texts::countsText(0, 0)));
@@ -466,15 +456,6 @@ void CResultsScreen::onExpanded(const QModelIndex& index)
     m_results = m_session.results();
 }
 
-void CResultsScreen::updateButtons()
-{
-    const bool holding = m_results != nullptr;
-    m_page->saveButton()->setEnabled(true);
-    m_page->saveLogButton()->setEnabled(true);
-    m_page->loadLogButton()->setEnabled(true);
-    Q_UNUSED(holding);
-}
-
 void CResultsScreen::save()
 {
     const CommandAnswer answer = state().answer(Command::Save);
@@ -510,7 +491,8 @@ void CResultsScreen::saveSelectedRows(bool all)
 
 void CResultsScreen::openSelectedRow()
 {
-    if (!m_results || state().busy()) return;
+    // A save run writes from the same results on its own worker: one medium reader at a time.
+    if (!m_results || state().busy() || m_saveFlow->running()) return;
     const QModelIndexList selected = m_page->list()->selectionModel()->selectedRows();
     const QModelIndex first = selected.isEmpty() ? m_page->list()->currentIndex() : selected.front();
     if (!first.isValid()) return;

@@ -86,7 +86,6 @@ private:
     void showTreeMenu(const QPoint& pos);
     void startSave(std::vector<exporting::SelectedRow> rows);
     void finishLogLoad();
-    void updateButtons();
     std::string sourcePath() const;
     void setCurrentFolderText(recovery::ItemId item);
 

@@ -4,7 +4,6 @@
 #include <QPushButton>
 #include <QtConcurrent/QtConcurrentRun>
 #include <chrono>
-#include <future>
 
 #include "export/destination.h"
 #include "export/shell_open.h"
@@ -13,27 +12,13 @@
 #include "ui/qt_text.h"
 #include "ui/save_windows.h"
 #include "ui/ui_texts.h"
+#include "ui/ask_on_ui_thread.h"
 
 namespace kfr::ui {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Runs f on the UI thread (context's) and returns its answer to the waiting worker. A closing
-// owner answers fallback at once, so a worker never waits for a window that will not come.
-template <typename T, typename F>
-T askOnUiThread(QObject* context, const std::atomic<bool>& closing, T fallback, F f)
-{
-    auto answer = std::make_shared<std::promise<T>>();
-    std::future<T> reply = answer->get_future();
-    QMetaObject::invokeMethod(context, [answer, f, &closing, fallback] {
-        answer->set_value(closing ? fallback : f());
-    }, Qt::QueuedConnection);
-    while (reply.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
-        if (closing) return fallback;
-    return reply.get();
-}
 
 }  // namespace
 

@@ -264,13 +264,18 @@ CPleaseWaitModeless::CPleaseWaitModeless(const QStringList& lines, QWidget* owne
     auto* layout = new QVBoxLayout(this);
     for (const QString& line : lines) layout->addWidget(new QLabel(line, this));
     centreOver(this, owner);
-    if (m_owner) m_owner->setEnabled(false);
+    // Only what this window disabled is enabled again: an owner that something else holds
+    // disabled (a save run) stays so.
+    if (m_owner && m_owner->isEnabled()) {
+        m_owner->setEnabled(false);
+        m_disabledOwner = true;
+    }
     show();
 }
 
 CPleaseWaitModeless::~CPleaseWaitModeless()
 {
-    if (m_owner) m_owner->setEnabled(true);
+    if (m_owner && m_disabledOwner) m_owner->setEnabled(true);
 }
 
 }  // namespace kfr::ui

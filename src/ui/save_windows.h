@@ -120,6 +120,7 @@ public:
 
 private:
     QWidget* m_owner = nullptr;
+    bool m_disabledOwner = false;
 };
 
 }  // namespace kfr::ui

@@ -10,7 +10,6 @@
 #include <QTableWidget>
 #include <QtConcurrent/QtConcurrentRun>
 #include <chrono>
-#include <future>
 #include <map>
 #include <mutex>
 
@@ -20,6 +19,7 @@
 #include "texts/messages.h"
 #include "texts/screen_texts.h"
 #include "texts/work_texts.h"
+#include "ui/ask_on_ui_thread.h"
 #include "ui/qt_text.h"
 #include "ui/sig_extension_page.h"
 #include "ui/sig_raw_dlg.h"
@@ -133,32 +133,13 @@ public:
 
     carving::MediaAnswer askDeviceUnavailable(const Error&) override
     {
-        const carving::MediaAnswer cancel{carving::MediaAction::CancelSearching, false};
-        // abandoned: the worker stopped waiting (the screen is closing); a question still queued
-        // then is not shown at all.
-        struct Pending {
-            std::promise<carving::MediaAnswer> answer;
-            std::atomic<bool> abandoned{false};
-        };
-        auto pending = std::make_shared<Pending>();
-        std::future<carving::MediaAnswer> reply = pending->answer.get_future();
         CSigDuplicate* screen = m_screen;
-        QMetaObject::invokeMethod(
-            screen,
-            [screen, pending, cancel] {
-                const bool unwanted = pending->abandoned || screen->m_closing;
-                // What was carved so far is on the screen before the question is.
-                if (!unwanted) screen->drainCarved();
-                pending->answer.set_value(unwanted ? cancel : screen->dialogs().mediaRemoved(screen));
-            },
-            Qt::QueuedConnection);
-        while (reply.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
-            if (m_screen->m_closing) {
-                pending->abandoned = true;
-                return cancel;
-            }
-        }
-        return reply.get();
+        return askOnUiThread(screen, screen->m_closing,
+                             carving::MediaAnswer{carving::MediaAction::CancelSearching, false}, [screen] {
+                                 // What was carved so far is on the screen before the question is.
+                                 screen->drainCarved();
+                                 return screen->dialogs().mediaRemoved(screen);
+                             });
     }
 
 private:
