@@ -169,6 +169,7 @@ bool SaveFlow::start(std::shared_ptr<const session::ScanResults> results, recove
     request.collisions = &m_collisions;
     request.prompt = m_question.get();
     request.observer = m_events.get();
+    request.files = m_files;
     m_results = std::move(results);
     m_report.reset();
     m_active = true;

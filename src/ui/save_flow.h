@@ -41,6 +41,9 @@ public:
     CSavingDlg* savingWindow() const { return m_saving; }
     CCountingDlg* countingWindow() const { return m_counting; }
     const exporting::SaveRunState& runState() const { return m_state; }
+    // Where the run writes; nullptr (the default): the real file systems. Tests put a full or
+    // failing destination here.
+    void setOutputFiles(exporting::OutputFiles* files) { m_files = files; }
 
 Q_SIGNALS:
     void finished(const exporting::SaveRunReport& report);
@@ -65,6 +68,7 @@ private:
     std::shared_ptr<const session::ScanResults> m_results;
     std::optional<exporting::SaveRunReport> m_report;
     bool m_active = false;
+    exporting::OutputFiles* m_files = nullptr;
     QFutureWatcher<void> m_watcher;
 };
 
@@ -99,6 +103,7 @@ private:
     std::unique_ptr<CPleaseWaitModeless> m_wait;
     std::optional<exporting::OpenResult> m_result;
     bool m_active = false;
+    exporting::OutputFiles* m_files = nullptr;
     QFutureWatcher<void> m_watcher;
 };
 

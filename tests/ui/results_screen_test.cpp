@@ -21,6 +21,7 @@
 #include <fstream>
 #include <thread>
 
+#include "export/output_file.h"
 #include "session/recovery_session.h"
 #include "texts/log_texts.h"
 #include "texts/messages.h"
@@ -260,6 +261,15 @@ private Q_SLOTS:
         QCOMPARE(page->currentFolderLabel()->text(), QStringLiteral("Documents \\Work \\Reports \\2023"));
         QVERIFY2(rowNamed(list, "Quarterly Summary Q3.txt") >= 0, qPrintable(listNames(list).join('|')));
         QCOMPARE(page->countsLabel()->text(), QStringLiteral("0 Folders, 1 Files"));
+
+        // Ctrl with the keypad's plus fits the visible columns to their texts (the long name
+        // needs more than a narrow column); the plain plus does not.
+        page->list()->setColumnWidth(0, 30);
+        QTest::keyClick(page->list(), Qt::Key_Plus, Qt::ControlModifier);
+        QCOMPARE(page->list()->columnWidth(0), 30);
+        QTest::keyClick(page->list(), Qt::Key_Plus, Qt::ControlModifier | Qt::KeypadModifier);
+        QVERIFY(page->list()->columnWidth(0) > 100);
+        QCOMPARE(page->list()->columnWidth(5), 0);
 
         // Deleted folders and files look apart from the live ones.
         ResultsTreeModel& model = screen.treeModel();
@@ -568,6 +578,38 @@ private Q_SLOTS:
         QVERIFY2(saving->summaryLabel()->text().contains(QString::number(report.filesWritten) + " Files"),
                  qPrintable(saving->summaryLabel()->text()));
         QVERIFY(report.filesWritten < report.filesTotal);
+    }
+
+    // A destination that fills up after the first file: the run ends there, says so once, and
+    // the saving window names the file that did not fit.
+    void fullDestinationIsToldOnce()
+    {
+        struct FullAfterOneFile : exporting::OutputFiles {
+            std::atomic<int> creates{0};
+            Result<std::unique_ptr<exporting::OutputFile>> create(const std::string& path) override
+            {
+                if (++creates > 1) return Error{ErrorKind::DiskFull, 0, path, "No space left on device"};
+                return exporting::posixOutputFiles().create(path);
+            }
+            bool exists(const std::string& path) const override { return exporting::posixOutputFiles().exists(path); }
+            bool removeFile(const std::string& path) override { return exporting::posixOutputFiles().removeFile(path); }
+        };
+        BasicRun run(m_volume);
+        CBasicSearch& screen = *run.screen;
+        scanAndWait(screen);
+        ResultsTreeModel& model = screen.treeModel();
+        model.setData(folderIndex(model, "Root"), Qt::Checked, Qt::CheckStateRole);
+        FullAfterOneFile files;
+        screen.saveFlow()->setOutputFiles(&files);
+        test::TempDir out;
+        run.dialogs.destinations = {QString::fromStdString(out.path())};
+        const exporting::SaveRunReport report = saveAndWait(screen);
+        QCOMPARE(report.end, exporting::SaveEnd::DiskFull);
+        QCOMPARE(report.filesWritten, std::uint64_t(1));
+        QCOMPARE(run.dialogs.shown, QStringList{QString::fromUtf8(texts::kDiskFullText)});
+        CSavingDlg* saving = screen.saveFlow()->savingWindow();
+        QVERIFY(saving->problems()->count() > 0);
+        QVERIFY2(saving->summaryLabel()->text().contains("1 Files"), qPrintable(saving->summaryLabel()->text()));
     }
 
     // Opening a file row writes a temporary copy and hands it over; closing removes the copy.
