@@ -79,21 +79,41 @@ void FolderTable::compact()
     m_removed.assign(m_rows.size(), false);
 }
 
+namespace {
+
+// Stable sort of rows by a 64-bit key: the keys are sorted with the rows' places, then each row is
+// moved once to its place (a record is large; moving it at every step of a merge sort cost most of
+// a scan of a million folders).
+template <typename Key>
+void sortRowsBy(std::vector<FolderRecord>& rows, Key key)
+{
+    std::vector<std::pair<std::int64_t, std::size_t>> order;
+    order.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) order.emplace_back(key(rows[i]), i);
+    // The place breaks ties: equal keys keep their order, as a stable sort would.
+    std::sort(order.begin(), order.end());
+    std::vector<FolderRecord> sorted;
+    sorted.reserve(rows.size());
+    for (const auto& [k, i] : order) sorted.push_back(std::move(rows[i]));
+    rows = std::move(sorted);
+}
+
+}  // namespace
+
 void FolderTable::sortBySelf()
 {
     compact();
-    std::stable_sort(m_rows.begin(), m_rows.end(), [](const FolderRecord& a, const FolderRecord& b) {
-        const auto ka = signedColumnKey(a.self), kb = signedColumnKey(b.self);
-        return ka != kb ? ka < kb : a.self < b.self;
+    // The column's signed key first, then the value itself (values past INT32_MAX share the key).
+    sortRowsBy(m_rows, [](const FolderRecord& r) {
+        return (signedColumnKey(r.self) << 32) | static_cast<std::int64_t>(r.self);
     });
 }
 
 void FolderTable::sortByParent()
 {
     compact();
-    std::stable_sort(m_rows.begin(), m_rows.end(), [](const FolderRecord& a, const FolderRecord& b) {
-        const auto ka = signedColumnKey(a.parent), kb = signedColumnKey(b.parent);
-        return ka != kb ? ka < kb : a.parent < b.parent;
+    sortRowsBy(m_rows, [](const FolderRecord& r) {
+        return (signedColumnKey(r.parent) << 32) | static_cast<std::int64_t>(r.parent);
     });
 }
 
