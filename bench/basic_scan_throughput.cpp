@@ -28,7 +28,10 @@ public:
     {
         const auto now = std::chrono::steady_clock::now();
         const double seconds = std::chrono::duration<double>(now - m_start).count();
-        if (!m_stage.empty()) std::fprintf(stderr, "  %-50s %.3f s\n", m_stage.c_str(), seconds);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        if (!m_stage.empty())
+            std::fprintf(stderr, "  %-50s %.3f s  (peak so far %ld KiB)\n", m_stage.c_str(), seconds, usage.ru_maxrss);
         if (m_stage.rfind("sectors scanned", 0) == 0) sweepSeconds = seconds;
         m_start = now;
     }

@@ -43,7 +43,7 @@ void examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector, co
     r.time = readLe16(first, kEntryTimeOffset);
     r.size = readLe32(first, kEntryFileSizeOffset);
     r.attr = first[kEntryAttrOffset];
-    if (p.isFat16()) r.sysId = "0";
+    r.fat16BasicRow = p.isFat16();
     result.folders.table.append(std::move(r));
     ++rowNumber;
     ++result.directoriesFound;

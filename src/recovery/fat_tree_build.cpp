@@ -68,6 +68,7 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
     // This volume's folders are the nodes placed from here on: folders of earlier volumes have
     // cluster numbers of their own volume and must not take this volume's rows as children.
     const std::size_t firstNode = r.nodes.size();
+    r.reserveFolders(r.table.size());
     // Top level: every row whose parent is the root directory, the orphan folder among them.
     for (std::size_t i = 0; i < r.table.slotCount() && r.table.at(i).parent == 0; ++i) {
         if (!r.table.isLive(i)) continue;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 
 namespace kfr::recovery {
 
@@ -16,8 +17,8 @@ std::array<std::string, 12> FolderRecord::columns() const
             std::to_string(time),
             std::to_string(size),
             std::to_string(attr),
-            sysId,
-            type,
+            fat16BasicRow ? "0" : "",
+            kFolderType,
             deleted ? "1" : "",
             cluster0Start ? std::to_string(*cluster0Start) : ""};
 }
@@ -63,8 +64,9 @@ void FolderTable::remove(std::size_t slot)
 
 void FolderTable::clear()
 {
-    m_rows.clear();
-    m_removed.clear();
+    // The rows are gone once placed: their room goes back too (a large scan's table is big).
+    std::vector<FolderRecord>().swap(m_rows);
+    std::vector<bool>().swap(m_removed);
     m_live = 0;
 }
 
@@ -92,10 +94,23 @@ void sortRowsBy(std::vector<FolderRecord>& rows, Key key)
     for (std::size_t i = 0; i < rows.size(); ++i) order.emplace_back(key(rows[i]), i);
     // The place breaks ties: equal keys keep their order, as a stable sort would.
     std::sort(order.begin(), order.end());
-    std::vector<FolderRecord> sorted;
-    sorted.reserve(rows.size());
-    for (const auto& [k, i] : order) sorted.push_back(std::move(rows[i]));
-    rows = std::move(sorted);
+    // Rows are moved along the permutation's cycles in place: no second table is held.
+    constexpr std::size_t kDone = SIZE_MAX;
+    for (std::size_t start = 0; start < order.size(); ++start) {
+        if (order[start].second == kDone) continue;
+        FolderRecord held = std::move(rows[start]);
+        std::size_t at = start;
+        while (true) {
+            const std::size_t from = order[at].second;
+            order[at].second = kDone;
+            if (from == start) {
+                rows[at] = std::move(held);
+                break;
+            }
+            rows[at] = std::move(rows[from]);
+            at = from;
+        }
+    }
 }
 
 }  // namespace

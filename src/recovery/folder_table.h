@@ -16,19 +16,20 @@ inline constexpr const char* kFolderType = "FOLDER";
 
 // One directory found on the medium. Column texts (for the recovery log and debug views) come
 // from columns(); numbers are held as numbers here.
+// Held for every folder of a scan (a million on a large volume): fields ordered without gaps,
+// the constant texts (sysID, Type) made only by columns().
 struct FolderRecord {
     std::string name;              // "DIR<n>" until the folder's own entry names it
     std::uint64_t sector = 0;      // first sector of the directory
-    std::uint32_t self = 0;        // first cluster (FAT) or record number (NTFS)
-    std::uint32_t parent = 0;      // from the ".." entry; 0 = root, kOrphanCluster = orphan folder
     std::uint64_t date = 0;        // FAT date word, or an NTFS time stamp
     std::uint64_t time = 0;        // FAT time word
+    std::optional<std::int64_t> cluster0Start;  // set by scans that mix several volumes
+    std::uint32_t self = 0;        // first cluster (FAT) or record number (NTFS)
+    std::uint32_t parent = 0;      // from the ".." entry; 0 = root, kOrphanCluster = orphan folder
     std::uint32_t size = 0;
     std::uint8_t attr = 0;
-    std::string sysId;             // "0" on FAT16 rows of the Basic scan, empty otherwise
-    std::string type = kFolderType;
+    bool fat16BasicRow = false;    // sysID "0": a FAT16 row of the Basic scan (empty otherwise)
     bool deleted = false;
-    std::optional<std::int64_t> cluster0Start;  // set by scans that mix several volumes
 
     // The twelve column texts: Name, sector, self, parent, date, time, size, attr, sysID, Type,
     // Deleted, Cluster0Start.

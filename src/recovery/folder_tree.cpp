@@ -21,6 +21,13 @@ void ClusterIndex::setItem(std::uint64_t self, ItemId item)
     if (it != m_map.end()) m_rows[it->second].second = item;
 }
 
+void FolderResults::reserveFolders(std::size_t count)
+{
+    nodes.reserve(nodes.size() + count);
+    tree.reserve(count);
+    clusterIndex.reserve(count);
+}
+
 void ClusterIndex::clear()
 {
     m_map.clear();
@@ -97,7 +104,7 @@ void placeChildFolders(FolderResults& r, DirNamer& namer, std::uint32_t parentCl
     for (; slot < table.slotCount(); ++slot) {
         const FolderRecord& row = table.at(slot);
         if (row.parent != parentCluster) break;
-        if (!table.isLive(slot) || row.type != kFolderType) continue;
+        if (!table.isLive(slot)) continue;
         const std::string name = row.name.empty() ? namer.next() : row.name;
         insertFolderNode(r, item, name, row.self, row.parent, row.date, row.time, row.deleted,
                          useRecordCluster0Start ? row.cluster0Start.value_or(0) : 0, volume);

@@ -15,12 +15,13 @@ inline constexpr const char* kRootName = "Root";
 
 enum class CheckState : std::uint8_t { Unchecked = 1, Checked = 2, Partial = 3 };
 
+// Fields ordered without gaps: a large scan holds a million of them.
 struct TreeItem {
     std::string name;
-    ItemId parent = kNoItem;
     std::vector<ItemId> children;
-    int image = 1;                        // 0 for the top item, 1 for folders
     std::int64_t node = -1;               // index of the item's FolderNode, -1 for "Root"
+    ItemId parent = kNoItem;
+    int image = 1;                        // 0 for the top item, 1 for folders
     bool expanded = false;
 };
 
@@ -31,6 +32,8 @@ public:
     // Adds an item as the last child of parent (kNoItem: at the top level).
     ItemId add(ItemId parent, std::string name, int image = 1);
     void clear();
+    // Room for count more items, so a large tree is not moved while it grows.
+    void reserve(std::size_t count) { m_items.reserve(m_items.size() + count); }
 
     bool empty() const { return m_topLevel.empty(); }
     ItemId firstTopLevel() const { return m_topLevel.empty() ? kNoItem : m_topLevel.front(); }
