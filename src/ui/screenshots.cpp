@@ -24,12 +24,9 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 #include "session/recovery_session.h"
-#include "storage/sector_source.h"
+#include "ui/held_source.h"
 
 namespace kfr::ui {
 
@@ -162,36 +159,6 @@ bool resultsPictures(CMainWindow& window, AppContext& context, const QString& pr
     return ok;
 }
 
-// The fixture is carved in a blink: its reads from the middle on wait until the picture is
-// taken, so the picture shows the search at work (the files of the first half listed, the bar
-// half way). A minute at most, so a picture that cannot be taken never hangs the script.
-struct HalfwayGate {
-    std::atomic<bool> reached{false};
-    std::atomic<bool> released{false};
-};
-
-class HeldSource final : public storage::SectorSource {
-public:
-    HeldSource(std::unique_ptr<storage::SectorSource> inner, std::shared_ptr<HalfwayGate> gate)
-        : m_inner(std::move(inner)), m_gate(std::move(gate))
-    {
-    }
-    bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override
-    {
-        if (sector >= m_inner->sectorCount() / 2) {
-            m_gate->reached = true;
-            for (int i = 0; i < 60000 && !m_gate->released; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return m_inner->read(sector, count, buffer);
-    }
-    std::uint64_t sectorCount() const override { return m_inner->sectorCount(); }
-    const std::string& path() const override { return m_inner->path(); }
-
-private:
-    std::unique_ptr<storage::SectorSource> m_inner;
-    std::shared_ptr<HalfwayGate> m_gate;
-};
-
 // A Signature Search of the planted carving image (the second image listed), pictured during
 // its General pass.
 bool carvingPicture(CMainWindow& window, AppContext& context, const QString& prefix)
@@ -199,11 +166,15 @@ bool carvingPicture(CMainWindow& window, AppContext& context, const QString& pre
     ScreenshotDialogs dialogs;
     Dialogs* previous = context.dialogs;
     context.dialogs = &dialogs;
-    auto gate = std::make_shared<HalfwayGate>();
+    // The fixture is carved in a blink: its reads from the middle on wait until the picture is
+    // taken, so the picture shows the search at work (the files of the first half listed, the
+    // bar half way).
+    auto gate = std::make_shared<ReadGate>(0);
     session::SourceOpener previousOpener = context.sourceOpener;
     context.sourceOpener = [gate](const std::string& path) -> Result<std::shared_ptr<const storage::SectorSource>> {
         auto opened = storage::openSource(path);
         if (!opened) return opened.error();
+        gate->fromSector = (*opened)->sectorCount() / 2;
         return std::shared_ptr<const storage::SectorSource>(std::make_shared<HeldSource>(std::move(opened).value(), gate));
     };
     QTemporaryDir destination;

@@ -21,17 +21,7 @@ namespace {
 
 std::vector<carving::test::PlantedFile> manifest() { return carving::test::plantedFiles("manifest.txt"); }
 
-std::string fnv1a(const std::vector<std::uint8_t>& bytes, std::size_t length)
-{
-    std::uint64_t h = 1469598103934665603ULL;
-    for (std::size_t i = 0; i < length && i < bytes.size(); ++i) {
-        h ^= bytes[i];
-        h *= 1099511628211ULL;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
-    return text;
-}
+using carving::test::fnv1a;
 
 // The carve command's JSON goes to stdout; its progress and messages to stderr are left out.
 kfr::test::CommandOutput runCli(const std::string& args)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "carving/carve_scan.h"
+#include "carving/planted_files.h"
 #include "storage/memory_source.h"
 #include "test_support.h"
 
@@ -37,37 +38,6 @@ inline void writeSignatures(const std::string& path, const std::vector<Sig>& sig
 inline std::vector<std::uint8_t> blankImage(std::size_t sectors, std::uint8_t fill = 0x11)
 {
     return std::vector<std::uint8_t>(sectors * 512, fill);
-}
-
-// A file planted in a carving fixture image, as its manifest under carving_originals lists it:
-// name, type, byte offset, length, (manifest.txt only) whether the next-header rule carves it
-// as exactly its bytes plus slack, and its FNV-1a 64 digest.
-struct PlantedFile {
-    std::string name;
-    std::string type;
-    std::uint64_t offset = 0;
-    std::uint64_t length = 0;
-    bool exact = false;
-    std::string digest;
-};
-
-inline std::vector<PlantedFile> plantedFiles(const std::string& manifestName)
-{
-    std::ifstream in(std::string(KFR_FIXTURE_SOURCE_DIR) + "/carving_originals/" + manifestName);
-    std::vector<PlantedFile> files;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream row(line);
-        PlantedFile f;
-        std::vector<std::string> rest;
-        row >> f.name >> f.type >> f.offset >> f.length;
-        for (std::string word; row >> word;) rest.push_back(word);
-        if (rest.size() == 2) f.exact = rest[0] != "0";
-        if (!rest.empty()) f.digest = rest.back();
-        files.push_back(f);
-    }
-    return files;
 }
 
 inline void plant(std::vector<std::uint8_t>& image, std::size_t byteOffset, const std::string& bytes)

@@ -24,11 +24,13 @@
 #include <thread>
 
 #include "carving/carved_output.h"
+#include "carving/planted_files.h"
 #include "session/recovery_session.h"
 #include "texts/messages.h"
 #include "texts/screen_texts.h"
 #include "texts/work_texts.h"
 #include "ui/drive_stage_page.h"
+#include "ui/held_source.h"
 #include "ui/sector_range_panel.h"
 #include "ui/sig_duplicate.h"
 #include "ui/sig_extension_page.h"
@@ -48,40 +50,8 @@ QString q(const std::string& text) { return QString::fromStdString(text); }
 
 const char* const kPlantedImage = "carving_planted.img";  // 2,048 sectors, 18 files planted (manifest.txt)
 
-struct PlantedFile {
-    std::string name;
-    std::string type;
-    std::uint64_t length = 0;
-    std::string digest;  // FNV-1a 64 of the original
-};
-
-std::vector<PlantedFile> plantedFiles()
-{
-    std::ifstream in(std::string(KFR_FIXTURE_SOURCE_DIR) + "/carving_originals/manifest.txt");
-    std::vector<PlantedFile> files;
-    for (std::string line; std::getline(in, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream row(line);
-        PlantedFile f;
-        std::uint64_t offset = 0;
-        std::string exact;
-        row >> f.name >> f.type >> offset >> f.length >> exact >> f.digest;
-        files.push_back(f);
-    }
-    return files;
-}
-
-std::string fnv1a(const std::vector<std::uint8_t>& bytes, std::size_t length)
-{
-    std::uint64_t h = 1469598103934665603ULL;
-    for (std::size_t i = 0; i < length && i < bytes.size(); ++i) {
-        h ^= bytes[i];
-        h *= 1099511628211ULL;
-    }
-    char text[17];
-    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(h));
-    return text;
-}
+using carving::test::fnv1a;
+using carving::test::PlantedFile;
 
 // The files under one pass folder, by type folder: "JPG" -> paths.
 std::map<QString, QStringList> filesByType(const std::string& passFolder)
@@ -96,36 +66,10 @@ std::map<QString, QStringList> filesByType(const std::string& passFolder)
     return out;
 }
 
-// A medium that holds its reads from sector gateSector on until released, so a test can act
-// while the search is in the middle of its General pass.
-struct Gate {
-    std::uint64_t gateSector = 1024;
-    std::atomic<bool> reached{false};
-    std::atomic<bool> released{false};
-};
-
-class GatedSource final : public storage::SectorSource {
-public:
-    GatedSource(std::unique_ptr<storage::SectorSource> inner, std::shared_ptr<Gate> gate)
-        : m_inner(std::move(inner)), m_gate(std::move(gate))
-    {
-    }
-    bool read(std::uint64_t sector, std::uint32_t count, std::span<std::uint8_t> buffer) const override
-    {
-        if (sector >= m_gate->gateSector) {
-            m_gate->reached = true;
-            // Never longer than a minute, so a broken test fails instead of hanging.
-            for (int i = 0; i < 60000 && !m_gate->released; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return m_inner->read(sector, count, buffer);
-    }
-    std::uint64_t sectorCount() const override { return m_inner->sectorCount(); }
-    const std::string& path() const override { return m_inner->path(); }
-
-private:
-    std::unique_ptr<storage::SectorSource> m_inner;
-    std::shared_ptr<Gate> m_gate;
-};
+// Reads from sector 1024 on wait until the test releases them: it acts while the search is in
+// the middle of its General pass.
+using Gate = ReadGate;
+std::shared_ptr<Gate> middleGate() { return std::make_shared<Gate>(1024); }
 
 // Opens the files themselves; failAt: the calls (counted from 1) that fail as an unplugged
 // medium would; gate: reads held as Gate says.
@@ -139,7 +83,7 @@ session::SourceOpener testOpener(std::shared_ptr<Gate> gate, std::vector<int> fa
         auto opened = storage::openSource(path);
         if (!opened) return opened.error();
         if (!gate) return std::shared_ptr<const storage::SectorSource>(std::move(opened).value());
-        return std::shared_ptr<const storage::SectorSource>(std::make_shared<GatedSource>(std::move(opened).value(), gate));
+        return std::shared_ptr<const storage::SectorSource>(std::make_shared<HeldSource>(std::move(opened).value(), gate));
     };
 }
 
@@ -228,7 +172,7 @@ private Q_SLOTS:
         m_image = uitest::fixture(kPlantedImage);
         QVERIFY(QFile::exists(q(m_image)));
         m_digest = kfr::test::fileDigest(m_image);
-        m_planted = plantedFiles();
+        m_planted = carving::test::plantedFiles("manifest.txt");
         QCOMPARE(m_planted.size(), std::size_t{18});
     }
     void cleanupTestCase() { QCOMPARE(kfr::test::fileDigest(m_image), m_digest); }
@@ -422,7 +366,7 @@ private Q_SLOTS:
     void stoppedDuringTheGeneralPass()
     {
         QFETCH(bool, closeBox);
-        auto gate = std::make_shared<Gate>();
+        auto gate = middleGate();
         SigScreen s(m_image, testOpener(gate));
         QVERIFY(s.toExtensionStep());
         s.setDestination();
