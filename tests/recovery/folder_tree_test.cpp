@@ -150,3 +150,32 @@ TEST(FolderTree, CheckBoxesFollowChildrenAndParents)
     EXPECT_FALSE(checks.anythingTicked(r.tree));
 }
 
+
+// The table's sorts move every row to its place once (along the permutation's cycles): every row
+// arrives whole, equal keys keep the order they were found in, and values past the signed range
+// sort after the others by their own value.
+TEST(FolderTree, TableSortsKeepEveryRowAndTheOrderOfEqualKeys)
+{
+    FolderTable table;
+    const std::uint32_t big = 0x80000005u;
+    const std::vector<std::uint32_t> parents = {7, 3, big, 7, 0, 3, 0x80000001u, 7, 1, 0};
+    for (std::size_t i = 0; i < parents.size(); ++i) {
+        FolderRecord r;
+        r.name = "F" + std::to_string(i) + std::string(20, 'x');  // longer than a short string holds
+        r.self = static_cast<std::uint32_t>(100 - i);
+        r.parent = parents[i];
+        table.append(std::move(r));
+    }
+    table.remove(4);  // a placed row is dropped by the sort
+    table.sortByParent();
+    std::vector<std::string> order;
+    for (std::size_t i = 0; i < table.slotCount(); ++i) order.push_back(table.at(i).name.substr(0, 2));
+    EXPECT_EQ(order, (std::vector<std::string>{"F9", "F8", "F1", "F5", "F0", "F3", "F7", "F6", "F2"}));
+    for (std::size_t i = 0; i < table.slotCount(); ++i)
+        EXPECT_EQ(table.at(i).self, 100 - std::stoul(table.at(i).name.substr(1, 1)));
+
+    table.sortBySelf();
+    for (std::size_t i = 1; i < table.slotCount(); ++i) EXPECT_LT(table.at(i - 1).self, table.at(i).self);
+    EXPECT_TRUE(table.containsSelf(93));
+    EXPECT_FALSE(table.containsSelf(96));  // the removed row
+}
