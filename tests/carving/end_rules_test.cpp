@@ -198,6 +198,50 @@ TEST(EndRules, ZipStoredInsideAZipDoesNotEndTheOuterOne)
     EXPECT_EQ(end.length, bytes.size());
 }
 
+TEST(EndRules, CanonRawIsToldApartByItsMark)
+{
+    // No tool but a Canon camera writes CR2, so the file is built here as the format lays it out:
+    // a little-endian TIFF header whose first IFD sits at 16, "CR", version 2 and the raw IFD's
+    // offset in bytes 8-15, then IFD0 (size, one strip, the maker) and the strip's pixels.
+    std::vector<std::uint8_t> file = {'I', 'I', 42, 0, 16, 0, 0, 0, 'C', 'R', 2, 0, 0, 0, 0, 0};
+    const auto u16 = [&](std::uint16_t v) { file.push_back(v & 0xFF); file.push_back(v >> 8); };
+    const auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) file.push_back((v >> (8 * i)) & 0xFF); };
+    const std::uint32_t entries = 5, ifdEnd = 16 + 2 + entries * 12 + 4;
+    const std::uint32_t makeAt = ifdEnd, stripAt = makeAt + 6, stripBytes = 40 * 30;
+    u16(entries);
+    const auto entry = [&](std::uint16_t tag, std::uint16_t type, std::uint32_t count, std::uint32_t value) {
+        u16(tag);
+        u16(type);
+        u32(count);
+        u32(value);
+    };
+    entry(256, 3, 1, 40);               // ImageWidth
+    entry(257, 3, 1, 30);               // ImageLength
+    entry(271, 2, 6, makeAt);           // Make, "Canon" and its NUL
+    entry(273, 4, 1, stripAt);          // StripOffsets
+    entry(279, 4, 1, stripBytes);       // StripByteCounts
+    u32(0);                             // no next IFD
+    for (char c : std::string("Canon")) file.push_back(static_cast<std::uint8_t>(c));
+    file.push_back(0);
+    for (std::uint32_t i = 0; i < stripBytes; ++i) file.push_back(static_cast<std::uint8_t>(i * 7));
+    const std::size_t length = file.size();
+
+    auto followed = file;
+    const auto tail = randomBytes(5000, 3);
+    followed.insert(followed.end(), tail.begin(), tail.end());
+    const FileEnd end = endOf(EndRule::Tiff, followed);
+    EXPECT_EQ(end.verdict, EndVerdict::Found);
+    EXPECT_EQ(end.length, length);
+    EXPECT_EQ(end.refinedKey, "CR2");
+
+    // The same bytes without the mark are a plain TIFF of the same length.
+    file[8] = 0;
+    const FileEnd plain = endOf(EndRule::Tiff, file);
+    EXPECT_EQ(plain.verdict, EndVerdict::Found);
+    EXPECT_EQ(plain.length, length);
+    EXPECT_EQ(plain.refinedKey, "");
+}
+
 TEST(EndRules, RuleNamesRoundTripAndUnknownTextsMeanNone)
 {
     for (int r = 1; r <= static_cast<int>(EndRule::Compound); ++r) {
