@@ -68,35 +68,44 @@ std::optional<std::string> OutputTree::relative(const std::string& path) const
 
 Result<UniqueFd> OutputTree::folder(const std::string& relativePath, bool create)
 {
-    if (!create && relativePath == m_lastFolder && m_lastFolderFd) {
-        UniqueFd again(::dup(m_lastFolderFd.get()));
-        if (again) return again;
-    }
-    UniqueFd current(::dup(m_root.get()));
-    if (!current) return outputError(m_rootPath, errno, ErrorKind::OpenFailed);
+    // The path's folder names, each with the length of the path up to it (for messages).
+    std::vector<std::pair<std::string, std::size_t>> names;
     std::size_t start = 0;
     while (start < relativePath.size()) {
         std::size_t slash = relativePath.find('/', start);
         if (slash == std::string::npos) slash = relativePath.size();
-        const std::string name = relativePath.substr(start, slash - start);
+        std::string name = relativePath.substr(start, slash - start);
         start = slash + 1;
         if (name.empty() || name == ".") continue;
-        const std::string shown = m_rootPath + "/" + relativePath.substr(0, slash);
-        if (name == "..") return Error{ErrorKind::OpenFailed, 0, shown, "names a parent folder"};
-        if (create && ::mkdirat(current.get(), name.c_str(), 0755) != 0 && errno != EEXIST)
+        if (name == "..")
+            return Error{ErrorKind::OpenFailed, 0, m_rootPath + "/" + relativePath.substr(0, slash), "names a parent folder"};
+        names.emplace_back(std::move(name), slash);
+    }
+    // Folders already open on the way: they were entered without following a link, and a
+    // descriptor keeps naming the folder it opened whatever is put at its name later.
+    std::size_t level = 0;
+    while (level < names.size() && level < m_openNames.size() && names[level].first == m_openNames[level]) ++level;
+    m_openNames.resize(level);
+    m_openFolders.resize(level);
+    for (; level < names.size(); ++level) {
+        const std::string& name = names[level].first;
+        const int parent = level == 0 ? m_root.get() : m_openFolders.back().get();
+        const std::string shown = m_rootPath + "/" + relativePath.substr(0, names[level].second);
+        if (create && ::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST)
             return outputError(shown, errno, ErrorKind::WriteFailed);
         // O_NOFOLLOW: a link standing at this name fails instead of being entered.
-        UniqueFd next(::openat(current.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next) {
             if (errno == ELOOP || errno == ENOTDIR)
                 return Error{ErrorKind::WriteFailed, 0, shown, "exists and is not a folder (or is a symbolic link)"};
             return outputError(shown, errno, create ? ErrorKind::WriteFailed : ErrorKind::OpenFailed);
         }
-        current = std::move(next);
+        m_openNames.push_back(name);
+        m_openFolders.push_back(std::move(next));
     }
-    m_lastFolder = relativePath;
-    m_lastFolderFd = UniqueFd(::dup(current.get()));
-    return current;
+    UniqueFd folder(::dup(names.empty() ? m_root.get() : m_openFolders.back().get()));
+    if (!folder) return outputError(m_rootPath + "/" + relativePath, errno, ErrorKind::OpenFailed);
+    return folder;
 }
 
 namespace {

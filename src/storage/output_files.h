@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 
 #include "storage/result.h"
@@ -58,9 +59,11 @@ private:
     OutputTree(UniqueFd root, std::string path) : m_root(std::move(root)), m_rootPath(std::move(path)) {}
     UniqueFd m_root;
     std::string m_rootPath;
-    // Files are written folder by folder: the last folder opened is kept open.
-    std::string m_lastFolder;
-    UniqueFd m_lastFolderFd;
+    // Files are written folder by folder: the folders of the last path walked are kept open, one
+    // per level, so the next folder (a child or a sibling) is reached from its nearest open
+    // ancestor instead of from the root.
+    std::vector<std::string> m_openNames;
+    std::vector<UniqueFd> m_openFolders;
 };
 
 }  // namespace kfr::storage

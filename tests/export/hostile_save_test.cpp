@@ -75,6 +75,46 @@ TEST(HostileSave, LinksPlantedInsideTheDestinationAreNeverFollowed)
     }
 }
 
+TEST(HostileSave, ALinkPutInPlaceOfAFolderWhileTheRunGoesIsNeverFollowed)
+{
+    // The run makes every folder first and keeps the folders on its way open. A folder it made
+    // and has not written into yet is swapped for a link once files are being written: the files
+    // meant for it must not go through the link.
+    struct Swapper : SaveObserver {
+        std::vector<std::string> candidates;
+        std::string outside;
+        int swapped = 0;
+        void onFileStarted(const SaveFileInfo&) override
+        {
+            for (const std::string& at : candidates) {
+                if (!fs::is_directory(fs::symlink_status(at)) || !fs::is_empty(at)) continue;
+                fs::rename(at, at + ".moved");
+                fs::create_directory_symlink(outside, at);
+                ++swapped;
+            }
+        }
+    };
+    auto s = test::scanImage("fat16_basic.img", "FAT16");
+    test::TempDir sandbox;
+    const std::string dest = sandbox.file("dest"), outside = sandbox.file("outside");
+    fs::create_directories(dest);
+    fs::create_directories(outside);
+    recovery::TreeChecks checks;
+    checks.tick(s->result.folders.tree, test::itemAt(s->result.folders, "Documents"));
+    test::SaveSetup setup(*s, dest);
+    setup.ctx.checks = &checks;
+    Swapper swapper;
+    for (const char* folder : {"Documents/Personal", "Documents/Work/Reports/2023"})
+        swapper.candidates.push_back(dest + "/" + folder);
+    swapper.outside = outside;
+    setup.ctx.observer = &swapper;
+    const SaveRunReport report = runSave(setup.ctx);
+    ASSERT_GT(swapper.swapped, 0);
+    EXPECT_EQ(filesIn(outside), 0u) << "a file was written through the link";
+    EXPECT_GT(report.filesFailed, 0u);
+    EXPECT_GT(report.filesWritten, 0u);
+}
+
 TEST(HostileSave, ADestinationRemovedMidRunEndsTheRun)
 {
     auto s = test::scanImage("fat32_basic.img", "FAT32");
