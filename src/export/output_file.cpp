@@ -203,9 +203,7 @@ Status AnchoredOutputFiles::makeFolders(const std::string& path)
 {
     const auto relative = m_tree.relative(path);
     if (!relative) return OutputFiles::makeFolders(path);
-    auto folder = m_tree.folder(*relative, true);
-    if (!folder) return folder.error();
-    return okStatus();
+    return m_tree.makeFolder(*relative);
 }
 
 }  // namespace kfr::exporting

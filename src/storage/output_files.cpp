@@ -66,7 +66,7 @@ std::optional<std::string> OutputTree::relative(const std::string& path) const
     return path.substr(prefix.size());
 }
 
-Result<UniqueFd> OutputTree::folder(const std::string& relativePath, bool create)
+Result<int> OutputTree::openFolder(const std::string& relativePath, bool create, bool openLeaf)
 {
     // The path's folder names, each with the length of the path up to it (for messages).
     std::vector<std::pair<std::string, std::size_t>> names;
@@ -91,8 +91,21 @@ Result<UniqueFd> OutputTree::folder(const std::string& relativePath, bool create
         const std::string& name = names[level].first;
         const int parent = level == 0 ? m_root.get() : m_openFolders.back().get();
         const std::string shown = m_rootPath + "/" + relativePath.substr(0, names[level].second);
-        if (create && ::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST)
-            return outputError(shown, errno, ErrorKind::WriteFailed);
+        const bool leaf = level + 1 == names.size();
+        if (create && ::mkdirat(parent, name.c_str(), 0755) != 0) {
+            if (errno != EEXIST) return outputError(shown, errno, ErrorKind::WriteFailed);
+        } else if (create && leaf && !openLeaf) {
+            return parent;  // made just now: a folder, and nothing is written into it yet
+        }
+        if (leaf && !openLeaf) {
+            // It was there: it must be a folder itself, not a link to one.
+            struct stat st {};
+            if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+                return outputError(shown, errno, ErrorKind::WriteFailed);
+            if (!S_ISDIR(st.st_mode))
+                return Error{ErrorKind::WriteFailed, 0, shown, "exists and is not a folder (or is a symbolic link)"};
+            return parent;
+        }
         // O_NOFOLLOW: a link standing at this name fails instead of being entered.
         UniqueFd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next) {
@@ -103,9 +116,23 @@ Result<UniqueFd> OutputTree::folder(const std::string& relativePath, bool create
         m_openNames.push_back(name);
         m_openFolders.push_back(std::move(next));
     }
-    UniqueFd folder(::dup(names.empty() ? m_root.get() : m_openFolders.back().get()));
+    return names.empty() ? m_root.get() : m_openFolders.back().get();
+}
+
+Result<UniqueFd> OutputTree::folder(const std::string& relativePath, bool create)
+{
+    auto fd = openFolder(relativePath, create, true);
+    if (!fd) return fd.error();
+    UniqueFd folder(::dup(*fd));
     if (!folder) return outputError(m_rootPath + "/" + relativePath, errno, ErrorKind::OpenFailed);
     return folder;
+}
+
+Status OutputTree::makeFolder(const std::string& relativePath)
+{
+    auto fd = openFolder(relativePath, true, false);
+    if (!fd) return fd.error();
+    return okStatus();
 }
 
 namespace {
@@ -124,10 +151,10 @@ Result<UniqueFd> OutputTree::createFile(const std::string& relativePath, CreateM
     const auto [folderPath, leaf] = splitLeaf(relativePath);
     const std::string shown = m_rootPath + "/" + relativePath;
     if (leaf.empty() || leaf == "." || leaf == "..") return Error{ErrorKind::OpenFailed, 0, shown, "is no file name"};
-    auto dir = folder(folderPath, false);
+    auto dir = openFolder(folderPath, false, true);
     if (!dir) return dir.error();
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (mode == CreateMode::Exclusive ? O_EXCL : 0);
-    UniqueFd fd(::openat(dir->get(), leaf.c_str(), flags, 0644));
+    UniqueFd fd(::openat(*dir, leaf.c_str(), flags, 0644));
     if (!fd) {
         if (mode == CreateMode::Exclusive && errno == EEXIST) return UniqueFd();
         return outputError(shown, errno, ErrorKind::OpenFailed);
@@ -144,17 +171,17 @@ Result<UniqueFd> OutputTree::createFile(const std::string& relativePath, CreateM
 bool OutputTree::exists(const std::string& relativePath)
 {
     const auto [folderPath, leaf] = splitLeaf(relativePath);
-    auto dir = folder(folderPath, false);
+    auto dir = openFolder(folderPath, false, true);
     if (!dir) return false;
     struct stat st {};
-    return ::fstatat(dir->get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+    return ::fstatat(*dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool OutputTree::removeFile(const std::string& relativePath)
 {
     const auto [folderPath, leaf] = splitLeaf(relativePath);
-    auto dir = folder(folderPath, false);
-    return dir && ::unlinkat(dir->get(), leaf.c_str(), 0) == 0;
+    auto dir = openFolder(folderPath, false, true);
+    return dir && ::unlinkat(*dir, leaf.c_str(), 0) == 0;
 }
 
 bool OutputTree::rootRemoved() const

@@ -49,6 +49,9 @@ public:
 
     // The folder at relative path, made with every missing folder above it when create is set.
     Result<UniqueFd> folder(const std::string& relative, bool create);
+    // Makes the folder at relative path with every missing folder above it, without opening it
+    // (files are written into it later, when it is opened once).
+    Status makeFolder(const std::string& relative);
     Result<UniqueFd> createFile(const std::string& relative, CreateMode mode);
     bool exists(const std::string& relative);
     bool removeFile(const std::string& relative);
@@ -56,6 +59,9 @@ public:
     bool rootRemoved() const;
 
 private:
+    // The folder's descriptor, held by the tree (valid until the next call); openLeaf false: the
+    // last folder is made or checked but not opened, and its parent's descriptor is returned.
+    Result<int> openFolder(const std::string& relative, bool create, bool openLeaf);
     OutputTree(UniqueFd root, std::string path) : m_root(std::move(root)), m_rootPath(std::move(path)) {}
     UniqueFd m_root;
     std::string m_rootPath;
