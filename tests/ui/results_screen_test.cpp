@@ -354,6 +354,28 @@ private Q_SLOTS:
         QCOMPARE(finished.at(0).at(0).toInt(), CRecoveryScreen::kSwitchScreen);
         QCOMPARE(deepContext.switchToMode, int(ScreenMode::Basic));
         QCOMPARE(QString::fromStdString(deepContext.commandLineLogPath), dialogs.saveLogPath);
+
+        // The medium listed under another disk number (another image listed before it): the
+        // loader's question comes up on the screen while the load waits; No loads nothing, Yes
+        // loads the log from the medium where it is now.
+        for (const bool yes : {false, true}) {
+            ScriptedDialogs movedDialogs;
+            movedDialogs.loadLogPath = dialogs.saveLogPath;
+            movedDialogs.askAnswers = {yes};
+            AppContext movedContext = uitest::imagesOnlyContext(movedDialogs, {uitest::fixture("fat32_basic.img"), m_volume});
+            CBasicSearch moved(movedContext);
+            openAndWait(moved);
+            QSignalSpy movedLoaded(&moved, &CResultsScreen::logLoaded);
+            moved.loadLog();
+            QVERIFY(movedLoaded.wait(60000));
+            if (yes) {
+                QCOMPARE(treePaths(moved.treeModel()), before);
+            } else {
+                QVERIFY(!moved.results());
+                QCOMPARE(moved.currentStage(), static_cast<QWidget*>(moved.drivePage()));
+            }
+            QCOMPARE(movedDialogs.shown.value(0), QString::fromStdString(texts::diskMovedQuestion(1, 2)));
+        }
     }
 
     // A volume whose boot sector is gone comes back through Deep Search with its folders.
