@@ -1,5 +1,5 @@
-// Questions a worker puts to the user: asked on the UI thread while the worker waits for the
-// answer.
+// How a worker reaches the UI thread: events posted to a screen's object, and questions put to
+// the user while the worker waits for the answer.
 #pragma once
 
 #include <QMetaObject>
@@ -8,8 +8,16 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <utility>
 
 namespace kfr::ui {
+
+// Runs f(*target) on target's thread, later, through its event queue (the worker goes on).
+template <typename T, typename F>
+void postToUiThread(T* target, F&& f)
+{
+    QMetaObject::invokeMethod(target, [target, f = std::forward<F>(f)] { f(*target); }, Qt::QueuedConnection);
+}
 
 // Runs ask on the thread of context and returns its answer to the waiting worker. An owner that
 // is closing (closing set) answers fallback at once, so a worker never waits for a window that

@@ -94,8 +94,7 @@ private:
     template <typename F>
     void post(F&& f)
     {
-        CResultsScreen* screen = m_screen;
-        QMetaObject::invokeMethod(screen, [screen, f = std::forward<F>(f)] { f(*screen); }, Qt::QueuedConnection);
+        postToUiThread(m_screen, std::forward<F>(f));
     }
     CResultsScreen* m_screen;
 };

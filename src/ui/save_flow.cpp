@@ -77,8 +77,7 @@ private:
     template <typename F>
     void post(F&& f)
     {
-        SaveFlow* flow = m_flow;
-        QMetaObject::invokeMethod(flow, [flow, f = std::forward<F>(f)] { f(*flow); }, Qt::QueuedConnection);
+        postToUiThread(m_flow, std::forward<F>(f));
     }
     SaveFlow* m_flow;
     Clock::time_point m_lastCount{};

@@ -114,8 +114,7 @@ private:
     template <typename F>
     void post(F&& f)
     {
-        CSigDuplicate* screen = m_screen;
-        QMetaObject::invokeMethod(screen, [screen, f = std::forward<F>(f)] { f(*screen); }, Qt::QueuedConnection);
+        postToUiThread(m_screen, std::forward<F>(f));
     }
 
     CSigDuplicate* m_screen;
