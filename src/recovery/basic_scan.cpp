@@ -35,7 +35,7 @@ void examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector, co
     const bool fat32 = p.isFat32();
     if (entryFirstCluster(first, fat32) != cluster) return;
     FolderRecord r;
-    r.name = "DIR" + std::to_string(rowNumber);
+    r.nameByNumber(rowNumber);
     r.sector = sector;
     r.self = cluster;
     r.parent = entryFirstCluster(first.subspan(kEntrySize), fat32);
@@ -44,7 +44,7 @@ void examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector, co
     r.size = readLe32(first, kEntryFileSizeOffset);
     r.attr = first[kEntryAttrOffset];
     r.fat16BasicRow = p.isFat16();
-    result.folders.table.append(std::move(r));
+    result.folders.table.append(r);
     ++rowNumber;
     ++result.directoriesFound;
 }
@@ -129,20 +129,36 @@ ChildFolderNamer::ChildFolderNamer(const FolderResults& results, ItemId folder) 
         if (idx < 0) continue;
         const FolderNode& cn = results.nodes[static_cast<std::size_t>(idx)];
         if (cn.parent != self || static_cast<std::size_t>(idx) < ownIndex) continue;
-        auto [it, added] = m_bySelf.emplace(cn.self, static_cast<std::size_t>(idx));
-        if (!added && static_cast<std::size_t>(idx) < it->second) it->second = static_cast<std::size_t>(idx);
+        m_children.push_back(Child{cn.self, static_cast<std::size_t>(idx), false, {}});
     }
+    std::sort(m_children.begin(), m_children.end(), [](const Child& a, const Child& b) {
+        return a.self != b.self ? a.self < b.self : a.node < b.node;
+    });
+    m_children.erase(std::unique(m_children.begin(), m_children.end(),
+                                 [](const Child& a, const Child& b) { return a.self == b.self; }),
+                     m_children.end());
+}
+
+const ChildFolderNamer::Child* ChildFolderNamer::find(std::uint32_t cluster) const
+{
+    const auto it = std::lower_bound(m_children.begin(), m_children.end(), cluster,
+                                     [](const Child& c, std::uint32_t v) { return c.self < v; });
+    return it != m_children.end() && it->self == cluster ? &*it : nullptr;
 }
 
 void ChildFolderNamer::offer(const DirItem& entry)
 {
-    const auto it = m_bySelf.find(entry.firstCluster);
-    if (it == m_bySelf.end()) return;
-    const FolderNode& child = m_results.nodes[it->second];
-    auto [found, added] = m_found.try_emplace(it->second, FolderRename{child.item, entry.name, child.deleted});
-    if (added) m_order.push_back(it->second);
-    found->second.name = entry.name;
-    if (entry.deleted) found->second.deleted = true;
+    const Child* found = find(entry.firstCluster);
+    if (!found) return;
+    Child& child = m_children[static_cast<std::size_t>(found - m_children.data())];
+    if (!child.named) {
+        const FolderNode& node = m_results.nodes[child.node];
+        child.named = true;
+        child.rename = FolderRename{node.item, {}, node.deleted};
+        m_order.push_back(static_cast<std::size_t>(found - m_children.data()));
+    }
+    child.rename.name = entry.name;
+    if (entry.deleted) child.rename.deleted = true;
 }
 
 FolderChanges ChildFolderNamer::changes() const
@@ -150,7 +166,7 @@ FolderChanges ChildFolderNamer::changes() const
     FolderChanges out;
     out.visited.push_back(m_folder);
     out.renames.reserve(m_order.size());
-    for (std::size_t idx : m_order) out.renames.push_back(m_found.at(idx));
+    for (std::size_t at : m_order) out.renames.push_back(m_children[at].rename);
     return out;
 }
 
@@ -162,6 +178,7 @@ FolderChanges nameChildFolders(const storage::SectorSource& source, const volume
     ChildFolderNamer namer(results, folder);
     if (namer.wanted()) {
         DirectoryContext dctx{&source, &params, stopRequested, nullptr};
+        dctx.wantsEntry = [&](std::uint32_t cluster) { return namer.wants(cluster); };
         listDirectory(dctx, DirectoryRef{false, node->self}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
             namer.offer(item);
             return true;

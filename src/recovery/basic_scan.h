@@ -101,17 +101,26 @@ class ChildFolderNamer {
 public:
     ChildFolderNamer(const FolderResults& results, ItemId folder);
     // Whether the folder has children to name at all.
-    bool wanted() const { return !m_bySelf.empty(); }
+    bool wanted() const { return !m_children.empty(); }
+    // Whether an entry starting at this cluster could name a child: other entries need no name.
+    bool wants(std::uint32_t cluster) const { return find(cluster) != nullptr; }
     void offer(const DirItem& entry);
     // The renames found, with the folder marked visited.
     FolderChanges changes() const;
 
 private:
+    struct Child {
+        std::uint32_t self = 0;
+        std::size_t node = 0;  // the first node with this self cluster
+        bool named = false;
+        FolderRename rename;
+    };
+    const Child* find(std::uint32_t cluster) const;
+
     const FolderResults& m_results;
     ItemId m_folder;
-    std::unordered_map<std::uint32_t, std::size_t> m_bySelf;  // self cluster -> first child node
-    std::unordered_map<std::size_t, FolderRename> m_found;    // node index -> its rename
-    std::vector<std::size_t> m_order;                         // nodes in the order first named
+    std::vector<Child> m_children;     // by self cluster (a folder has few: searched, not hashed)
+    std::vector<std::size_t> m_order;  // places in m_children in the order first named
 };
 
 // Reads a folder's own directory (up to its first end mark) and returns what ChildFolderNamer

@@ -142,7 +142,7 @@ void decodeFat(const DeepScanContext& ctx, DirNamer& namer, DeepScanResult& resu
         for (const auto& d : result.lostDirectories) {
             if (d.partition != number) continue;
             FolderRecord f;
-            f.name = "DIR" + std::to_string(dirCounter++);
+            f.nameByNumber(dirCounter++);
             f.sector = d.sector;
             f.self = d.self;
             f.parent = d.parent;
@@ -150,7 +150,8 @@ void decodeFat(const DeepScanContext& ctx, DirNamer& namer, DeepScanResult& resu
             f.time = d.time;
             f.attr = 16;
             f.cluster0Start = d.cluster0Start;
-            r.table.append(std::move(f));
+            f.hasCluster0Start = true;
+            r.table.append(f);
         }
         if (row.partType.empty()) decideFatType(*ctx.source, row);
         if (row.firstFat == 0) locateFatCopies(*ctx.source, row);

@@ -25,16 +25,27 @@ struct SectorVisit {
     std::size_t entries = 0;  // entries that look like directory entries (items, long-name parts, dots)
 };
 
+// Whether an entry can be passed over unread: an item (not an end mark, dot or long-name part)
+// whose first cluster the listing does not want.
+bool passedOver(const DirectoryContext& ctx, Bytes entry, bool fat32)
+{
+    if (entry[0] == 0x00 || (entry[0] == '.' && entry[3] == ' ') || entry[volumes::kEntryAttrOffset] == kAttrLongName) return false;
+    return !ctx.wantsEntry(volumes::entryFirstCluster(entry, fat32));
+}
+
 SectorVisit visitSector(const DirectoryContext& ctx, Bytes sector, std::uint64_t number, bool endMarkEndsDirectory,
-                        const PreviousSector& previous, const std::function<bool(const DirItem&)>& onItem)
+                        bool continuation, const PreviousSector& previous,
+                        const std::function<bool(const DirItem&)>& onItem)
 {
     SectorVisit visit;
     const bool fat32 = ctx.params->isFat32();
+    const bool filtered = ctx.wantsEntry && !continuation;
     for (std::size_t off = 0; off + kEntrySize <= sector.size(); off += kEntrySize) {
         if (ctx.stopRequested && ctx.stopRequested->load()) {
             visit.outcome = SectorOutcome::Stop;
             return visit;
         }
+        if (filtered && passedOver(ctx, sector.subspan(off, kEntrySize), fat32)) continue;
         EntrySkip skip = EntrySkip::None;
         auto item = decodeEntryWithLongName(sector, off, number, fat32, *ctx.source, &skip, previous);
         if (!item) {
@@ -81,7 +92,7 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
         for (std::uint32_t i = 0; i < p.rootSectors; ++i) {
             const std::uint64_t s = p.rootStart + i;
             if (!readOrReport(s)) continue;
-            if (visitSector(ctx, buffer, s, endsDirectory, previous, onItem).outcome != SectorOutcome::Continue) return;
+            if (visitSector(ctx, buffer, s, endsDirectory, false, previous, onItem).outcome != SectorOutcome::Continue) return;
         }
         return;
     }
@@ -105,7 +116,7 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
         clusterAt.emplace(start, clusterAt.size());
         for (std::uint32_t i = 0; i < p.spc; ++i) {
             if (!readOrReport(start + i)) continue;
-            const SectorVisit visit = visitSector(ctx, buffer, start + i, endsDirectory, previous, onItem);
+            const SectorVisit visit = visitSector(ctx, buffer, start + i, endsDirectory, continuation, previous, onItem);
             if (visit.outcome != SectorOutcome::Continue || (continuation && (visit.endMark || visit.entries == 0)))
                 return false;
         }

@@ -22,6 +22,11 @@ struct DirectoryContext {
     const volumes::VolumeParameters* params = nullptr;
     const std::atomic<bool>* stopRequested = nullptr;  // tested before every entry
     ScanObserver* observer = nullptr;                    // told about unreadable sectors
+    // When set, an entry whose first cluster it refuses is passed over without decoding its
+    // name (a folder's own entries are read only to name the few subfolders found). Entries of
+    // the clusters a deleted folder is read on into are still decoded: whether they decode
+    // decides how far that folder reaches.
+    std::function<bool(std::uint32_t firstCluster)> wantsEntry;
 };
 
 // The root directory is the FAT16 root or the FAT32 root cluster; any other folder by its cluster.

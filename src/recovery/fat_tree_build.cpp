@@ -29,9 +29,8 @@ void nameFromRoot(const FatTreeBuild& b, FolderResults& results)
     listDirectory(dctx, DirectoryRef{true, 0}, EndMarkRule::EndsSector, [&](const DirItem& item) {
         const auto it = rootRows.find(item.firstCluster);
         if (it != rootRows.end()) {
-            FolderRecord& row = table.at(it->second);
-            row.name = item.name;
-            if (item.deleted) row.deleted = true;
+            table.setName(it->second, item.name);
+            if (item.deleted) table.at(it->second).deleted = true;
             ++named;
         }
         // On FAT32 the root is a chain that may be long; stop once every row could have a name.
@@ -73,8 +72,8 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
     for (std::size_t i = 0; i < r.table.slotCount() && r.table.at(i).parent == 0; ++i) {
         if (!r.table.isLive(i)) continue;
         const FolderRecord& row = r.table.at(i);
-        insertFolderNode(r, root, row.name, row.self, row.parent, row.date, row.time, row.deleted,
-                         row.cluster0Start.value_or(0), b.volume);
+        insertFolderNode(r, root, r.table.name(i), row.self, row.parent, row.date, row.time, row.deleted,
+                         row.cluster0Start, b.volume);
         r.table.remove(i);
     }
     r.tree.item(root).expanded = true;

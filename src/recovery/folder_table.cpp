@@ -7,20 +7,51 @@
 
 namespace kfr::recovery {
 
-std::array<std::string, 12> FolderRecord::columns() const
+void FolderRecord::nameByNumber(std::uint64_t n)
 {
-    return {name,
-            std::to_string(static_cast<std::uint32_t>(sector)),  // the column holds the low 32 bits
-            std::to_string(self),
-            std::to_string(parent),
-            std::to_string(date),
-            std::to_string(time),
-            std::to_string(size),
-            std::to_string(attr),
-            fat16BasicRow ? "0" : "",
+    naming = Naming::Numbered;
+    number = static_cast<std::uint32_t>(n);  // a FAT volume has fewer than 2^28 clusters
+}
+
+std::string FolderTable::name(std::size_t slot) const
+{
+    const FolderRecord& r = m_rows[slot];
+    switch (r.naming) {
+    case FolderRecord::Naming::Numbered: return "DIR" + std::to_string(r.number);
+    case FolderRecord::Naming::Given: return m_names[r.number];
+    case FolderRecord::Naming::Orphan: return kOrphanName;
+    case FolderRecord::Naming::None: break;
+    }
+    return {};
+}
+
+void FolderTable::setName(std::size_t slot, std::string name)
+{
+    FolderRecord& r = m_rows[slot];
+    if (r.naming == FolderRecord::Naming::Given) {
+        m_names[r.number] = std::move(name);
+        return;
+    }
+    r.naming = FolderRecord::Naming::Given;
+    r.number = static_cast<std::uint32_t>(m_names.size());
+    m_names.push_back(std::move(name));
+}
+
+std::array<std::string, 12> FolderTable::columns(std::size_t slot) const
+{
+    const FolderRecord& r = m_rows[slot];
+    return {name(slot),
+            std::to_string(static_cast<std::uint32_t>(r.sector)),  // the column holds the low 32 bits
+            std::to_string(r.self),
+            std::to_string(r.parent),
+            std::to_string(r.date),
+            std::to_string(r.time),
+            std::to_string(r.size),
+            std::to_string(r.attr),
+            r.fat16BasicRow ? "0" : "",
             kFolderType,
-            deleted ? "1" : "",
-            cluster0Start ? std::to_string(*cluster0Start) : ""};
+            r.deleted ? "1" : "",
+            r.hasCluster0Start ? std::to_string(r.cluster0Start) : ""};
 }
 
 std::uint16_t fatTimeWord(int hour, int minute, int second)
@@ -31,25 +62,23 @@ std::uint16_t fatTimeWord(int hour, int minute, int second)
 FolderRecord makeOrphanRecord(std::uint16_t timeWord)
 {
     FolderRecord r;
-    r.name = kOrphanName;
-    r.sector = 0;
+    r.naming = FolderRecord::Naming::Orphan;
     r.self = kOrphanCluster;
     r.parent = 0;
-    r.date = 0;
     r.time = timeWord;
-    r.size = 0;
     r.attr = 16;
     return r;
 }
 
-std::int64_t signedColumnKey(std::uint32_t value)
+void FolderTable::append(FolderRecord record, std::string name)
 {
-    return std::min<std::int64_t>(value, INT32_MAX);
-}
-
-void FolderTable::append(FolderRecord record)
-{
-    m_rows.push_back(std::move(record));
+    std::vector<std::uint32_t>().swap(m_selves);
+    if (!name.empty()) {
+        record.naming = FolderRecord::Naming::Given;
+        record.number = static_cast<std::uint32_t>(m_names.size());
+        m_names.push_back(std::move(name));
+    }
+    m_rows.push_back(record);
     m_removed.push_back(false);
     ++m_live;
 }
@@ -66,6 +95,8 @@ void FolderTable::clear()
 {
     // The rows are gone once placed: their room goes back too (a large scan's table is big).
     std::vector<FolderRecord>().swap(m_rows);
+    std::vector<std::string>().swap(m_names);
+    std::vector<std::uint32_t>().swap(m_selves);
     std::vector<bool>().swap(m_removed);
     m_live = 0;
 }
@@ -73,44 +104,63 @@ void FolderTable::clear()
 void FolderTable::compact()
 {
     if (m_live == m_rows.size()) return;
-    std::vector<FolderRecord> kept;
-    kept.reserve(m_live);
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < m_rows.size(); ++i)
-        if (!m_removed[i]) kept.push_back(std::move(m_rows[i]));
-    m_rows = std::move(kept);
-    m_removed.assign(m_rows.size(), false);
+        if (!m_removed[i]) m_rows[kept++] = m_rows[i];
+    m_rows.resize(kept);
+    m_removed.assign(kept, false);
+    std::vector<std::uint32_t>().swap(m_selves);
 }
 
 namespace {
 
-// Stable sort of rows by a 64-bit key: the keys are sorted with the rows' places, then each row is
-// moved once to its place (a record is large; moving it at every step of a merge sort cost most of
-// a scan of a million folders).
-template <typename Key>
-void sortRowsBy(std::vector<FolderRecord>& rows, Key key)
+// Stable sort of rows by a 32-bit column: the values are sorted with the rows' places by two
+// counting passes of 16 bits (linear, and stable, so equal values keep their order), then each row
+// is moved once to its place along the permutation's cycles, in place: no second table is held.
+// Returns the sorted values.
+template <typename Column>
+std::vector<std::uint32_t> sortRowsBy(std::vector<FolderRecord>& rows, Column column)
 {
-    std::vector<std::pair<std::int64_t, std::size_t>> order;
-    order.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) order.emplace_back(key(rows[i]), i);
-    // The place breaks ties: equal keys keep their order, as a stable sort would.
-    std::sort(order.begin(), order.end());
-    // Rows are moved along the permutation's cycles in place: no second table is held.
-    constexpr std::size_t kDone = SIZE_MAX;
-    for (std::size_t start = 0; start < order.size(); ++start) {
-        if (order[start].second == kDone) continue;
-        FolderRecord held = std::move(rows[start]);
-        std::size_t at = start;
+    const std::size_t n = rows.size();
+    std::vector<std::uint32_t> values;
+    values.reserve(n);
+    if (n < 2) {
+        for (const FolderRecord& r : rows) values.push_back(column(r));
+        return values;
+    }
+    struct Entry {
+        std::uint32_t value;
+        std::uint32_t place;  // rows are numbered by 32-bit clusters and records: fewer than 2^32
+    };
+    std::vector<Entry> order(n);
+    std::vector<Entry> spare(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = {column(rows[i]), static_cast<std::uint32_t>(i)};
+    for (const int shift : {0, 16}) {
+        std::vector<std::uint32_t> start(65537, 0);
+        for (const Entry& e : order) ++start[((e.value >> shift) & 0xFFFF) + 1];
+        for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+        for (const Entry& e : order) spare[start[(e.value >> shift) & 0xFFFF]++] = e;
+        order.swap(spare);
+    }
+    std::vector<Entry>().swap(spare);
+    for (const Entry& e : order) values.push_back(e.value);
+    constexpr std::uint32_t kDone = UINT32_MAX;
+    for (std::size_t first = 0; first < n; ++first) {
+        if (order[first].place == kDone) continue;
+        const FolderRecord held = rows[first];
+        std::size_t at = first;
         while (true) {
-            const std::size_t from = order[at].second;
-            order[at].second = kDone;
-            if (from == start) {
-                rows[at] = std::move(held);
+            const std::size_t from = order[at].place;
+            order[at].place = kDone;
+            if (from == first) {
+                rows[at] = held;
                 break;
             }
-            rows[at] = std::move(rows[from]);
+            rows[at] = rows[from];
             at = from;
         }
     }
+    return values;
 }
 
 }  // namespace
@@ -118,18 +168,15 @@ void sortRowsBy(std::vector<FolderRecord>& rows, Key key)
 void FolderTable::sortBySelf()
 {
     compact();
-    // The column's signed key first, then the value itself (values past INT32_MAX share the key).
-    sortRowsBy(m_rows, [](const FolderRecord& r) {
-        return (signedColumnKey(r.self) << 32) | static_cast<std::int64_t>(r.self);
-    });
+    // Kept for containsSelf: a binary search of four-byte values, not of whole rows.
+    m_selves = sortRowsBy(m_rows, [](const FolderRecord& r) { return r.self; });
 }
 
 void FolderTable::sortByParent()
 {
     compact();
-    sortRowsBy(m_rows, [](const FolderRecord& r) {
-        return (signedColumnKey(r.parent) << 32) | static_cast<std::int64_t>(r.parent);
-    });
+    sortRowsBy(m_rows, [](const FolderRecord& r) { return r.parent; });
+    std::vector<std::uint32_t>().swap(m_selves);
 }
 
 std::size_t FolderTable::lowerBoundParent(std::uint32_t p) const
@@ -142,6 +189,8 @@ std::size_t FolderTable::lowerBoundParent(std::uint32_t p) const
 
 bool FolderTable::containsSelf(std::uint32_t value) const
 {
+    // Selves stay valid while the rows keep the order sortBySelf gave them.
+    if (m_selves.size() == m_rows.size()) return std::binary_search(m_selves.begin(), m_selves.end(), value);
     return std::binary_search(m_rows.begin(), m_rows.end(), value, [](const auto& a, const auto& b) {
         if constexpr (std::is_same_v<std::decay_t<decltype(a)>, FolderRecord>)
             return a.self < b;

@@ -3,7 +3,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,26 +13,33 @@ inline constexpr std::uint32_t kOrphanCluster = 268435455;  // 0x0FFFFFFF
 inline constexpr const char* kOrphanName = "Lumo_Miscellaneous";
 inline constexpr const char* kFolderType = "FOLDER";
 
-// One directory found on the medium. Column texts (for the recovery log and debug views) come
-// from columns(); numbers are held as numbers here.
-// Held for every folder of a scan (a million on a large volume): fields ordered without gaps,
-// the constant texts (sysID, Type) made only by columns().
+// One directory found on the medium, held for every folder of a scan (a million on a large
+// volume): plain numbers without gaps. Its name is not held here: most rows are named by their
+// row number ("DIR<n>") until their parent's entry names them, and the table keeps the few given
+// names apart (FolderTable::name). Column texts come from FolderTable::columns.
 struct FolderRecord {
-    std::string name;              // "DIR<n>" until the folder's own entry names it
-    std::uint64_t sector = 0;      // first sector of the directory
-    std::uint64_t date = 0;        // FAT date word, or an NTFS time stamp
-    std::uint64_t time = 0;        // FAT time word
-    std::optional<std::int64_t> cluster0Start;  // set by scans that mix several volumes
-    std::uint32_t self = 0;        // first cluster (FAT) or record number (NTFS)
-    std::uint32_t parent = 0;      // from the ".." entry; 0 = root, kOrphanCluster = orphan folder
+    enum class Naming : std::uint8_t {
+        None,      // no name yet: the tree build gives it the next "DIR_<n>"
+        Numbered,  // "DIR<number>"
+        Given,     // a name the table holds
+        Orphan,    // the orphan folder's name
+    };
+    std::uint64_t sector = 0;         // first sector of the directory
+    std::uint64_t date = 0;           // FAT date word, or an NTFS time stamp
+    std::int64_t cluster0Start = 0;   // set by scans that mix several volumes (hasCluster0Start)
+    std::uint32_t self = 0;           // first cluster (FAT) or record number (NTFS)
+    std::uint32_t parent = 0;         // from the ".." entry; 0 = root, kOrphanCluster = orphan folder
     std::uint32_t size = 0;
+    std::uint32_t number = 0;         // Numbered: n of "DIR<n>"; Given: the table's name slot
+    std::uint16_t time = 0;           // FAT time word
     std::uint8_t attr = 0;
-    bool fat16BasicRow = false;    // sysID "0": a FAT16 row of the Basic scan (empty otherwise)
+    Naming naming = Naming::None;
+    bool fat16BasicRow = false;       // sysID "0": a FAT16 row of the Basic scan (empty otherwise)
     bool deleted = false;
+    bool hasCluster0Start = false;
 
-    // The twelve column texts: Name, sector, self, parent, date, time, size, attr, sysID, Type,
-    // Deleted, Cluster0Start.
-    std::array<std::string, 12> columns() const;
+    // A row named "DIR<n>".
+    void nameByNumber(std::uint64_t n);
 };
 
 inline constexpr std::array<const char*, 12> kFolderColumnNames = {
@@ -49,7 +55,9 @@ FolderRecord makeOrphanRecord(std::uint16_t timeWord);
 // thousand folders does not shift the table a hundred thousand times. Sorting drops removed rows.
 class FolderTable {
 public:
-    void append(FolderRecord record);
+    // A non-empty name is held by the table and names the row; an empty one leaves the row's
+    // naming as it is.
+    void append(FolderRecord record, std::string name = {});
     std::size_t size() const { return m_live; }        // rows not yet removed
     bool empty() const { return m_live == 0; }
     std::size_t slotCount() const { return m_rows.size(); }  // removed rows included
@@ -59,9 +67,17 @@ public:
     void remove(std::size_t slot);
     void clear();
 
-    // Ascending by the column's value read as a signed 32-bit number, the way the table has
-    // always been ordered. Values above 2^31 - 1 saturate there and keep their own order among
-    // themselves, so the order is the unsigned order and binary searches stay valid.
+    // The row's name: the one given, "DIR<n>", the orphan folder's, or empty when it has none.
+    std::string name(std::size_t slot) const;
+    void setName(std::size_t slot, std::string name);
+    // The twelve column texts: Name, sector, self, parent, date, time, size, attr, sysID, Type,
+    // Deleted, Cluster0Start.
+    std::array<std::string, 12> columns(std::size_t slot) const;
+
+    // Ascending by the column's value, equal values in the order they were added (stable).
+    // The table has always been ordered by the value read as a signed 32-bit number with values
+    // above 2^31 - 1 saturating there and keeping their own order among themselves: that is the
+    // unsigned order, which binary searches rely on.
     void sortBySelf();
     void sortByParent();
 
@@ -75,11 +91,10 @@ public:
 private:
     void compact();
     std::vector<FolderRecord> m_rows;
+    std::vector<std::string> m_names;  // given names, by FolderRecord::number
+    std::vector<std::uint32_t> m_selves;  // the self column as sortBySelf left it
     std::vector<bool> m_removed;
     std::size_t m_live = 0;
 };
-
-// Sort key of a numeric column: its text read as a signed 32-bit number (saturating).
-std::int64_t signedColumnKey(std::uint32_t value);
 
 }  // namespace kfr::recovery

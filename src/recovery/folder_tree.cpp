@@ -1,24 +1,81 @@
 // Placing found folders into the results tree.
 #include "recovery/folder_tree.h"
 
+#include <algorithm>
+
 namespace kfr::recovery {
 
-ItemId ClusterIndex::find(std::uint64_t self) const
+std::size_t ClusterIndex::home(std::uint64_t key) const
 {
-    const auto it = m_map.find(self);
-    return it == m_map.end() ? kNoItem : m_rows[it->second].second;
+    // Folders are placed roughly in cluster order: neighbouring clusters take neighbouring slots,
+    // so placing a million folders walks the table instead of jumping around it. The key's higher
+    // bits are folded in so that clusters a table length apart do not all share one home.
+    const int bits = 64 - m_shift;
+    std::uint64_t h = key;
+    for (int s = bits; s < 64; s += bits) h ^= key >> s;
+    return static_cast<std::size_t>(h) & (m_slots.size() - 1);
 }
 
-void ClusterIndex::add(std::uint64_t self, ItemId item)
+const ClusterIndex::Slot* ClusterIndex::slotOf(std::uint64_t key) const
 {
-    m_map.emplace(self, m_rows.size());
-    m_rows.emplace_back(self, item);
+    if (m_slots.empty()) return nullptr;
+    for (std::size_t at = home(key);; at = (at + 1) & (m_slots.size() - 1)) {
+        const Slot& slot = m_slots[at];
+        if (!slot.used) return nullptr;
+        if (slot.key == key) return &slot;
+    }
 }
 
-void ClusterIndex::setItem(std::uint64_t self, ItemId item)
+ItemId ClusterIndex::find(std::uint64_t key) const
 {
-    const auto it = m_map.find(self);
-    if (it != m_map.end()) m_rows[it->second].second = item;
+    const Slot* slot = slotOf(key);
+    return slot ? slot->item : kNoItem;
+}
+
+ItemId& ClusterIndex::claim(std::uint64_t key, bool& added)
+{
+    if ((m_count + 1) * 2 > m_slots.size()) rehash(std::max<std::size_t>(64, m_slots.size() * 2));
+    std::size_t at = home(key);
+    while (m_slots[at].used) {
+        if (m_slots[at].key == key) {
+            added = false;
+            return m_slots[at].item;
+        }
+        at = (at + 1) & (m_slots.size() - 1);
+    }
+    m_slots[at] = Slot{key, kNoItem, true};
+    ++m_count;
+    added = true;
+    return m_slots[at].item;
+}
+
+void ClusterIndex::rehash(std::size_t capacity)
+{
+    std::vector<Slot> old;
+    old.swap(m_slots);
+    m_slots.assign(capacity, Slot{});
+    m_shift = 64;
+    for (std::size_t c = capacity; c > 1; c >>= 1) --m_shift;
+    for (const Slot& slot : old) {
+        if (!slot.used) continue;
+        std::size_t at = home(slot.key);
+        while (m_slots[at].used) at = (at + 1) & (m_slots.size() - 1);
+        m_slots[at] = slot;
+    }
+}
+
+void ClusterIndex::reserve(std::size_t count)
+{
+    std::size_t capacity = std::max<std::size_t>(m_slots.size(), 64);
+    while (capacity < (m_count + count) * 2) capacity *= 2;
+    if (capacity != m_slots.size()) rehash(capacity);
+}
+
+void ClusterIndex::clear()
+{
+    std::vector<Slot>().swap(m_slots);
+    m_count = 0;
+    m_shift = 64;
 }
 
 void FolderResults::reserveFolders(std::size_t count)
@@ -26,12 +83,6 @@ void FolderResults::reserveFolders(std::size_t count)
     nodes.reserve(nodes.size() + count);
     tree.reserve(count);
     clusterIndex.reserve(count);
-}
-
-void ClusterIndex::clear()
-{
-    m_map.clear();
-    m_rows.clear();
 }
 
 FolderNode* FolderResults::nodeOf(ItemId item)
@@ -49,7 +100,7 @@ const FolderNode* FolderResults::nodeOf(ItemId item) const
 const FolderNode* FolderResults::orphanNode() const
 {
     for (const auto& n : nodes)
-        if (n.name == kOrphanName) return &n;
+        if (tree.item(n.item).name == kOrphanName) return &n;
     return nullptr;
 }
 
@@ -68,20 +119,20 @@ ItemId insertFolderNode(FolderResults& r, ItemId parentItem, const std::string& 
         parentItem = top;
     }
 
+    ItemId* indexed = nullptr;
     if (!r.loadingLog) {
-        const ItemId existing = r.clusterIndex.find(key);
-        if (r.clusterIndex.contains(key)) return existing;
-        r.clusterIndex.add(key, kNoItem);
+        bool added = false;
+        indexed = &r.clusterIndex.claim(key, added);
+        if (!added) return *indexed;
     }
 
     const ItemId item = r.tree.add(parentItem, name, 1);
-    if (!r.loadingLog) r.clusterIndex.setItem(key, item);
+    if (indexed) *indexed = item;
 
     const ItemId top = r.tree.firstTopLevel();
     if (name.rfind(kRootName, 0) == 0 && item == top) r.tree.item(item).image = 0;
 
     FolderNode node;
-    node.name = name;
     node.item = item;
     node.self = self;
     node.parent = parent;
@@ -105,9 +156,10 @@ void placeChildFolders(FolderResults& r, DirNamer& namer, std::uint32_t parentCl
         const FolderRecord& row = table.at(slot);
         if (row.parent != parentCluster) break;
         if (!table.isLive(slot)) continue;
-        const std::string name = row.name.empty() ? namer.next() : row.name;
+        std::string name = table.name(slot);
+        if (name.empty()) name = namer.next();
         insertFolderNode(r, item, name, row.self, row.parent, row.date, row.time, row.deleted,
-                         useRecordCluster0Start ? row.cluster0Start.value_or(0) : 0, volume);
+                         useRecordCluster0Start ? row.cluster0Start : 0, volume);
         table.remove(slot);
     }
 }
@@ -130,8 +182,8 @@ void placeRemainingFolders(FolderResults& r, std::uint32_t volume)
     for (std::size_t i = 0; i < r.table.slotCount(); ++i) {
         if (!r.table.isLive(i)) continue;
         const FolderRecord& row = r.table.at(i);
-        insertFolderNode(r, parent, row.name, row.self, kOrphanCluster, row.date, row.time, row.deleted,
-                         row.cluster0Start.value_or(0), volume);
+        insertFolderNode(r, parent, r.table.name(i), row.self, kOrphanCluster, row.date, row.time, row.deleted,
+                         row.cluster0Start, volume);
     }
 }
 
@@ -146,7 +198,6 @@ void applyFolderChanges(FolderResults& r, const FolderChanges& changes)
     for (const FolderRename& rename : changes.renames) {
         FolderNode* node = r.nodeOf(rename.item);
         if (!node) continue;
-        node->name = rename.name;
         r.tree.item(rename.item).name = rename.name;
         if (rename.deleted) node->deleted = true;
     }

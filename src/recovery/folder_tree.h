@@ -15,8 +15,8 @@ namespace kfr::recovery {
 // One folder placed in the tree. Nodes are kept in insertion order; that order is the work
 // queue of the tree walk, so nodes appended during a walk are visited by the same walk.
 // Fields ordered without gaps: a large scan holds a million of them.
+// Its name is its tree item's.
 struct FolderNode {
-    std::string name;
     std::uint64_t date = 0;
     std::uint64_t time = 0;
     std::int64_t cluster0Start = 0;
@@ -30,25 +30,33 @@ struct FolderNode {
     bool deleted = false;
 };
 
-// Self cluster -> tree item, one row per placed folder, in placement order. Clusters are numbered
-// per volume, so a folder is known by its volume and its cluster together.
+// Volume and self cluster -> tree item, one entry per placed folder. Clusters are numbered per
+// volume, so a folder is known by its volume and its cluster together. Held for every folder of a
+// scan: one open-addressed table of plain slots, no allocation per folder.
 class ClusterIndex {
 public:
-    ItemId find(std::uint64_t self) const;
-    bool contains(std::uint64_t self) const { return m_map.count(self) != 0; }
-    void add(std::uint64_t self, ItemId item);
-    void setItem(std::uint64_t self, ItemId item);
-    const std::vector<std::pair<std::uint64_t, ItemId>>& rows() const { return m_rows; }
+    ItemId find(std::uint64_t key) const;
+    bool contains(std::uint64_t key) const { return slotOf(key) != nullptr; }
+    // The item of key, added as kNoItem when key is new (added tells which): the caller sets it.
+    // The reference stays valid until the next claim.
+    ItemId& claim(std::uint64_t key, bool& added);
+    std::size_t size() const { return m_count; }
     void clear();
-    void reserve(std::size_t count)
-    {
-        m_map.reserve(m_map.size() + count);
-        m_rows.reserve(m_rows.size() + count);
-    }
+    void reserve(std::size_t count);
 
 private:
-    std::unordered_map<std::uint64_t, std::size_t> m_map;
-    std::vector<std::pair<std::uint64_t, ItemId>> m_rows;
+    struct Slot {
+        std::uint64_t key = 0;
+        ItemId item = kNoItem;
+        bool used = false;
+    };
+    const Slot* slotOf(std::uint64_t key) const;
+    std::size_t home(std::uint64_t key) const;
+    void rehash(std::size_t capacity);
+
+    std::vector<Slot> m_slots;  // a power of two long, at most half full
+    std::size_t m_count = 0;
+    int m_shift = 64;           // 64 - log2 of the slot count
 };
 
 // Names folders whose record has no name: "DIR_1", "DIR_2", ... The count lives as long as the

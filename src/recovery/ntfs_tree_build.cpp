@@ -83,12 +83,11 @@ void NtfsTreeBuilder::offer(const NtfsRecordFacts& f)
         return;
     }
     FolderRecord row;
-    row.name = f.name;
     row.self = self;
     row.parent = parentGone ? kOrphanCluster : parent;
     row.date = f.stamp;
     row.deleted = deleted;
-    r.table.append(std::move(row));
+    r.table.append(row, f.name);
     if (!parentMet) m_laterParents[self] = parentRef;
 }
 
@@ -120,7 +119,7 @@ void NtfsTreeBuilder::finish(DirNamer& namer, ProgressReporter& report)
     for (std::size_t i = 0; i < r.table.slotCount(); ++i) {
         const FolderRecord& row = r.table.at(i);
         if (!r.table.isLive(i) || row.parent != kRootRecord || row.self == kRootRecord) continue;
-        insertFolderNode(r, m_root, row.name, row.self, row.parent, row.date, row.time, row.deleted, 0, m_volume);
+        insertFolderNode(r, m_root, r.table.name(i), row.self, row.parent, row.date, row.time, row.deleted, 0, m_volume);
         r.table.remove(i);
     }
     std::optional<std::uint32_t> previousSelf;

@@ -25,7 +25,8 @@ public:
         batch.reserve(nodes.size() - m_sent);
         for (; m_sent < nodes.size(); ++m_sent) {
             const FolderNode& n = nodes[m_sent];
-            batch.push_back({n.item, m_results.tree.item(n.item).parent, n.name, n.self, n.parent, n.deleted});
+            const TreeItem& item = m_results.tree.item(n.item);
+            batch.push_back({n.item, item.parent, item.name, n.self, n.parent, n.deleted});
         }
         m_events->onFoldersPlaced(batch);
     }

@@ -60,9 +60,9 @@ std::string lineText(const std::string& name)
     return out;
 }
 
-void writeRecord(LogWriter& w, const recovery::FolderNode* node, bool deep)
+void writeRecord(LogWriter& w, const std::string& name, const recovery::FolderNode* node, bool deep)
 {
-    w.string(node ? node->name : std::string());
+    w.string(node ? name : std::string());
     w.u32(node ? node->self : 0);
     w.u32(node ? node->parent : 0);
     w.u64(node ? node->date : 0);
@@ -98,7 +98,7 @@ void writeTree(LogWriter& w, const recovery::FolderResults& folders, bool deep)
     if (deep) w.u64(0);
     forEachBelowRoot(folders.tree, [&](recovery::ItemId id, std::uint32_t d) {
         w.line(std::string(d, '\t') + lineText(folders.tree.item(id).name));
-        writeRecord(w, folders.nodeOf(id), deep);
+        writeRecord(w, folders.tree.item(id).name, folders.nodeOf(id), deep);
         return w.ok();
     });
     w.line(endMarker());

@@ -8,28 +8,34 @@ using namespace kfr::recovery;
 
 namespace {
 
-FolderRecord row(const std::string& name, std::uint32_t self, std::uint32_t parent)
+struct Row {
+    FolderRecord record;
+    std::string name;
+};
+
+Row row(const std::string& name, std::uint32_t self, std::uint32_t parent)
 {
-    FolderRecord r;
+    Row r;
     r.name = name;
-    r.self = self;
-    r.parent = parent;
+    r.record.self = self;
+    r.record.parent = parent;
     return r;
 }
 
 // The FAT tree build in miniature: top level from parent 0, the node walk, then the leftovers.
-FolderResults build(std::vector<FolderRecord> rows, DirNamer& namer)
+FolderResults build(const std::vector<Row>& rows, DirNamer& namer)
 {
     FolderResults r;
     r.table.append(makeOrphanRecord(0));
-    for (auto& x : rows) r.table.append(std::move(x));
+    for (const Row& x : rows) r.table.append(x.record, x.name);
     r.table.sortBySelf();
     reparentOrphans(r.table, 0);
     r.table.sortByParent();
     const ItemId root = r.tree.add(kNoItem, kRootName, 0);
     for (std::size_t i = 0; i < r.table.slotCount() && r.table.at(i).parent == 0; ++i) {
         const auto& x = r.table.at(i);
-        insertFolderNode(r, root, x.name.empty() ? namer.next() : x.name, x.self, x.parent, 0, 0, x.deleted);
+        const std::string name = r.table.name(i);
+        insertFolderNode(r, root, name.empty() ? namer.next() : name, x.self, x.parent, 0, 0, x.deleted);
         r.table.remove(i);
     }
     for (std::size_t n = 0; n < r.nodes.size() && !r.table.empty(); ++n)
@@ -55,7 +61,7 @@ TEST(FolderTree, PlacementCases)
 {
     struct Case {
         const char* name;
-        std::vector<FolderRecord> rows;
+        std::vector<Row> rows;
         const char* expected;
     };
     const Case cases[] = {
@@ -81,7 +87,7 @@ TEST(FolderTree, PlacementCases)
         FolderResults r = build(c.rows, namer);
         EXPECT_EQ(shape(r, r.tree.firstTopLevel()), c.expected);
         EXPECT_EQ(r.folderCount, r.nodes.size());
-        EXPECT_EQ(r.clusterIndex.rows().size(), r.nodes.size());
+        EXPECT_EQ(r.clusterIndex.size(), r.nodes.size());
     }
 }
 
@@ -97,8 +103,9 @@ TEST(FolderTree, EmptyNamesGetRunningNumbersAcrossScans)
 TEST(FolderTree, OrphanRecordAndClearing)
 {
     EXPECT_EQ(fatTimeWord(13, 45, 30), 28079);
-    const FolderRecord orphan = makeOrphanRecord(28079);
-    const auto cols = orphan.columns();
+    FolderTable orphanTable;
+    orphanTable.append(makeOrphanRecord(28079));
+    const auto cols = orphanTable.columns(0);
     EXPECT_EQ(cols[0], "Lumo_Miscellaneous");
     EXPECT_EQ(cols[2], "268435455");
     EXPECT_EQ(cols[5], "28079");
@@ -158,24 +165,51 @@ TEST(FolderTree, TableSortsKeepEveryRowAndTheOrderOfEqualKeys)
 {
     FolderTable table;
     const std::uint32_t big = 0x80000005u;
-    const std::vector<std::uint32_t> parents = {7, 3, big, 7, 0, 3, 0x80000001u, 7, 1, 0};
+    const std::vector<std::uint32_t> parents = {7, 3, big, 7, 0, 3, 0x80000001u, 7, 0x10001u, 0};
     for (std::size_t i = 0; i < parents.size(); ++i) {
         FolderRecord r;
-        r.name = "F" + std::to_string(i) + std::string(20, 'x');  // longer than a short string holds
         r.self = static_cast<std::uint32_t>(100 - i);
         r.parent = parents[i];
-        table.append(std::move(r));
+        table.append(r, "F" + std::to_string(i) + std::string(20, 'x'));  // longer than a short string holds
     }
     table.remove(4);  // a placed row is dropped by the sort
     table.sortByParent();
     std::vector<std::string> order;
-    for (std::size_t i = 0; i < table.slotCount(); ++i) order.push_back(table.at(i).name.substr(0, 2));
-    EXPECT_EQ(order, (std::vector<std::string>{"F9", "F8", "F1", "F5", "F0", "F3", "F7", "F6", "F2"}));
+    for (std::size_t i = 0; i < table.slotCount(); ++i) order.push_back(table.name(i).substr(0, 2));
+    EXPECT_EQ(order, (std::vector<std::string>{"F9", "F1", "F5", "F0", "F3", "F7", "F8", "F6", "F2"}));
     for (std::size_t i = 0; i < table.slotCount(); ++i)
-        EXPECT_EQ(table.at(i).self, 100 - std::stoul(table.at(i).name.substr(1, 1)));
+        EXPECT_EQ(table.at(i).self, 100 - std::stoul(table.name(i).substr(1, 1)));
 
     table.sortBySelf();
     for (std::size_t i = 1; i < table.slotCount(); ++i) EXPECT_LT(table.at(i - 1).self, table.at(i).self);
     EXPECT_TRUE(table.containsSelf(93));
     EXPECT_FALSE(table.containsSelf(96));  // the removed row
+}
+
+// The cluster index keeps neighbouring clusters in neighbouring slots; keys that share their low
+// bits (clusters a table length apart, several volumes) must still all be found, each once.
+TEST(FolderTree, ClusterIndexFindsEveryKeyOnceWhateverBitsTheyShare)
+{
+    ClusterIndex index;
+    std::vector<std::uint64_t> keys;
+    for (std::uint64_t i = 0; i < 3000; ++i) keys.push_back(i << 20);  // one low part, below 2^32
+    for (std::uint64_t i = 0; i < 3000; ++i) keys.push_back(folderKey(1, static_cast<std::uint32_t>(i)));
+    for (std::uint64_t i = 0; i < 3000; ++i) keys.push_back(7 + i);            // a run
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        bool added = false;
+        ItemId& item = index.claim(keys[i], added);
+        ASSERT_TRUE(added) << keys[i];
+        item = static_cast<ItemId>(i + 1);
+    }
+    EXPECT_EQ(index.size(), keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        EXPECT_EQ(index.find(keys[i]), i + 1);
+        bool added = true;
+        EXPECT_EQ(index.claim(keys[i], added), i + 1);
+        EXPECT_FALSE(added);
+    }
+    EXPECT_FALSE(index.contains(3000ULL << 20));
+    EXPECT_EQ(index.find(folderKey(2, 0)), kNoItem);
+    index.clear();
+    EXPECT_FALSE(index.contains(7));
 }
