@@ -1,6 +1,7 @@
 // FAT directory entry decoding.
 #include "recovery/dir_entry.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <vector>
@@ -60,8 +61,40 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool al
     if (attr == kAttrLongName) return skipped(EntrySkip::LongNamePart);
 
     DirItem item;
+    auto finish = [&](std::string name) -> std::optional<DirItem> {
+        item.shortName = std::move(name);
+        item.name = item.shortName;
+        item.attr = attr;
+        item.time = readLe16(e, kEntryTimeOffset);
+        item.date = readLe16(e, kEntryDateOffset);
+        item.size = readLe32(e, kEntryFileSizeOffset);
+        item.firstCluster = entryFirstCluster(e, fat32);
+        if (skip) *skip = EntrySkip::None;
+        return item;
+    };
+    const bool label = (attr & kAttrVolumeLabel) && !(attr & kAttrDirectory);
+    // Most names are plain ASCII, which reads the same in every code page: made straight into
+    // their text (a listing of a large volume decodes millions of them).
+    if (!label && e[0] != 0x05 && std::all_of(e.begin(), e.begin() + 11, [](std::uint8_t b) { return b < 0x80; })) {
+        const std::uint8_t flags = e[kEntryNtFlagsOffset];
+        std::string name;
+        auto add = [&](std::size_t from, std::size_t to, bool lower) {
+            for (std::size_t i = from; i < to; ++i) {
+                char c = static_cast<char>(e[i]);
+                if (c == ' ') continue;
+                if (isInvalidNameChar(static_cast<char32_t>(c))) return false;
+                if (lower && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+                name += c;
+            }
+            return true;
+        };
+        if (!add(0, 8, flags & kLowerCaseBase)) return skipped(EntrySkip::InvalidName);
+        if (e[8] != ' ') name += '.';
+        if (!add(8, 11, flags & kLowerCaseExtension)) return skipped(EntrySkip::InvalidName);
+        return finish(std::move(name));
+    }
     std::u32string text;
-    if ((attr & kAttrVolumeLabel) && !(attr & kAttrDirectory)) {
+    if (label) {
         // A label is eleven characters, not a name and an extension: "CHS_FAT32  " stays
         // "CHS_FAT32". Only trailing blanks are padding.
         std::string raw(reinterpret_cast<const char*>(e.data()), 11);
@@ -105,22 +138,14 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool al
     // of the entry holds what a real entry holds.
     if (nonAscii && !allowNonAnsi && !plausibleEntryFields(e)) return skipped(EntrySkip::NonAnsiName);
 
-    item.shortName = toUtf8(text);
-    item.name = item.shortName;
-    item.attr = attr;
-    item.time = readLe16(e, kEntryTimeOffset);
-    item.date = readLe16(e, kEntryDateOffset);
-    item.size = readLe32(e, kEntryFileSizeOffset);
-    item.firstCluster = entryFirstCluster(e, fat32);
-    if (skip) *skip = EntrySkip::None;
-    return item;
+    return finish(toUtf8(text));
 }
 
 std::string longNameBefore(Bytes sector, std::size_t byteOffset, std::uint64_t sectorNumber,
                            const storage::SectorSource& source, const PreviousSector& previousSector)
 {
     std::vector<std::uint16_t> name;
-    std::array<std::uint8_t, storage::kSectorSize> previous{};
+    std::array<std::uint8_t, storage::kSectorSize> previous;  // filled by the read before any use
     Bytes current = sector;
     std::int64_t offset = static_cast<std::int64_t>(byteOffset);
     std::uint64_t currentNumber = sectorNumber;

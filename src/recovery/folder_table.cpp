@@ -114,8 +114,8 @@ void FolderTable::compact()
 
 namespace {
 
-// Stable sort of rows by a 32-bit column: the values are sorted with the rows' places by two
-// counting passes of 16 bits (linear, and stable, so equal values keep their order), then each row
+// Stable sort of rows by a 32-bit column: the values are sorted with the rows' places by counting
+// passes over their digits (linear, and stable, so equal values keep their order), then each row
 // is moved once to its place along the permutation's cycles, in place: no second table is held.
 // Returns the sorted values.
 template <typename Column>
@@ -135,11 +135,16 @@ std::vector<std::uint32_t> sortRowsBy(std::vector<FolderRecord>& rows, Column co
     std::vector<Entry> order(n);
     std::vector<Entry> spare(n);
     for (std::size_t i = 0; i < n; ++i) order[i] = {column(rows[i]), static_cast<std::uint32_t>(i)};
-    for (const int shift : {0, 16}) {
-        std::vector<std::uint32_t> start(65537, 0);
-        for (const Entry& e : order) ++start[((e.value >> shift) & 0xFFFF) + 1];
+    // Digits of 11 bits: each pass's counts stay in the first-level cache. A digit every value
+    // shares (the high one, for clusters of a smaller volume) needs no pass.
+    std::uint32_t differing = 0;
+    for (const Entry& e : order) differing |= e.value ^ order.front().value;
+    for (const int shift : {0, 11, 22}) {
+        if (((differing >> shift) & 0x7FF) == 0) continue;
+        std::array<std::uint32_t, 2049> start{};
+        for (const Entry& e : order) ++start[((e.value >> shift) & 0x7FF) + 1];
         for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
-        for (const Entry& e : order) spare[start[(e.value >> shift) & 0xFFFF]++] = e;
+        for (const Entry& e : order) spare[start[(e.value >> shift) & 0x7FF]++] = e;
         order.swap(spare);
     }
     std::vector<Entry>().swap(spare);
