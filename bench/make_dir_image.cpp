@@ -2,6 +2,8 @@
 // benchmarks: each directory's first sector holds ".", ".." and entries naming up to 12 children,
 // optionally one file of one cluster (in the cluster after the directory's), then an end mark.
 // The directories are spread evenly over the data area so the scan meets them all the way through.
+// Every directory and file is one cluster, marked as a whole chain in both FATs, so that tools
+// that read a volume through its FAT (mcopy, tsk_recover) see the same tree.
 // Usage: make_dir_image IMAGE DIRECTORY_COUNT [FILES_PER_DIRECTORY (0 or 1)]
 #include <cstdio>
 #include <cstdlib>
@@ -54,9 +56,16 @@ int main(int argc, char** argv)
         return 1;
     }
     src.value().reset();  // close the read-only handle before writing
-    const int fd = ::open(argv[1], O_WRONLY);
+    const int fd = ::open(argv[1], O_RDWR);
     if (fd < 0) return 1;
     auto clusterOf = [&](std::uint64_t i) { return static_cast<std::uint32_t>(3 + i * spacing); };
+    std::vector<std::uint8_t> fat(static_cast<std::size_t>(p->spf) * 512);
+    if (::pread(fd, fat.data(), fat.size(), static_cast<off_t>(p->firstFat * 512)) != static_cast<ssize_t>(fat.size()))
+        return 1;
+    auto endChain = [&](std::uint32_t cluster) {
+        const std::size_t at = static_cast<std::size_t>(cluster) * 4;
+        if (at + 4 <= fat.size()) put16(&fat[at], 0xFFFF), put16(&fat[at + 2], 0x0FFF);
+    };
     constexpr std::uint64_t kFanOut = 12;  // with a file, 15 entries: the 16th is the end mark
     std::vector<std::uint8_t> sector(512);
     char name[32];  // 11 bytes used: D, seven digits, DIR
@@ -73,9 +82,11 @@ int main(int argc, char** argv)
             std::snprintf(name, sizeof name, "D%07lluDIR", static_cast<unsigned long long>(child));
             entry(sector.data() + 32 * slot++, name, clusterOf(child));
         }
+        endChain(self);
         if (withFiles) {
             std::snprintf(name, sizeof name, "F%07lluBIN", static_cast<unsigned long long>(i));
             entry(sector.data() + 32 * slot, name, self + 1, p->spc * 512u);
+            endChain(self + 1);
         }
         const std::uint64_t offset = p->clusterSector(self) * 512;
         if (::pwrite(fd, sector.data(), 512, static_cast<off_t>(offset)) != 512) return 1;
@@ -84,6 +95,9 @@ int main(int argc, char** argv)
     std::fill(sector.begin(), sector.end(), 0);
     entry(sector.data(), "D0000000DIR", clusterOf(0));
     if (::pwrite(fd, sector.data(), 512, static_cast<off_t>(p->clusterSector(p->rootStart) * 512)) != 512) return 1;
+    for (const std::uint64_t copy : {p->firstFat, p->secondFat})
+        if (copy && ::pwrite(fd, fat.data(), fat.size(), static_cast<off_t>(copy * 512)) != static_cast<ssize_t>(fat.size()))
+            return 1;
     ::close(fd);
     return 0;
 }

@@ -119,6 +119,12 @@ std::size_t displayWidth(std::string_view text)
 {
     std::size_t width = 0;
     for (std::size_t i = 0; i < text.size();) {
+        // Plain ASCII is one column a byte (a listing measures every name of a volume).
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++width;
+            ++i;
+            continue;
+        }
         const Decoded d = decodeAt(text, i);
         if (d.length == 0) {
             ++width;

@@ -187,7 +187,7 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
     // An image file's bytes go from file to file inside the kernel; a device, a source that is
     // not a plain file and anything the kernel declines are read and written here.
     const std::optional<storage::ImageFile> image = source.imageFile();
-    bool kernelCopy = image.has_value();
+    bool kernelCopy = image.has_value() && !(m_ctx.state && m_ctx.state->kernelCopyRefused.load());
     for (const SectorExtent& extent : extents)
         if (!extent.zeros && extent.sectorCount) {
             m_result.firstSector = extent.firstSector;
@@ -234,6 +234,7 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
                     continue;
                 }
                 kernelCopy = false;  // the rest of the file is read here
+                if (copied == 0 && m_written == 0 && m_ctx.state) m_ctx.state->kernelCopyRefused = true;
             }
             buffer.assign(bytes, 0);
             if (!source.read(sector, static_cast<std::uint32_t>(count), buffer)) {

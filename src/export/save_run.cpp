@@ -346,6 +346,7 @@ SaveRunReport runSave(const SaveRunContext& context)
 
     state.filesWritten = 0;
     state.totalFilesToSave = 0;
+    state.kernelCopyRefused = false;
     CollisionState& collisions = *ctx.collisions;
     collisions.collisionAnswer = ctx.startAnswer;
     collisions.runCancelled = false;

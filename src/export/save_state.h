@@ -26,6 +26,9 @@ struct SaveRunState {
     std::atomic<std::uint64_t> filesWritten{0};
     // Files of the running run, from its counting step.
     std::atomic<std::uint64_t> totalFilesToSave{0};
+    // The destination of this run refused to take bytes straight from the image file inside the
+    // kernel (another kind of file system): later files are read and written without asking again.
+    std::atomic<bool> kernelCopyRefused{false};
 };
 
 // How one offered file ended.

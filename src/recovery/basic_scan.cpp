@@ -177,8 +177,8 @@ FolderChanges nameChildFolders(const storage::SectorSource& source, const volume
     if (!node) return {};
     ChildFolderNamer namer(results, folder);
     if (namer.wanted()) {
-        DirectoryContext dctx{&source, &params, stopRequested, nullptr};
-        dctx.wantsEntry = [&](std::uint32_t cluster) { return namer.wants(cluster); };
+        DirectoryContext dctx{&source, &params, stopRequested, nullptr,
+                              [&](std::uint32_t cluster) { return namer.wants(cluster); }};
         listDirectory(dctx, DirectoryRef{false, node->self}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
             namer.offer(item);
             return true;
