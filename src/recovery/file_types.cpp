@@ -5,6 +5,8 @@
 #include <array>
 #include <cctype>
 #include <initializer_list>
+#include <string_view>
+#include <unordered_map>
 
 namespace kfr::recovery {
 
@@ -74,9 +76,15 @@ std::string describeFileType(const std::string& extension)
     const auto a = extension.find_first_not_of(" \t");
     if (a == std::string::npos) return "File";
     const std::string ext = extension.substr(a, extension.find_last_not_of(" \t") - a + 1);
-    for (const auto& entry : typeDescriptionTable())
-        for (const char* e : entry.extensions)
-            if (ext == e) return entry.description;
+    // Looked up for every file a listing shows: the table's spellings are indexed once (the first
+    // description listing a spelling keeps it, as a walk of the table would find).
+    static const std::unordered_map<std::string_view, const char*> byExtension = [] {
+        std::unordered_map<std::string_view, const char*> index;
+        for (const auto& entry : typeDescriptionTable())
+            for (const char* e : entry.extensions) index.emplace(e, entry.description);
+        return index;
+    }();
+    if (const auto it = byExtension.find(ext); it != byExtension.end()) return it->second;
     std::string upper;
     for (std::size_t i = 1; i < ext.size(); ++i) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(ext[i])));
     return upper + " File";

@@ -90,28 +90,32 @@ Result<int> OutputTree::openFolder(const std::string& relativePath, bool create,
     for (; level < names.size(); ++level) {
         const std::string& name = names[level].first;
         const int parent = level == 0 ? m_root.get() : m_openFolders.back().get();
-        const std::string shown = m_rootPath + "/" + relativePath.substr(0, names[level].second);
+        // The path as messages show it, made only when something fails.
+        const auto shown = [&, level] { return m_rootPath + "/" + relativePath.substr(0, names[level].second); };
         const bool leaf = level + 1 == names.size();
         if (create && ::mkdirat(parent, name.c_str(), 0755) != 0) {
-            if (errno != EEXIST) return outputError(shown, errno, ErrorKind::WriteFailed);
+            if (const int err = errno; err != EEXIST) return outputError(shown(), err, ErrorKind::WriteFailed);
         } else if (create && leaf && !openLeaf) {
             return parent;  // made just now: a folder, and nothing is written into it yet
         }
         if (leaf && !openLeaf) {
             // It was there: it must be a folder itself, not a link to one.
             struct stat st {};
-            if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-                return outputError(shown, errno, ErrorKind::WriteFailed);
+            if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int err = errno;  // read before the message is made
+                return outputError(shown(), err, ErrorKind::WriteFailed);
+            }
             if (!S_ISDIR(st.st_mode))
-                return Error{ErrorKind::WriteFailed, 0, shown, "exists and is not a folder (or is a symbolic link)"};
+                return Error{ErrorKind::WriteFailed, 0, shown(), "exists and is not a folder (or is a symbolic link)"};
             return parent;
         }
         // O_NOFOLLOW: a link standing at this name fails instead of being entered.
         UniqueFd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!next) {
-            if (errno == ELOOP || errno == ENOTDIR)
-                return Error{ErrorKind::WriteFailed, 0, shown, "exists and is not a folder (or is a symbolic link)"};
-            return outputError(shown, errno, create ? ErrorKind::WriteFailed : ErrorKind::OpenFailed);
+            const int err = errno;
+            if (err == ELOOP || err == ENOTDIR)
+                return Error{ErrorKind::WriteFailed, 0, shown(), "exists and is not a folder (or is a symbolic link)"};
+            return outputError(shown(), err, create ? ErrorKind::WriteFailed : ErrorKind::OpenFailed);
         }
         m_openNames.push_back(name);
         m_openFolders.push_back(std::move(next));
