@@ -318,10 +318,13 @@ int runList(const ListOptions& o, const GlobalOptions& g)
     auto folders = foldersToList(o, run);
     if (!folders) return reportError(folders.error(), g);
 
+    // Every folder is listed through one open medium and one FAT cache.
+    auto held = run.session.holdMedium(*run.results);
+    if (!held) return reportError(held.error(), g);
     nlohmann::json all = nlohmann::json::array();
     bool first = true;
     for (const auto& folder : *folders) {
-        auto listing = listForCommand(run, folder.id, interrupt.flag());
+        auto listing = listForCommand(run, folder.id, interrupt.flag(), &*held);
         if (!listing) return reportError(listing.error(), g);
         std::vector<NumberedRow> rows;
         for (std::size_t i = 0; i < listing->rows.size(); ++i)

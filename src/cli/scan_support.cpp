@@ -119,11 +119,13 @@ Result<ItemId> folderWithId(const ScanRun& run, std::uint64_t id)
     return static_cast<ItemId>(id);
 }
 
-Result<recovery::FolderListing> listForCommand(ScanRun& run, ItemId folder, const std::atomic<bool>* stop)
+Result<recovery::FolderListing> listForCommand(ScanRun& run, ItemId folder, const std::atomic<bool>* stop,
+                                               session::HeldMedium* held)
 {
     reachPhase(Phase::Listing);
     session::ListingControl control;
     control.stopRequested = stop;
+    control.held = held;
     auto listing = run.session.listFolder(*run.results, folder, control);
     if (!listing) return listing.error();
     // What one listing learns (a subfolder's name, a deleted mark) shows in the listings after it.

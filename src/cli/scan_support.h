@@ -77,7 +77,8 @@ Result<recovery::ItemId> folderWithId(const ScanRun& run, std::uint64_t id);
 
 // Lists a folder for a command (what the listing learns is applied to the results), stopping
 // at the command's Ctrl+C.
-Result<recovery::FolderListing> listForCommand(ScanRun& run, recovery::ItemId folder, const std::atomic<bool>* stop);
+Result<recovery::FolderListing> listForCommand(ScanRun& run, recovery::ItemId folder, const std::atomic<bool>* stop,
+                                               session::HeldMedium* held = nullptr);
 
 // The file rows a path "Folder/Sub/name.ext" ("name.ext" for a file of Root) or a file id
 // names, with the folder that lists them. By path every row of that name counts: a live file

@@ -2,6 +2,7 @@
 #include "export/fat_writer.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "export/file_times.h"
 
@@ -9,7 +10,7 @@ namespace kfr::exporting {
 
 ClusterChain buildClusterChain(const storage::SectorSource& source, const std::string& partType, std::uint32_t first,
                                std::uint64_t fatStart, std::uint64_t fatSectors, std::uint64_t wanted,
-                               const SaveRunState* state)
+                               const SaveRunState* state, volumes::FatReader* reader)
 {
     const bool fat16 = partType == volumes::kFat16;
     if (!fat16 && partType != volumes::kFat32) return {};
@@ -21,15 +22,17 @@ ClusterChain buildClusterChain(const storage::SectorSource& source, const std::s
     walk.maxClusters = wanted;
     // A Skip is noticed once copying starts; a cancel ends the walk at once.
     if (state) walk.stopFlags = {&state->cancelRequested};
+    walk.reader = reader;
     return volumes::followClusterChain(source, first, walk);
 }
 
 ClusterChain chainForFile(const storage::SectorSource& source, const volumes::VolumeParameters& params,
-                          std::uint32_t first, std::uint64_t wanted, const SaveRunState* state, bool followFat)
+                          std::uint32_t first, std::uint64_t wanted, const SaveRunState* state, bool followFat,
+                          volumes::FatReader* reader)
 {
     ClusterChain chain;
     if (followFat) {
-        chain = buildClusterChain(source, params.partType, first, params.firstFat, params.spf, wanted, state);
+        chain = buildClusterChain(source, params.partType, first, params.firstFat, params.spf, wanted, state, reader);
         if (chain.clusterCount == wanted) return chain;
         if (params.secondFat) {
             chain = buildClusterChain(source, params.partType, first, params.secondFat, params.spf, wanted, state);
@@ -54,7 +57,10 @@ ClusterChain chainForFile(const storage::SectorSource& source, const volumes::Vo
         }
         return chain;
     }
-    volumes::FatReader fat(source, params.isFat16(), params.firstFat, params.spf);
+    std::optional<volumes::FatReader> own;
+    volumes::FatReader& fat = reader && reader->reads(source, params.isFat16(), params.firstFat, params.spf)
+                                  ? *reader
+                                  : own.emplace(source, params.isFat16(), params.firstFat, params.spf);
     auto inUse = [&](std::uint64_t cluster) {
         std::uint32_t entry = 0;
         return fat.entry(static_cast<std::uint32_t>(cluster), entry) && (params.isFat16() ? entry : entry & 0x0FFFFFFF) != 0;
@@ -111,7 +117,7 @@ FileOutcome writeFatFile(const WriterContext& ctx, const FatSaveRequest& request
         // following it would only loop. The clusters after the first are read instead (and the
         // copy ends at the volume's end).
         const ClusterChain chain = wanted <= volumeClusters
-                                       ? chainForFile(*ctx.source, p, request.firstCluster, wanted, ctx.state)
+                                       ? chainForFile(*ctx.source, p, request.firstCluster, wanted, ctx.state, true, ctx.fat)
                                        : chainForFile(*ctx.source, p, request.firstCluster, wanted, ctx.state, false);
         for (const ClusterRun& run : chain.runs) {
             if (run.first < 2) break;  // a chain into cluster 0 or 1 holds no more data

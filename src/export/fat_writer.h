@@ -32,15 +32,16 @@ using volumes::ClusterRun;
 // "FAT16"/"FAT32"; the first cluster alone when wanted is 0 or fatStart is 0.
 ClusterChain buildClusterChain(const storage::SectorSource& source, const std::string& partType,
                                std::uint32_t first, std::uint64_t fatStart, std::uint64_t fatSectors,
-                               std::uint64_t wanted, const SaveRunState* state = nullptr);
+                               std::uint64_t wanted, const SaveRunState* state = nullptr,
+                               volumes::FatReader* reader = nullptr);
 
 // The clusters the FAT writer reads for a file: the chain from the first FAT when it holds
 // exactly wanted clusters, else from the second, else wanted clusters from first on, passing
 // over clusters the first FAT gives to other files (all consecutive clusters, at once, when
-// followFat is false).
+// followFat is false). reader: a reader of the first FAT copy the caller keeps across files.
 ClusterChain chainForFile(const storage::SectorSource& source, const volumes::VolumeParameters& params,
                           std::uint32_t first, std::uint64_t wanted, const SaveRunState* state = nullptr,
-                          bool followFat = true);
+                          bool followFat = true, volumes::FatReader* reader = nullptr);
 
 // Writes one FAT file. A size of 0 is written as 4096 bytes from the first cluster on when the
 // entry names a data cluster, and as an empty file when it names none (cluster 0 or 1). Sizes

@@ -14,6 +14,7 @@
 #include "export/safe_names.h"
 #include "export/save_state.h"
 #include "storage/sector_source.h"
+#include "volumes/cluster_chain.h"
 #include "volumes/volume_parameters.h"
 
 namespace kfr::exporting {
@@ -30,6 +31,9 @@ struct WriterContext {
     CollisionPrompt* prompt = nullptr;
     SaveObserver* observer = nullptr;       // ignored in openingMode
     OutputFiles* files = nullptr;           // nullptr: the real file system
+    // A reader of the volume's first FAT copy kept across the run's files (its sectors are read
+    // once); null: each file reads the FAT sectors it needs.
+    volumes::FatReader* fat = nullptr;
     std::size_t maxNameBytes = kDefaultNameMaxBytes;
     // A temporary copy for opening is being written: no progress, no disk-full report.
     bool openingMode = false;

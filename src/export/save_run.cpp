@@ -66,6 +66,9 @@ public:
     {
         if (ctx.mftFiles && !ctx.mftIndex) m_ownIndex = recovery::indexMftFilesByParent(*ctx.mftFiles);
         m_mftIndex = ctx.mftIndex ? ctx.mftIndex : &m_ownIndex;
+        // Every folder's listing walks its chain through one FAT cache.
+        if (ctx.source && ctx.params && (ctx.params->isFat16() || ctx.params->isFat32()))
+            m_fat.emplace(volumes::directoryFatReader(*ctx.source, *ctx.params));
     }
 
     std::string usableName(const std::string& original)
@@ -171,6 +174,7 @@ public:
         lctx.mftFiles = m_ctx.mftFiles;
         lctx.mftIndex = m_mftIndex;
         lctx.volumeEndSector = m_ctx.volumeEndSector;
+        lctx.fat = m_fat ? &*m_fat : nullptr;
         // A subfolder's name may come from this listing; its path is built after it.
         lctx.overlay = &m_overlay;
         const recovery::FolderListing listing = recovery::populateItemList(lctx, *m_ctx.results, item);
@@ -191,6 +195,7 @@ private:
     std::unordered_map<ItemId, FolderPath> m_paths;
     std::unordered_map<ItemId, std::size_t> m_folderIndex;
     recovery::MftFileIndex m_ownIndex;
+    std::optional<volumes::FatReader> m_fat;  // the FAT volume's directory chains, read once
     const recovery::MftFileIndex* m_mftIndex = nullptr;
     recovery::FolderOverlay m_overlay;
     std::unordered_set<ItemId> m_askedSystemFolders;
@@ -376,6 +381,11 @@ SaveRunReport runSave(const SaveRunContext& context)
     wctx.collisions = &collisions;
     wctx.prompt = ctx.prompt;
     wctx.observer = &observer;
+    std::optional<volumes::FatReader> fat;
+    if (ctx.source && ctx.params && (ctx.params->isFat16() || ctx.params->isFat32())) {
+        fat.emplace(*ctx.source, ctx.params->isFat16(), ctx.params->firstFat, ctx.params->spf);
+        wctx.fat = &*fat;
+    }
     // Everything below the destination is made from the destination's own descriptor, so a link
     // planted inside it cannot send the files elsewhere.
     std::unique_ptr<AnchoredOutputFiles> anchored;

@@ -178,7 +178,7 @@ FolderChanges nameChildFolders(const storage::SectorSource& source, const volume
     ChildFolderNamer namer(results, folder);
     if (namer.wanted()) {
         DirectoryContext dctx{&source, &params, stopRequested, nullptr,
-                              [&](std::uint32_t cluster) { return namer.wants(cluster); }};
+                              [&](std::uint32_t cluster) { return namer.wants(cluster); }, nullptr};
         listDirectory(dctx, DirectoryRef{false, node->self}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
             namer.offer(item);
             return true;

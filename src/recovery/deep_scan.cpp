@@ -238,7 +238,7 @@ bool locateFatCopies(const storage::SectorSource& source, DeepPartitionRecord& r
 bool isIntactVolume(const storage::SectorSource& source, const volumes::VolumeParameters& params)
 {
     if (!params.isFat16() && !params.isFat32()) return false;
-    DirectoryContext dctx{&source, &params, nullptr, nullptr, {}};
+    DirectoryContext dctx{&source, &params, nullptr, nullptr, {}, nullptr};
     int named = 0;
     listDirectory(dctx, DirectoryRef{true, 0}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
         // A label is no file: a volume with a label and one file proves no more than one file.

@@ -100,7 +100,7 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
     const std::uint32_t first = dir.root ? static_cast<std::uint32_t>(p.rootStart) : dir.firstCluster;
     const bool endsDirectory = rule != EndMarkRule::EndsSector;
     if (p.spc == 0) return;
-    const auto chain = volumes::walkClusterChain(source, p, first, ctx.stopRequested);
+    const auto chain = volumes::walkClusterChain(source, p, first, ctx.stopRequested, ctx.fat);
     std::vector<std::uint32_t> clusters = chain.clusters();
     // A long name may start one or more clusters back, in clusters that need not lie just before:
     // every step back follows the directory's own clusters.

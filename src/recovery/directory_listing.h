@@ -9,6 +9,7 @@
 #include "recovery/dir_entry.h"
 #include "storage/progress.h"
 #include "storage/sector_source.h"
+#include "volumes/cluster_chain.h"
 #include "volumes/volume_parameters.h"
 
 namespace kfr::recovery {
@@ -27,6 +28,9 @@ struct DirectoryContext {
     // the clusters a deleted folder is read on into are still decoded: whether they decode
     // decides how far that folder reaches.
     std::function<bool(std::uint32_t firstCluster)> wantsEntry;
+    // A FAT reader the caller keeps across many listings of this volume (see directoryFatReader);
+    // null: each listing reads the FAT sectors it needs itself.
+    volumes::FatReader* fat = nullptr;
 };
 
 // The root directory is the FAT16 root or the FAT32 root cluster; any other folder by its cluster.

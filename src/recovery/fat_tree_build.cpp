@@ -25,7 +25,7 @@ void nameFromRoot(const FatTreeBuild& b, FolderResults& results)
         if (table.isLive(i) && table.at(i).self != kOrphanCluster) ++rowsToName;
     std::size_t named = 0;
     // The tree is built from what was found even after Stop, so naming ignores the stop request.
-    DirectoryContext dctx{b.source, &p, nullptr, b.observer, {}};
+    DirectoryContext dctx{b.source, &p, nullptr, b.observer, {}, nullptr};
     listDirectory(dctx, DirectoryRef{true, 0}, EndMarkRule::EndsSector, [&](const DirItem& item) {
         const auto it = rootRows.find(item.firstCluster);
         if (it != rootRows.end()) {

@@ -15,6 +15,7 @@
 #include "recovery/basic_scan.h"
 #include "recovery/folder_tree.h"
 #include "storage/sector_source.h"
+#include "volumes/cluster_chain.h"
 #include "volumes/volume_parameters.h"
 
 namespace kfr::recovery {
@@ -107,6 +108,9 @@ struct ListingContext {
     const std::atomic<bool>* stopRequested = nullptr;
     const FolderOverlay* overlay = nullptr;       // changes not yet applied to the results
     RowSink* sink = nullptr;                      // optional: rows in batches as they are read
+    // A FAT reader kept across many listings (see directoryFatReader): used for the folders of
+    // the volume it reads.
+    volumes::FatReader* fat = nullptr;
 };
 
 struct FolderListing {

@@ -369,14 +369,32 @@ Result<std::shared_ptr<ScanResults>> RecoverySession::deepScan(const DeepRequest
     return results;
 }
 
+Result<HeldMedium> RecoverySession::holdMedium(const ScanResults& results) const
+{
+    auto source = openPath(results.selection.devicePath);
+    if (!source) return source.error();
+    HeldMedium held;
+    held.source = std::move(source).value();
+    const volumes::VolumeParameters& p = results.scan.params;
+    if (p.isFat16() || p.isFat32()) held.fat.emplace(volumes::directoryFatReader(*held.source, p));
+    return held;
+}
+
 Result<recovery::FolderListing> RecoverySession::listFolder(const ScanResults& results, ItemId folder,
                                                             const ListingControl& control) const
 {
     Lease lease(*this, results);
-    auto source = openPath(results.selection.devicePath);
-    if (!source) return source.error();
+    std::shared_ptr<const storage::SectorSource> opened;
+    if (control.held && control.held->source) {
+        opened = control.held->source;
+    } else {
+        auto source = openPath(results.selection.devicePath);
+        if (!source) return source.error();
+        opened = std::move(source).value();
+    }
     recovery::ListingContext ctx;
-    ctx.source = source->get();
+    ctx.source = opened.get();
+    if (control.held && control.held->fat) ctx.fat = &*control.held->fat;
     ctx.params = &results.scan.params;
     ctx.volumes = &results.volumes;
     ctx.mftFiles = &results.scan.mftFiles;

@@ -132,8 +132,17 @@ enum class DeepCheck {
 };
 DeepCheck checkDeepRequest(const DeepRequest& request);
 
+// The medium held open, and the FAT sectors read, across many listings of one results: a listing
+// of every folder would otherwise open the medium and read its FAT sectors again for each folder.
+// Used by one thread at a time; made by RecoverySession::holdMedium.
+struct HeldMedium {
+    std::shared_ptr<const storage::SectorSource> source;
+    std::optional<volumes::FatReader> fat;  // the results' own FAT volume
+};
+
 struct ListingControl {
     const std::atomic<bool>* stopRequested = nullptr;
+    HeldMedium* held = nullptr;                        // null: the medium is opened for this listing
     recovery::RowSink* sink = nullptr;                // rows in batches as they are read
     const recovery::FolderOverlay* overlay = nullptr;  // changes the caller holds but has not applied
 };
@@ -192,6 +201,8 @@ public:
     // The calls below read the results they are given (which the caller keeps alive, normally
     // from results()); what they learn comes back for applyChanges.
 
+    // Opens the results' medium to be held across many listings (ListingControl::held).
+    Result<HeldMedium> holdMedium(const ScanResults& results) const;
     // Lists a folder.
     Result<recovery::FolderListing> listFolder(const ScanResults& results, recovery::ItemId folder,
                                                const ListingControl& control = {}) const;

@@ -1,6 +1,7 @@
 // Cluster chain walks and the FAT entry reader.
 #include "volumes/cluster_chain.h"
 
+#include <optional>
 #include <unordered_set>
 
 #include "storage/bytes.h"
@@ -74,7 +75,10 @@ ClusterChain followClusterChain(const storage::SectorSource& source, std::uint32
 {
     ClusterChain chain;
     chain.append(firstCluster);
-    FatReader fat(source, walk.fat16, walk.fatStart, walk.fatSectors);
+    std::optional<FatReader> own;
+    FatReader& fat = walk.reader && walk.reader->reads(source, walk.fat16, walk.fatStart, walk.fatSectors)
+                         ? *walk.reader
+                         : own.emplace(source, walk.fat16, walk.fatStart, walk.fatSectors);
     const bool endMarks = walk.endRule == ChainEndRule::BeforeFreeOrEndMark;
     const std::uint32_t largest = walk.fat16 ? 0xFFFE : 0x0FFFFFFE;
     const std::uint32_t firstEndMark = walk.fat16 ? kFat16ChainEnd : kFat32ChainEnd;
@@ -120,7 +124,7 @@ ClusterChain followClusterChain(const storage::SectorSource& source, std::uint32
 }
 
 ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeParameters& params,
-                              std::uint32_t firstCluster, const std::atomic<bool>* stopRequested)
+                              std::uint32_t firstCluster, const std::atomic<bool>* stopRequested, FatReader* reader)
 {
     ChainWalk walk;
     walk.fat16 = params.isFat16();
@@ -129,7 +133,14 @@ ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeP
     walk.endRule = ChainEndRule::WithinClusterValues;
     walk.stopAtRevisit = true;
     walk.stopFlags = {stopRequested};
+    walk.reader = reader;
     return followClusterChain(source, firstCluster, walk);
+}
+
+FatReader directoryFatReader(const storage::SectorSource& source, const VolumeParameters& params)
+{
+    // The same copy and extent walkClusterChain names, so that its walks take this reader.
+    return FatReader(source, params.isFat16(), params.firstFat, static_cast<std::uint64_t>(params.spf) + 1);
 }
 
 }  // namespace kfr::volumes

@@ -53,6 +53,8 @@ enum class ChainEndRule {
     BeforeFreeOrEndMark,
 };
 
+class FatReader;
+
 struct ChainWalk {
     bool fat16 = true;
     std::uint64_t fatStart = 0;    // first sector of the FAT copy; 0: unknown, the chain is its first cluster
@@ -66,6 +68,9 @@ struct ChainWalk {
     bool stopAtRevisit = false;
     // Any of these set ends the walk (null entries are ignored).
     std::vector<const std::atomic<bool>*> stopFlags;
+    // A reader kept by the caller across many walks (its FAT sectors are read once); used only
+    // when it reads the copy this walk names from the same source.
+    FatReader* reader = nullptr;
 };
 
 // The chain from firstCluster (always its first cluster) through the FAT copy the walk names.
@@ -76,7 +81,8 @@ ClusterChain followClusterChain(const storage::SectorSource& source, std::uint32
 // rule, a FAT of SPF + 1 sectors (offset SPF itself is still read, as the walk always has), the
 // revisit guard and the stop flag.
 ClusterChain walkClusterChain(const storage::SectorSource& source, const VolumeParameters& params,
-                              std::uint32_t firstCluster, const std::atomic<bool>* stopRequested = nullptr);
+                              std::uint32_t firstCluster, const std::atomic<bool>* stopRequested = nullptr,
+                              FatReader* reader = nullptr);
 
 // Reads the entries of one FAT copy with a small cache of its sectors, for callers that look up
 // many entries (chain walks, file writers).
@@ -87,6 +93,11 @@ public:
     // The FAT entry of cluster c (all 32 bits on FAT32); false when it lies past the copy, the copy
     // is unknown (start 0) or its sector cannot be read.
     bool entry(std::uint32_t cluster, std::uint32_t& value);
+    // Whether this reader reads the copy a walk names, from that source.
+    bool reads(const storage::SectorSource& source, bool fat16, std::uint64_t fatStart, std::uint64_t fatSectors) const
+    {
+        return &source == &m_source && fat16 == m_fat16 && fatStart == m_start && fatSectors == m_sectors;
+    }
 
 private:
     const storage::SectorSource& m_source;
@@ -98,5 +109,9 @@ private:
     std::uint32_t m_cacheCount = 0;
     std::uint32_t m_misses = 0;
 };
+
+// A reader of the FAT copy directory listings walk (see walkClusterChain), for callers that list
+// many folders of one volume.
+FatReader directoryFatReader(const storage::SectorSource& source, const VolumeParameters& params);
 
 }  // namespace kfr::volumes

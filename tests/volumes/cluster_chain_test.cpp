@@ -54,6 +54,13 @@ TEST(ClusterChain, WalksTheFirstFat)
         p.spf = c.spf;
         p.spc = 1;
         EXPECT_EQ(walkClusterChain(mem, p, c.start).clusters(), c.expected);
+        // Through a reader kept across walks (a listing of many folders), twice; a reader of
+        // the other FAT type is not taken.
+        FatReader kept = directoryFatReader(mem, p);
+        EXPECT_EQ(walkClusterChain(mem, p, c.start, nullptr, &kept).clusters(), c.expected);
+        EXPECT_EQ(walkClusterChain(mem, p, c.start, nullptr, &kept).clusters(), c.expected);
+        FatReader other(mem, !p.isFat16(), p.firstFat, static_cast<std::uint64_t>(p.spf) + 1);
+        EXPECT_EQ(walkClusterChain(mem, p, c.start, nullptr, &other).clusters(), c.expected);
     }
 }
 
