@@ -80,8 +80,12 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
                 result.problems.push_back(storage::unreadableRunError(*ctx.source, run));
         auto cluster = static_cast<std::uint32_t>(2 + block.offsetInRange / kBlockSectors * clustersPerBlock);
         // Only each cluster's first sector matters: that is where a directory's "." entry lies.
+        // The first byte is tested here, in a loop that keeps many reads of the medium's bytes
+        // in flight at once; the few clusters that pass are examined in full.
+        const std::uint8_t* bytes = block.bytes.data();
         for (std::uint32_t i = 0; i < clustersPerBlock; ++i, ++cluster) {
             const std::size_t at = static_cast<std::size_t>(i) * p.spc * storage::kSectorSize;
+            if (bytes[at] != '.') continue;
             examineCluster(block.bytes.subspan(at, storage::kSectorSize), cluster,
                            block.firstSector + static_cast<std::uint64_t>(i) * p.spc, p, result, rowNumber);
         }
@@ -171,14 +175,15 @@ FolderChanges ChildFolderNamer::changes() const
 }
 
 FolderChanges nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
-                               const FolderResults& results, ItemId folder, const std::atomic<bool>* stopRequested)
+                               const FolderResults& results, ItemId folder, const std::atomic<bool>* stopRequested,
+                               volumes::FatReader* fat)
 {
     const FolderNode* node = results.nodeOf(folder);
     if (!node) return {};
     ChildFolderNamer namer(results, folder);
     if (namer.wanted()) {
         DirectoryContext dctx{&source, &params, stopRequested, nullptr,
-                              [&](std::uint32_t cluster) { return namer.wants(cluster); }, nullptr};
+                              [&](std::uint32_t cluster) { return namer.wants(cluster); }, fat};
         listDirectory(dctx, DirectoryRef{false, node->self}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
             namer.offer(item);
             return true;

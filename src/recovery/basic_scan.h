@@ -14,6 +14,7 @@
 #include "recovery/folder_tree.h"
 #include "storage/progress.h"
 #include "storage/sector_source.h"
+#include "volumes/cluster_chain.h"
 #include "volumes/volume_parameters.h"
 
 namespace kfr::recovery {
@@ -127,7 +128,7 @@ private:
 // found, the folder marked visited. The results are not changed.
 FolderChanges nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
                                const FolderResults& results, ItemId folder,
-                               const std::atomic<bool>* stopRequested = nullptr);
+                               const std::atomic<bool>* stopRequested = nullptr, volumes::FatReader* fat = nullptr);
 
 // The NTFS half of the scan (used by runBasicScan for NTFS selections; context.namer must be set).
 void runNtfsRecordScan(const BasicScanContext& context, BasicScanResult& result);

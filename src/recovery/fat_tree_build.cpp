@@ -98,7 +98,8 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
     events.placed(true);
     report.finish();
 
-    // Name subfolders from their parents' own directories.
+    // Name subfolders from their parents' own directories, their chains read through one FAT cache.
+    volumes::FatReader fat = volumes::directoryFatReader(*b.source, p);
     report.begin(firstNode, r.nodes.size());
     for (std::size_t n = firstNode; n < r.nodes.size(); ++n) {
         FolderNode& node = r.nodes[n];
@@ -111,7 +112,7 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
             node.visited = true;
             continue;
         }
-        const FolderChanges changes = nameChildFolders(*b.source, p, r, node.item);
+        const FolderChanges changes = nameChildFolders(*b.source, p, r, node.item, nullptr, &fat);
         applyFolderChanges(r, changes);
         events.renamed(changes.renames);
         report.update(n);
