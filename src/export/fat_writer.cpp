@@ -85,7 +85,7 @@ ClusterChain chainForFile(const storage::SectorSource& source, const volumes::Vo
 FileOutcome writeFatFile(const WriterContext& ctx, const FatSaveRequest& request)
 {
     const volumes::VolumeParameters& p = *ctx.params;
-    const bool fat = p.isFat16() || p.isFat32();
+    const bool fat = p.isFat();
     // Clusters 0 and 1 do not exist: their sectors are the FAT or root directory area.
     const bool namesDataCluster =
         fat && p.spc != 0 && request.firstCluster >= 2 && p.clusterSector(request.firstCluster) < volumeEndOf(ctx);

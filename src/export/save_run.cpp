@@ -67,7 +67,7 @@ public:
         if (ctx.mftFiles && !ctx.mftIndex) m_ownIndex = recovery::indexMftFilesByParent(*ctx.mftFiles);
         m_mftIndex = ctx.mftIndex ? ctx.mftIndex : &m_ownIndex;
         // Every folder's listing walks its chain through one FAT cache.
-        if (ctx.source && ctx.params && (ctx.params->isFat16() || ctx.params->isFat32()))
+        if (ctx.source && ctx.params && ctx.params->isFat())
             m_fat.emplace(volumes::directoryFatReader(*ctx.source, *ctx.params));
     }
 
@@ -382,7 +382,7 @@ SaveRunReport runSave(const SaveRunContext& context)
     wctx.prompt = ctx.prompt;
     wctx.observer = &observer;
     std::optional<volumes::FatReader> fat;
-    if (ctx.source && ctx.params && (ctx.params->isFat16() || ctx.params->isFat32())) {
+    if (ctx.source && ctx.params && ctx.params->isFat()) {
         fat.emplace(*ctx.source, ctx.params->isFat16(), ctx.params->firstFat, ctx.params->spf);
         wctx.fat = &*fat;
     }
@@ -436,7 +436,7 @@ SaveRunReport runSave(const SaveRunContext& context)
                 cut.outcome = outcome = FileOutcome::PathTooLong;
                 observer.onFileFinished(cut);
             } else if (const volumes::VolumeParameters* vp = volumeOf(ctx, file.volume);
-                       vp && (vp->isFat16() || vp->isFat32())) {
+                       vp && vp->isFat()) {
                 wctx.params = vp;
                 outcome = writeFatFile(wctx, {target, file.name, file.size, file.firstCluster, true, file.date, file.time});
             } else if (vp && vp->isNtfs()) {

@@ -163,7 +163,7 @@ OpenResult openThroughCopy(const WriterContext& ctx, const recovery::ItemRow& ro
     opening.openingMode = true;
     const auto& p = *ctx.params;
     FileOutcome outcome = FileOutcome::NoData;
-    if (p.isFat16() || p.isFat32()) {
+    if (p.isFat()) {
         outcome = writeFatFile(opening, {path, name, row.size, row.firstCluster, false});
     } else if (p.isNtfs()) {
         outcome = writeNtfsFile(opening, {path, name, row.size, row.recordSector, false, row.recordNumber, row.streamName});

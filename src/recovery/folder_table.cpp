@@ -72,7 +72,7 @@ FolderRecord makeOrphanRecord(std::uint16_t timeWord)
 
 void FolderTable::append(FolderRecord record, std::string name)
 {
-    std::vector<std::uint32_t>().swap(m_selves);
+    if (!m_selves.empty()) std::vector<std::uint32_t>().swap(m_selves);  // no longer sorted
     if (!name.empty()) {
         record.naming = FolderRecord::Naming::Given;
         record.number = static_cast<std::uint32_t>(m_names.size());
@@ -194,14 +194,7 @@ std::size_t FolderTable::lowerBoundParent(std::uint32_t p) const
 
 bool FolderTable::containsSelf(std::uint32_t value) const
 {
-    // Selves stay valid while the rows keep the order sortBySelf gave them.
-    if (m_selves.size() == m_rows.size()) return std::binary_search(m_selves.begin(), m_selves.end(), value);
-    return std::binary_search(m_rows.begin(), m_rows.end(), value, [](const auto& a, const auto& b) {
-        if constexpr (std::is_same_v<std::decay_t<decltype(a)>, FolderRecord>)
-            return a.self < b;
-        else
-            return a < b.self;
-    });
+    return std::binary_search(m_selves.begin(), m_selves.end(), value);
 }
 
 }  // namespace kfr::recovery

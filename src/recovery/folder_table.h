@@ -84,7 +84,8 @@ public:
     // First slot (removed rows included) whose parent equals p in a table sorted by parent, or
     // slotCount() when none has it.
     std::size_t lowerBoundParent(std::uint32_t p) const;
-    // Whether a live or removed row of a table sorted by self has self == value.
+    // Whether a live or removed row of a table sorted by self has self == value (false once rows
+    // were added or the table sorted otherwise since).
     bool containsSelf(std::uint32_t value) const;
 
 

@@ -376,7 +376,7 @@ Result<HeldMedium> RecoverySession::holdMedium(const ScanResults& results) const
     HeldMedium held;
     held.source = std::move(source).value();
     const volumes::VolumeParameters& p = results.scan.params;
-    if (p.isFat16() || p.isFat32()) held.fat.emplace(volumes::directoryFatReader(*held.source, p));
+    if (p.isFat()) held.fat.emplace(volumes::directoryFatReader(*held.source, p));
     return held;
 }
 

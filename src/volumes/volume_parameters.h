@@ -38,6 +38,7 @@ struct VolumeParameters {
 
     bool isFat16() const { return partType == kFat16; }
     bool isFat32() const { return partType == kFat32; }
+    bool isFat() const { return isFat16() || isFat32(); }
     bool isNtfs() const { return partType == kNtfs; }
     // Unsigned arithmetic wraps, so a negative cluster0Start still gives cluster n's sector.
     std::uint64_t clusterSector(std::uint64_t cluster) const
