@@ -132,6 +132,12 @@ void TerminalLine::show(const std::string& text)
     std::fprintf(stderr, "\r\033[K%s", cutToColumns(text, terminalColumns() - 1).c_str());
     std::fflush(stderr);
     m_shown = true;
+    m_drawn = std::chrono::steady_clock::now();
+}
+
+bool TerminalLine::due() const
+{
+    return m_enabled && (!m_shown || std::chrono::steady_clock::now() - m_drawn >= std::chrono::milliseconds(100));
 }
 
 void TerminalLine::clear()

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -66,10 +67,14 @@ public:
     bool enabled() const { return m_enabled; }
     void show(const std::string& text);
     void clear();
+    // Whether a line that changes with every file or chunk should be drawn now: drawn and made at
+    // most ten times a second, since on a large save drawing it costs more than the file.
+    bool due() const;
 
 private:
     bool m_enabled;
     bool m_shown = false;
+    std::chrono::steady_clock::time_point m_drawn{};
 };
 
 // Whether a command draws progress: on a terminal, unless --no-progress, --quiet or --json.

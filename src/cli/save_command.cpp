@@ -64,6 +64,7 @@ public:
     void onCounting(std::uint64_t files, std::uint64_t folders) override
     {
         reachPhase(Phase::Counting);
+        if (!m_line.due()) return;
         m_line.show(std::string(kTotalFilesLabel) + " " + std::to_string(files) + "   " + kTotalFoldersLabel + " " +
                     std::to_string(folders));
     }
@@ -75,6 +76,7 @@ public:
     void onFileBytes(std::uint64_t written, std::uint64_t size) override
     {
         if (written > 0 && written < size) reachPhase(Phase::Writing);
+        if (!m_line.due()) return;
         m_line.show(std::string(kFilesRecoveredLabel) + " " + countText(m_file.fileNumber, m_file.totalFiles) + "   " +
                     escapeForTerminal(m_file.displayName) + "   " + byteCountText(written, size));
     }

@@ -188,6 +188,7 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
     // not a plain file and anything the kernel declines are read and written here.
     const std::optional<storage::ImageFile> image = source.imageFile();
     bool kernelCopy = image.has_value() && !(m_ctx.state && m_ctx.state->kernelCopyRefused.load());
+    const storage::MappedWindow* mapped = image ? m_ctx.image : nullptr;
     for (const SectorExtent& extent : extents)
         if (!extent.zeros && extent.sectorCount) {
             m_result.firstSector = extent.firstSector;
@@ -221,11 +222,22 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
             count = std::min(count, (neededSectors + chunkSectors - 1) / chunkSectors * chunkSectors);
             const std::size_t bytes = static_cast<std::size_t>(count * storage::kSectorSize);
             std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, wanted));
-            std::size_t copied = 0;  // bytes of this batch the kernel appended
-            if (kernelCopy && initializedSize >= m_written + take) {
-                const Result<std::uint64_t> c = m_out->appendFrom(image->fd, storage::byteOffsetOf(sector), take);
-                if (!c) return failWrite(c.error());
-                copied = static_cast<std::size_t>(*c);
+            std::size_t copied = 0;  // bytes of this batch appended without reading them here
+            if (initializedSize >= m_written + take) {
+                const std::uint64_t offset = storage::byteOffsetOf(sector);
+                if (kernelCopy) {
+                    const Result<std::uint64_t> c = m_out->appendFrom(image->fd, offset, take);
+                    if (!c) return failWrite(c.error());
+                    copied = static_cast<std::size_t>(*c);
+                    if (copied < take) kernelCopy = false;  // the rest of the file goes another way
+                    if (copied == 0 && m_written == 0 && m_ctx.state) m_ctx.state->kernelCopyRefused = true;
+                }
+                if (copied == 0 && mapped && mapped->covers(offset, take)) {
+                    const Result<std::uint64_t> c = m_out->appendMapped(mapped->bytes(offset, take));
+                    if (!c) return failWrite(c.error());
+                    copied = static_cast<std::size_t>(*c);
+                    if (copied < take) mapped = nullptr;  // a page that cannot be read: the rest is read here
+                }
                 if (copied == take) {
                     m_written += take;
                     reportBytes(false);
@@ -233,8 +245,6 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
                     left -= count;
                     continue;
                 }
-                kernelCopy = false;  // the rest of the file is read here
-                if (copied == 0 && m_written == 0 && m_ctx.state) m_ctx.state->kernelCopyRefused = true;
             }
             buffer.assign(bytes, 0);
             if (!source.read(sector, static_cast<std::uint32_t>(count), buffer)) {

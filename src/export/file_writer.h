@@ -13,6 +13,7 @@
 #include "export/output_file.h"
 #include "export/safe_names.h"
 #include "export/save_state.h"
+#include "storage/mapped_window.h"
 #include "storage/sector_source.h"
 #include "volumes/cluster_chain.h"
 #include "volumes/volume_parameters.h"
@@ -34,6 +35,10 @@ struct WriterContext {
     // A reader of the volume's first FAT copy kept across the run's files (its sectors are read
     // once); null: each file reads the FAT sectors it needs.
     volumes::FatReader* fat = nullptr;
+    // The source's image file mapped whole: where the kernel declines to copy between the files
+    // (another file system), bytes go from the page cache to the output in one write instead of
+    // being read into a buffer first. Null: they are read.
+    const storage::MappedWindow* image = nullptr;
     std::size_t maxNameBytes = kDefaultNameMaxBytes;
     // A temporary copy for opening is being written: no progress, no disk-full report.
     bool openingMode = false;

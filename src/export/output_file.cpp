@@ -24,26 +24,15 @@ public:
 
     Status write(std::span<const std::uint8_t> bytes) override
     {
-        if (!m_fd) return Error{ErrorKind::WriteFailed, 0, m_path, "file is closed"};
         std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::pwrite(m_fd.get(), bytes.data() + done, bytes.size() - done,
-                                       static_cast<off_t>(m_length + done));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                const int err = errno;
-                m_length += done;
-                return outputError(m_path, err, ErrorKind::WriteFailed);
-            }
-            if (n == 0) {
-                m_length += done;
-                return Error{ErrorKind::DiskFull, 0, m_path, std::strerror(ENOSPC)};
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        m_length += done;
-        m_dataEnd = m_length;
-        return okStatus();
+        return append(bytes, done, false);
+    }
+
+    Result<std::uint64_t> appendMapped(std::span<const std::uint8_t> bytes) override
+    {
+        std::size_t done = 0;
+        if (const Status s = append(bytes, done, true); !s.ok()) return s.error();
+        return std::uint64_t{done};
     }
 
     Result<std::uint64_t> appendFrom(int fd, std::uint64_t offset, std::uint64_t length) override
@@ -105,6 +94,32 @@ public:
     }
 
 private:
+    // Writes bytes at the end, counting in done what was appended. With sourceMayFault, the kernel
+    // meeting a page of the source it cannot read (EFAULT) ends the append without an error.
+    Status append(std::span<const std::uint8_t> bytes, std::size_t& done, bool sourceMayFault)
+    {
+        if (!m_fd) return Error{ErrorKind::WriteFailed, 0, m_path, "file is closed"};
+        Status result = okStatus();
+        while (done < bytes.size()) {
+            const ssize_t n = ::pwrite(m_fd.get(), bytes.data() + done, bytes.size() - done,
+                                       static_cast<off_t>(m_length + done));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (errno == EFAULT && sourceMayFault) break;
+                result = outputError(m_path, errno, ErrorKind::WriteFailed);
+                break;
+            }
+            if (n == 0) {
+                result = Error{ErrorKind::DiskFull, 0, m_path, std::strerror(ENOSPC)};
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        m_length += done;
+        if (done) m_dataEnd = m_length;
+        return result;
+    }
+
     storage::UniqueFd m_fd;
     std::string m_path;
     std::uint64_t m_length = 0;

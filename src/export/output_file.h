@@ -29,6 +29,12 @@ public:
     {
         return std::uint64_t{0};
     }
+    // Appends bytes of a file mapped into memory: as write(), except that a page of the mapped
+    // file that cannot be read (cut off, an I/O error) ends the append early instead of failing
+    // it. Returns how many bytes were appended; the caller reads the rest itself. Only an output
+    // that hands the bytes to the kernel without touching them may take mapped bytes: touching a
+    // page that cannot be read ends the process. The others append nothing.
+    virtual Result<std::uint64_t> appendMapped(std::span<const std::uint8_t> /*bytes*/) { return std::uint64_t{0}; }
     // The modification time the file keeps once closed. Best effort: a file system that cannot
     // store it keeps the time of writing.
     virtual void setModifiedTime(const struct timespec& /*time*/) {}

@@ -2,6 +2,8 @@
 #include "export/save_run.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <set>
@@ -61,6 +63,9 @@ private:
 // Builds the plan while remembering which names had to change.
 class Planner {
 public:
+    // What makes two rows of a folder the same file.
+    using RowKey = std::tuple<ItemId, std::uint32_t, int, std::uint32_t, std::uint64_t, std::uint64_t, std::string>;
+
     Planner(const SaveRunContext& ctx, SavePlan& plan)
         : m_ctx(ctx), m_plan(plan), m_tree(ctx.results->tree), m_maxName(nameMaxBytes(ctx.destination))
     {
@@ -113,7 +118,8 @@ public:
             }
             m_paths[*it] = path;
         }
-        return m_paths[item] = path;
+        // item itself was the last one placed, unless it is the top of the tree (or unknown).
+        return m_paths.try_emplace(item, std::move(path)).first->second;
     }
 
     std::size_t folderIndex(ItemId item, bool ticked)
@@ -131,7 +137,8 @@ public:
     }
 
     // wholeFolder: the row comes from a folder saved whole, not from the user's own selection.
-    bool addFile(std::size_t folder, const recovery::ItemRow& row, bool wholeFolder = false)
+    // seen: the keys of the rows planned so far that the row may repeat (null: none).
+    bool addFile(std::size_t folder, const recovery::ItemRow& row, std::set<RowKey>* seen, bool wholeFolder)
     {
         if (row.kind == RowKind::Folder || row.kind == RowKind::VolumeLabel) return false;
         if (m_ctx.deletedOnly && !row.deleted) return false;
@@ -139,11 +146,13 @@ public:
         if (wholeFolder && row.systemFile && !m_ctx.includeSystemFiles &&
             !m_askedSystemFolders.count(m_plan.folders[folder].item))
             return false;
-        // One row chosen twice (its folder ticked and the row selected) is saved once; rows of
-        // different volumes that look alike are different files.
-        const auto key = std::make_tuple(m_plan.folders[folder].item, row.volume, static_cast<int>(row.kind),
-                                         row.firstCluster, row.recordSector, row.size, row.name + ":" + row.streamName);
-        if (!m_seen.insert(key).second) return false;
+        // One row chosen twice is saved once; rows of different volumes that look alike are
+        // different files.
+        if (seen &&
+            !seen->emplace(m_plan.folders[folder].item, row.volume, static_cast<int>(row.kind), row.firstCluster,
+                          row.recordSector, row.size, row.name + ":" + row.streamName)
+                 .second)
+            return false;
         PlannedFile f;
         f.folder = folder;
         f.name = usableName(row.name);
@@ -179,8 +188,14 @@ public:
         lctx.overlay = &m_overlay;
         const recovery::FolderListing listing = recovery::populateItemList(lctx, *m_ctx.results, item);
         m_overlay.add(listing.changes);
-        for (const auto& row : listing.rows) addFile(folder, row, true);
+        // A folder saved whole is listed once, and the rows selected on their own are taken only
+        // from folders not saved whole: its rows can repeat only each other.
+        std::set<RowKey> seen;
+        for (const auto& row : listing.rows) addFile(folder, row, listing.rows.size() > 1 ? &seen : nullptr, true);
     }
+
+    // A row the user selected on its own (it may be selected twice).
+    void addSelectedFile(std::size_t folder, const recovery::ItemRow& row) { addFile(folder, row, &m_selectedSeen, false); }
 
     // A system folder the user ticked itself (or one inside it) is saved with its files.
     void askForSystemFolder(ItemId item) { m_askedSystemFolders.insert(item); }
@@ -199,7 +214,7 @@ private:
     const recovery::MftFileIndex* m_mftIndex = nullptr;
     recovery::FolderOverlay m_overlay;
     std::unordered_set<ItemId> m_askedSystemFolders;
-    std::set<std::tuple<ItemId, std::uint32_t, int, std::uint32_t, std::uint64_t, std::uint64_t, std::string>> m_seen;
+    std::set<RowKey> m_selectedSeen;
 };
 
 // Items of the subtree under item, item first, parents before children.
@@ -319,7 +334,7 @@ SavePlan countSelection(const SaveRunContext& ctx)
     const std::size_t firstSelected = plan.files.size();
     for (const auto& sel : ctx.selectedRows) {
         if (sel.row.kind == RowKind::Folder || wholeSet.count(sel.folder) || !tree.valid(sel.folder)) continue;
-        planner.addFile(planner.folderIndex(sel.folder, false), sel.row);
+        planner.addSelectedFile(planner.folderIndex(sel.folder, false), sel.row);
     }
     std::stable_sort(plan.files.begin() + static_cast<std::ptrdiff_t>(firstSelected), plan.files.end(),
                      [](const PlannedFile& a, const PlannedFile& b) { return a.folder < b.folder; });
@@ -386,6 +401,10 @@ SaveRunReport runSave(const SaveRunContext& context)
         fat.emplace(*ctx.source, ctx.params->isFat16(), ctx.params->firstFat, ctx.params->spf);
         wctx.fat = &*fat;
     }
+    storage::MappedWindow imageView;
+    if (const auto image = ctx.source ? ctx.source->imageFile() : std::nullopt;
+        image && image->byteSize && image->byteSize <= SIZE_MAX && imageView.map(image->fd, 0, image->byteSize))
+        wctx.image = &imageView;
     // Everything below the destination is made from the destination's own descriptor, so a link
     // planted inside it cannot send the files elsewhere.
     std::unique_ptr<AnchoredOutputFiles> anchored;

@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace kfr::storage {
@@ -93,12 +95,9 @@ Result<int> OutputTree::openFolder(const std::string& relativePath, bool create,
         // The path as messages show it, made only when something fails.
         const auto shown = [&, level] { return m_rootPath + "/" + relativePath.substr(0, names[level].second); };
         const bool leaf = level + 1 == names.size();
-        if (create && ::mkdirat(parent, name.c_str(), 0755) != 0) {
-            if (const int err = errno; err != EEXIST) return outputError(shown(), err, ErrorKind::WriteFailed);
-        } else if (create && leaf && !openLeaf) {
-            return parent;  // made just now: a folder, and nothing is written into it yet
-        }
         if (leaf && !openLeaf) {
+            if (create && ::mkdirat(parent, name.c_str(), 0755) == 0) return parent;  // made just now: a folder
+            if (const int err = errno; create && err != EEXIST) return outputError(shown(), err, ErrorKind::WriteFailed);
             // It was there: it must be a folder itself, not a link to one.
             struct stat st {};
             if (::fstatat(parent, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -109,8 +108,17 @@ Result<int> OutputTree::openFolder(const std::string& relativePath, bool create,
                 return Error{ErrorKind::WriteFailed, 0, shown(), "exists and is not a folder (or is a symbolic link)"};
             return parent;
         }
-        // O_NOFOLLOW: a link standing at this name fails instead of being entered.
-        UniqueFd next(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        // O_NOFOLLOW: a link standing at this name fails instead of being entered. Opened before it
+        // is made: a folder on the way was mostly made just before, by makeFolder.
+        constexpr int kEnter = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        UniqueFd next(::openat(parent, name.c_str(), kEnter));
+        if (!next && errno == ENOENT && create) {
+            if (::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST) {
+                const int err = errno;
+                return outputError(shown(), err, ErrorKind::WriteFailed);
+            }
+            next = UniqueFd(::openat(parent, name.c_str(), kEnter));
+        }
         if (!next) {
             const int err = errno;
             if (err == ELOOP || err == ENOTDIR)
@@ -141,6 +149,17 @@ Status OutputTree::makeFolder(const std::string& relativePath)
 
 namespace {
 
+// openat2 with every symbolic link refused and the path kept below dir; -1 with errno set, ENOSYS
+// where the kernel (before 5.6) or a sandbox has no openat2.
+UniqueFd openBeneath(int dir, const std::string& path, int flags)
+{
+    struct open_how how {};
+    how.flags = static_cast<std::uint64_t>(flags);
+    how.mode = 0644;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    return UniqueFd(static_cast<int>(::syscall(SYS_openat2, dir, path.c_str(), &how, sizeof how)));
+}
+
 std::pair<std::string, std::string> splitLeaf(const std::string& relative)
 {
     const auto slash = relative.rfind('/');
@@ -155,10 +174,21 @@ Result<UniqueFd> OutputTree::createFile(const std::string& relativePath, CreateM
     const auto [folderPath, leaf] = splitLeaf(relativePath);
     const std::string shown = m_rootPath + "/" + relativePath;
     if (leaf.empty() || leaf == "." || leaf == "..") return Error{ErrorKind::OpenFailed, 0, shown, "is no file name"};
-    auto dir = openFolder(folderPath, false, true);
-    if (!dir) return dir.error();
     const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | (mode == CreateMode::Exclusive ? O_EXCL : 0);
-    UniqueFd fd(::openat(*dir, leaf.c_str(), flags, 0644));
+    UniqueFd fd;
+    if (m_beneathOpen) {
+        // The whole path at once, refusing every link on the way as the walk below does, so
+        // that a folder is not opened (and closed again) for each file written into it.
+        fd = openBeneath(m_root.get(), relativePath, flags);
+        if (!fd && (errno == ENOSYS || errno == EPERM || errno == E2BIG)) m_beneathOpen = false;
+        if (!fd && mode == CreateMode::Exclusive && errno == EEXIST) return UniqueFd();
+        // Any other failure is met again by the walk, which says where it lies.
+    }
+    if (!fd) {
+        auto dir = openFolder(folderPath, false, true);
+        if (!dir) return dir.error();
+        fd = UniqueFd(::openat(*dir, leaf.c_str(), flags, 0644));
+    }
     if (!fd) {
         if (mode == CreateMode::Exclusive && errno == EEXIST) return UniqueFd();
         return outputError(shown, errno, ErrorKind::OpenFailed);

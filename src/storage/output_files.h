@@ -70,6 +70,8 @@ private:
     // ancestor instead of from the root.
     std::vector<std::string> m_openNames;
     std::vector<UniqueFd> m_openFolders;
+    // Files are made by their whole path through openat2 until the kernel turns out to lack it.
+    bool m_beneathOpen = true;
 };
 
 }  // namespace kfr::storage

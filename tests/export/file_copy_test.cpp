@@ -1,9 +1,12 @@
-// Copying extents of an image file into a saved file: the kernel copies what it can, and where it
-// stops (the image ends inside a sector, a read fails, it declines) the rest of the file is read
-// and written here, with the same bytes in the same places as reading everything gives.
+// Copying extents of an image file into a saved file: the kernel copies what it can, or writes
+// from the image mapped into memory where it declines to copy between files, and where either
+// stops (the image ends inside a sector, a read fails, the image was cut short) the rest of the
+// file is read and written here, with the same bytes in the same places as reading everything
+// gives.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <unistd.h>
 
 #include "export/file_writer.h"
 #include "test_support.h"
@@ -26,8 +29,9 @@ struct Saved {
     FileResult result;
 };
 
+// image: the image mapped, written from where the kernel declines to copy (as it is told here).
 Saved save(const storage::SectorSource& source, const std::string& target, std::vector<SectorExtent> extents,
-           std::uint64_t size)
+           std::uint64_t size, const storage::MappedWindow* image = nullptr)
 {
     volumes::VolumeParameters params;
     params.partType = "FAT32";
@@ -37,6 +41,8 @@ Saved save(const storage::SectorSource& source, const std::string& target, std::
     ctx.source = &source;
     ctx.params = &params;
     ctx.state = &state;
+    ctx.image = image;
+    state.kernelCopyRefused = image != nullptr;
     Saved saved;
     {
         FileSession file(ctx, target, "f", size, false);
@@ -66,6 +72,8 @@ TEST(FileCopy, AnImageFileCopiedInTheKernelGivesWhatReadingItGives)
     const auto file = storage::FileSectorSource::open(image);
     ASSERT_TRUE(file.ok());
     test::FaultySectorSource reading(**file);  // no image file behind it: read and written here
+    storage::MappedWindow mapped;
+    ASSERT_TRUE(mapped.map((*file)->imageFile()->fd, 0, bytes.size()));
 
     struct Case {
         const char* name;
@@ -80,12 +88,15 @@ TEST(FileCopy, AnImageFileCopiedInTheKernelGivesWhatReadingItGives)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Saved kernel = save(**file, dir.file("kernel"), c.extents, c.size);
+        const Saved fromMemory = save(**file, dir.file("mapped"), c.extents, c.size, &mapped);
         const Saved read = save(reading, dir.file("read"), c.extents, c.size);
-        EXPECT_EQ(kernel.bytes, read.bytes);
-        EXPECT_EQ(kernel.result.outcome, read.result.outcome);
-        EXPECT_EQ(kernel.result.reason, read.result.reason);
-        EXPECT_EQ(kernel.result.bytesWritten, read.result.bytesWritten);
-        EXPECT_TRUE(kernel.result.unreadable.empty());
+        for (const Saved* fast : {&kernel, &fromMemory}) {
+            EXPECT_EQ(fast->bytes, read.bytes);
+            EXPECT_EQ(fast->result.outcome, read.result.outcome);
+            EXPECT_EQ(fast->result.reason, read.result.reason);
+            EXPECT_EQ(fast->result.bytesWritten, read.result.bytesWritten);
+            EXPECT_TRUE(fast->result.unreadable.empty());
+        }
     }
     // The last sector's bytes past the image's end read as zeros.
     const Saved tail = save(**file, dir.file("tail"), {{3000, 1, false}}, 512);
@@ -93,4 +104,33 @@ TEST(FileCopy, AnImageFileCopiedInTheKernelGivesWhatReadingItGives)
     EXPECT_TRUE(std::equal(tail.bytes.begin(), tail.bytes.begin() + 300, bytes.begin() + 3000 * 512));
     EXPECT_EQ(std::count(tail.bytes.begin() + 300, tail.bytes.end(), 0), 212);
     EXPECT_EQ(test::fileDigest(image), digest);
+}
+
+TEST(FileCopy, AMappedImageCutShortWhileMappedEndsTheMemoryCopyWithoutACrash)
+{
+    // The pages past the new end can no longer be read through the mapping: the kernel refuses
+    // them to the write, and the rest of the file is read, as reading alone would give it.
+    test::TempDir dir;
+    const std::string image = dir.file("cut.img");
+    const std::vector<std::uint8_t> bytes = imageBytes();
+    {
+        FILE* f = std::fopen(image.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    const auto file = storage::FileSectorSource::open(image);
+    ASSERT_TRUE(file.ok());
+    storage::MappedWindow mapped;
+    ASSERT_TRUE(mapped.map((*file)->imageFile()->fd, 0, bytes.size()));
+    ASSERT_EQ(::truncate(image.c_str(), 1000 * 512 + 100), 0);
+    test::FaultySectorSource reading(**file);
+    const std::vector<SectorExtent> extents{{900, 300, false}};
+    const Saved fromMemory = save(**file, dir.file("mapped"), extents, 300 * 512, &mapped);
+    const Saved read = save(reading, dir.file("read"), extents, 300 * 512);
+    EXPECT_EQ(fromMemory.bytes, read.bytes);
+    EXPECT_EQ(fromMemory.result.outcome, read.result.outcome);
+    EXPECT_EQ(fromMemory.result.bytesWritten, read.result.bytesWritten);
+    ASSERT_GE(fromMemory.bytes.size(), 100u * 512);
+    EXPECT_TRUE(std::equal(fromMemory.bytes.begin(), fromMemory.bytes.begin() + 100 * 512, bytes.begin() + 900 * 512));
 }
