@@ -2,9 +2,12 @@
 # Listing and saving every folder, at 5,000 to 60,000 folders of one file each (FAT32 images of
 # random data with 512-byte clusters, held in the page cache), against the peers on the same
 # image in the same rounds: `fls -r` for `list --all`; for `save --all`, `cp -r` of the very files
-# a save wrote (from the page cache, into the same file system), `mcopy -s` and `tsk_recover -e`
-# (every planted folder and file is a chain in the FAT, so both read the same tree). Medians of
-# three interleaved rounds; every output folder is emptied before its run, untimed.
+# a save wrote (a copy held in RAM, into the same file system), `mcopy -s` and `tsk_recover -e`
+# (every planted folder and file is a chain in the FAT, so both read the same tree). Every saving
+# tool writes into a RAM-backed folder (KFR_BENCH_RAM, default /dev/shm): a disk's file system
+# under the outputs varies from run to run far more than the tools differ. Medians of
+# KFR_BENCH_ROUNDS (default 3) interleaved rounds; every output folder is emptied before its run,
+# untimed.
 # Targets: list --all 5 or more times faster than fls -r at 20,000 files; save --all at least as
 # fast as cp -r and faster than mcopy -s and tsk_recover; 40,000 folders about 4 times as long as
 # 10,000.
@@ -13,7 +16,9 @@ build="${KFR_BENCH_BUILD:?run through bench/run.sh}"
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/rounds.sh"
 data="$here/data/list_save"
-mkdir -p "$data"
+ram="${KFR_BENCH_RAM:-/dev/shm}/kfr-list-save-bench.$$"
+mkdir -p "$data" "$ram"
+trap 'rm -rf "$ram"' EXIT
 sizes=${KFR_BENCH_SIZES:-"5000 10000 20000 40000 60000"}
 cli="$build/bin/kestravon-cli"
 # KFR_BENCH_PEERS=0 leaves the peers out (for the scaling figures alone).
@@ -39,15 +44,11 @@ for n in $sizes; do
     "$build/bin/make_dir_image" "$image.tmp" "$n" 1
     mv "$image.tmp" "$image"
   fi
-  out="$data/out_$n"
-  ref="$data/files_$n"  # what a save wrote: the files cp -r copies
-  if [ ! -d "$ref" ]; then
-    rm -rf "$ref.tmp"; mkdir -p "$ref.tmp"
-    "$cli" -q save --all "$image" -d "$ref.tmp" >/dev/null
-    mv "$ref.tmp" "$ref"
-  fi
+  out="$ram/out_$n"
+  ref="$ram/files_$n"  # what a save wrote: the files cp -r copies
+  mkdir -p "$ref"
+  "$cli" -q save --all "$image" -d "$ref" >/dev/null
   cat "$image" >/dev/null
-  find "$ref" -type f -exec cat {} + >/dev/null
   rounds_reset
   round_add "list --all" "$cli" -q list --all "$image"
   have fls && round_add "fls -r" fls -r "$image"
@@ -55,7 +56,7 @@ for n in $sizes; do
   [ "${KFR_BENCH_PEERS:-1}" != 0 ] && round_add cp cp -r "$ref" "$out/cp"
   have mcopy && round_add "mcopy -s" env MTOOLS_SKIP_CHECK=1 mcopy -s -n -i "$image" "::/*" "$out/mcopy"
   have tsk_recover && round_add tsk_recover tsk_recover -e "$image" "$out/tsk"
-  rounds_run 3
+  rounds_run "${KFR_BENCH_ROUNDS:-3}"
   files=$(find "$ref" -type f | wc -l)
   echo "-- $n folders, $files files saved"
   rounds_print "${_names[@]}"
@@ -65,7 +66,7 @@ for n in $sizes; do
   have tsk_recover && printf '  save --all speed / tsk_recover speed: %s (target > 1)\n' "$(ratio save tsk_recover)"
   list_wall[$n]=$(wall "list --all")
   save_wall[$n]=$(wall save)
-  rm -rf "$out"
+  rm -rf "$out" "$ref"
 done
 if [ -n "${list_wall[10000]:-}" ] && [ -n "${list_wall[40000]:-}" ]; then
   printf '40,000 folders against 10,000: list --all %.1f times as long, save --all %.1f times (target about 4)\n' \

@@ -183,6 +183,13 @@ Result<std::unique_ptr<AnchoredOutputFiles>> AnchoredOutputFiles::open(const std
     return std::unique_ptr<AnchoredOutputFiles>(new AnchoredOutputFiles(std::move(tree).value()));
 }
 
+Result<std::unique_ptr<AnchoredOutputFiles>> AnchoredOutputFiles::twin() const
+{
+    auto tree = m_tree.twin();
+    if (!tree) return tree.error();
+    return std::unique_ptr<AnchoredOutputFiles>(new AnchoredOutputFiles(std::move(tree).value()));
+}
+
 Result<std::unique_ptr<OutputFile>> AnchoredOutputFiles::create(const std::string& path)
 {
     const auto relative = m_tree.relative(path);

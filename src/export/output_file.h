@@ -82,6 +82,8 @@ OutputFiles& posixOutputFiles();
 class AnchoredOutputFiles final : public OutputFiles {
 public:
     static Result<std::unique_ptr<AnchoredOutputFiles>> open(const std::string& destination);
+    // Another instance anchored at the same destination folder, for another thread.
+    Result<std::unique_ptr<AnchoredOutputFiles>> twin() const;
 
     Result<std::unique_ptr<OutputFile>> create(const std::string& path) override;
     Result<std::unique_ptr<OutputFile>> createNew(const std::string& path) override;

@@ -2,11 +2,15 @@
 #include "export/save_run.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <set>
+#include <string_view>
+#include <thread>
 #include <tuple>
 #include <unordered_map>
 #include <unordered_set>
@@ -263,6 +267,125 @@ void restoreFolderTimes(const SaveRunContext& ctx, const SavePlan& plan, const D
     }
 }
 
+// The order in which a save makes its folders so that each folder's files can be written as soon
+// as possible: at every folder (parents first, in the order the files are written) all its
+// subfolders are made together, and its files may go in once they stand. Nothing when a folder's
+// parent is not one the plan makes (a folder ticked deep inside the tree): folders above it
+// would be made on the way, where the order does not show them.
+struct FolderOrder {
+    std::vector<std::size_t> folders;  // plan folders, in the order they are made
+    std::vector<std::size_t> readyAt;  // per plan folder: how many of them stand before its files go in
+};
+
+std::optional<FolderOrder> familyOrder(const SavePlan& plan, const std::vector<bool>& made)
+{
+    constexpr std::size_t kTop = SIZE_MAX;  // the destination itself, or the plan's top folder
+    std::unordered_map<std::string_view, std::size_t> byPath;
+    for (std::size_t i = 0; i < plan.folders.size(); ++i)
+        if (made[i] && !plan.folders[i].relativePath.empty()) byPath.try_emplace(plan.folders[i].relativePath, i);
+    std::vector<std::vector<std::size_t>> children(plan.folders.size());
+    std::vector<std::size_t> topChildren;
+    FolderOrder order;
+    for (std::size_t i = 0; i < plan.folders.size(); ++i) {
+        if (!made[i]) continue;
+        const std::string_view path = plan.folders[i].relativePath;
+        if (path.empty()) {
+            order.folders.push_back(i);  // the destination: there already, checked first
+            continue;
+        }
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string_view::npos) {
+            topChildren.push_back(i);
+            continue;
+        }
+        const auto parent = byPath.find(path.substr(0, slash));
+        if (parent == byPath.end()) return std::nullopt;
+        children[parent->second].push_back(i);
+    }
+    order.readyAt.assign(plan.folders.size(), 0);
+    std::vector<std::size_t> stack{kTop};
+    while (!stack.empty()) {
+        const std::size_t folder = stack.back();
+        stack.pop_back();
+        const auto& kids = folder == kTop ? topChildren : children[folder];
+        order.folders.insert(order.folders.end(), kids.begin(), kids.end());
+        if (folder != kTop) order.readyAt[folder] = order.folders.size();
+        for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
+        // The top (the destination) is ready once the folders made straight in it stand.
+        if (folder == kTop)
+            for (std::size_t i = 0; i < plan.folders.size(); ++i)
+                if (made[i] && plan.folders[i].relativePath.empty()) order.readyAt[i] = order.folders.size();
+    }
+    return order;
+}
+
+// Makes a save's folders on a second thread, ahead of the files, so that the kernel's work on them
+// overlaps with writing the files (a folder costs about what a small file costs). Failures are
+// handed to the writing thread, which reports them.
+class FolderMaker {
+public:
+    FolderMaker(const SavePlan& plan, FolderOrder order, std::unique_ptr<AnchoredOutputFiles> files,
+                std::function<std::string(const PlannedFolder&)> dirOf)
+        : m_plan(plan), m_order(std::move(order)), m_files(std::move(files)), m_dirOf(std::move(dirOf)),
+          m_failures(m_order.folders.size())
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~FolderMaker()
+    {
+        if (m_thread.joinable()) m_thread.join();
+    }
+    FolderMaker(const FolderMaker&) = delete;
+    FolderMaker& operator=(const FolderMaker&) = delete;
+
+    // Waits until the folder and the folders inside it stand (or failed), reporting the failures
+    // met so far.
+    template <typename Report>
+    void waitFor(std::size_t folder, const Report& report)
+    {
+        const std::size_t wanted = m_order.readyAt[folder];
+        for (std::size_t made = m_made.load(std::memory_order_acquire); made < wanted;
+             made = m_made.load(std::memory_order_acquire))
+            m_made.wait(made, std::memory_order_acquire);
+        reportUpTo(m_made.load(std::memory_order_acquire), report);
+    }
+
+    // Waits for every folder, reporting what failed.
+    template <typename Report>
+    void finish(const Report& report)
+    {
+        if (m_thread.joinable()) m_thread.join();
+        reportUpTo(m_order.folders.size(), report);
+    }
+
+private:
+    void run()
+    {
+        for (std::size_t k = 0; k < m_order.folders.size(); ++k) {
+            const Status made = m_files->makeFolders(m_dirOf(m_plan.folders[m_order.folders[k]]));
+            if (!made) m_failures[k] = made.error();
+            m_made.store(k + 1, std::memory_order_release);
+            m_made.notify_all();
+        }
+    }
+
+    template <typename Report>
+    void reportUpTo(std::size_t made, const Report& report)
+    {
+        for (; m_reported < made; ++m_reported)
+            if (m_failures[m_reported]) report(*m_failures[m_reported]);
+    }
+
+    const SavePlan& m_plan;
+    const FolderOrder m_order;
+    std::unique_ptr<AnchoredOutputFiles> m_files;  // the maker's own, at the run's destination
+    std::function<std::string(const PlannedFolder&)> m_dirOf;
+    std::vector<std::optional<Error>> m_failures;  // per place in the order; written before m_made passes it
+    std::atomic<std::size_t> m_made{0};
+    std::size_t m_reported = 0;  // the writing thread's own
+    std::thread m_thread;
+};
+
 }  // namespace
 
 const char* saveEndName(SaveEnd end)
@@ -431,16 +554,27 @@ SaveRunReport runSave(const SaveRunContext& context)
     };
     std::vector<bool> hasFiles(plan.folders.size(), false);
     for (const PlannedFile& file : plan.files) hasFiles[file.folder] = true;
+    std::vector<bool> made(plan.folders.size(), false);
     for (std::size_t folder = 0; folder < plan.folders.size(); ++folder) {
         const PlannedFolder& f = plan.folders[folder];
-        if (f.tooDeep || (!hasFiles[folder] && !(f.ticked && !ctx.deletedOnly))) continue;
-        if (const Status made = files.makeFolders(dirOf(f)); !made) observer.onProblem(made.error());
+        made[folder] = !f.tooDeep && (hasFiles[folder] || (f.ticked && !ctx.deletedOnly));
     }
+    const auto reportProblem = [&](const Error& e) { observer.onProblem(e); };
+    std::optional<FolderMaker> maker;
+    if (anchored)
+        if (auto order = familyOrder(plan, made))
+            if (auto twin = anchored->twin()) maker.emplace(plan, std::move(*order), std::move(twin).value(), dirOf);
+    if (!maker)
+        for (std::size_t folder = 0; folder < plan.folders.size(); ++folder)
+            if (made[folder])
+                if (const Status done = files.makeFolders(dirOf(plan.folders[folder])); !done) reportProblem(done.error());
 
     std::size_t next = 0;
     for (std::size_t folder = 0; folder < plan.folders.size() && report.end == SaveEnd::Finished; ++folder) {
         const PlannedFolder& f = plan.folders[folder];
         const std::string dir = dirOf(f);
+        const bool withFiles = next < plan.files.size() && plan.files[next].folder == folder;
+        if (maker && withFiles && made[folder]) maker->waitFor(folder, reportProblem);
         for (; next < plan.files.size() && plan.files[next].folder == folder; ++next) {
             if (state.cancelRequested) break;
             const PlannedFile& file = plan.files[next];
@@ -501,6 +635,7 @@ SaveRunReport runSave(const SaveRunContext& context)
             observer.onFolderFinished(report.foldersDone, plan.folderCount);
         }
     }
+    if (maker) maker->finish(reportProblem);
     // Last, when nothing more is written into them: a folder's time changes with every file
     // created in it.
     if (!ctx.files) restoreFolderTimes(ctx, plan, dirOf);

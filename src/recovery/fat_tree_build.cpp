@@ -1,7 +1,10 @@
 // Building one FAT volume's folder tree.
 #include "recovery/fat_tree_build.h"
 
+#include <algorithm>
+#include <thread>
 #include <unordered_map>
+#include <vector>
 
 #include "recovery/directory_listing.h"
 #include "recovery/placement_events.h"
@@ -98,24 +101,42 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
     events.placed(true);
     report.finish();
 
-    // Name subfolders from their parents' own directories, their chains read through one FAT cache.
-    volumes::FatReader fat = volumes::directoryFatReader(*b.source, p);
-    report.begin(firstNode, r.nodes.size());
+    // Name subfolders from their parents' own directories. Each folder's directory is read and
+    // decoded on its own, so the folders are named on two threads, a slice of them at a time,
+    // each thread walking chains through its own FAT cache; the results are read-only while they
+    // do. The renames are then applied in folder order, as one thread would have applied them.
+    std::vector<std::size_t> toName;
     for (std::size_t n = firstNode; n < r.nodes.size(); ++n) {
         FolderNode& node = r.nodes[n];
-        if (node.self == kOrphanCluster) {
-            node.visited = true;
-            continue;
+        // The orphan folder has no directory; a folder without subfolders has nothing to name.
+        if (node.self == kOrphanCluster || r.tree.children(node.item).empty()) node.visited = true;
+        else toName.push_back(n);
+    }
+    constexpr std::size_t kSlice = 4096;
+    std::vector<FolderChanges> named(std::min(kSlice, toName.size()));
+    volumes::FatReader fats[2] = {volumes::directoryFatReader(*b.source, p), volumes::directoryFatReader(*b.source, p)};
+    report.begin(firstNode, r.nodes.size());
+    for (std::size_t from = 0; from < toName.size(); from += kSlice) {
+        const std::size_t count = std::min(kSlice, toName.size() - from);
+        const auto name = [&](std::size_t begin, std::size_t end, volumes::FatReader& fat) {
+            for (std::size_t i = begin; i < end; ++i)
+                named[i] = nameChildFolders(*b.source, p, r, r.nodes[toName[from + i]].item, nullptr, &fat);
+        };
+        {
+            std::jthread helper;
+            if (count > 1) helper = std::jthread([&] { name(count / 2, count, fats[1]); });
+            name(0, count > 1 ? count / 2 : count, fats[0]);
         }
-        if (r.tree.children(node.item).empty()) {
-            // Nothing to name below it; reading its directory would change nothing.
-            node.visited = true;
-            continue;
+        for (std::size_t i = 0; i < count; ++i) {
+            // A folder already marked deleted stays so (its rename was made before earlier renames
+            // were applied).
+            for (FolderRename& rename : named[i].renames)
+                if (const FolderNode* child = r.nodeOf(rename.item); child && child->deleted) rename.deleted = true;
+            applyFolderChanges(r, named[i]);
+            events.renamed(named[i].renames);
+            named[i] = {};
         }
-        const FolderChanges changes = nameChildFolders(*b.source, p, r, node.item, nullptr, &fat);
-        applyFolderChanges(r, changes);
-        events.renamed(changes.renames);
-        report.update(n);
+        report.update(toName[from + count - 1]);
     }
     events.renamed({}, true);
     report.finish();

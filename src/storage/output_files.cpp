@@ -60,6 +60,13 @@ Result<OutputTree> OutputTree::open(const std::string& root)
     return OutputTree(std::move(fd), std::move(path));
 }
 
+Result<OutputTree> OutputTree::twin() const
+{
+    UniqueFd fd(::fcntl(m_root.get(), F_DUPFD_CLOEXEC, 0));
+    if (!fd) return outputError(m_rootPath, errno, ErrorKind::OpenFailed);
+    return OutputTree(std::move(fd), m_rootPath);
+}
+
 std::optional<std::string> OutputTree::relative(const std::string& path) const
 {
     if (path == m_rootPath) return std::string();

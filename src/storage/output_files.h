@@ -41,6 +41,9 @@ Result<struct stat> makeRealFolder(const std::string& path, mode_t mode = 0755);
 class OutputTree {
 public:
     static Result<OutputTree> open(const std::string& root);
+    // Another tree over the very folder this one holds (not the path opened again), for another
+    // thread.
+    Result<OutputTree> twin() const;
 
     const std::string& root() const { return m_rootPath; }
     // The part of path below the root ("" for the root itself), or nothing when path is not

@@ -214,6 +214,46 @@ TEST(SaveRun, TickedFoldersAndSelectedFilesKeepTheirPlaceUnderTheDestination)
     EXPECT_EQ(test::filesUnder(deletedOut.path()).count("documents/work/_ldplan.txt"), 1u);
 }
 
+TEST(SaveRun, AFileNamedLikeAFolderBesideItMeetsTheFolderInTheCollisionStep)
+{
+    // Documents/Work's folder "Reports" renamed in its long-name entry to "todo.txt", the name of
+    // the file beside it (as a damaged or reused directory can hold). Folders are made before the
+    // files that stand beside them, so the folder keeps its name and its files, and the file is
+    // renamed by the standing answer.
+    test::TempDir dir;
+    const std::string image = dir.file("same_name.img");
+    std::vector<std::uint8_t> bytes = test::readFileBytes(test::fixturePath("fat16_basic.img"));
+    const std::uint8_t reports[] = {'R', 0, 'e', 0, 'p', 0, 'o', 0, 'r', 0};
+    const auto at = std::search(bytes.begin(), bytes.end(), std::begin(reports), std::end(reports));
+    ASSERT_NE(at, bytes.end());
+    // The name's 13 characters lie at bytes 1-10, 14-25 and 28-31 of the entry.
+    const std::size_t entry = static_cast<std::size_t>(at - bytes.begin()) - 1;
+    const std::u16string name = u"todo.txt";
+    std::size_t i = 0;
+    for (std::size_t offset : {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30}) {
+        const char16_t c = i < name.size() ? name[i] : i == name.size() ? u'\0' : u'\xFFFF';
+        bytes[entry + offset] = static_cast<std::uint8_t>(c & 0xFF);
+        bytes[entry + offset + 1] = static_cast<std::uint8_t>(c >> 8);
+        ++i;
+    }
+    test::writeText(image, std::string(bytes.begin(), bytes.end()));
+
+    auto s = test::scanImage(image, "FAT16");
+    s->checks.toggleCheck(s->result.folders.tree, s->result.folders.tree.firstTopLevel());
+    test::TempDir out;
+    test::SaveSetup setup(*s, out.path());
+    const SaveRunReport report = runSave(setup.ctx);
+    EXPECT_EQ(report.end, SaveEnd::Finished);
+    EXPECT_EQ(report.filesFailed, 0u);
+    const std::string work = out.path() + "/Documents/Work";
+    ASSERT_TRUE(std::filesystem::is_directory(work + "/todo.txt"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(work + "/todo.txt/budget.csv"));
+    std::size_t renamed = 0;
+    for (const auto& e : std::filesystem::directory_iterator(work))
+        if (e.is_regular_file() && e.path().filename().string().rfind("todo", 0) == 0) ++renamed;
+    EXPECT_EQ(renamed, 1u);
+}
+
 TEST(SaveRun, SkipKeepsThePartWrittenAndGoesOnCancelStops)
 {
     auto s = test::scanImage("fat32_basic.img", "FAT32");
