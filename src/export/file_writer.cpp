@@ -188,7 +188,7 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
     // not a plain file and anything the kernel declines are read and written here.
     const std::optional<storage::ImageFile> image = source.imageFile();
     bool kernelCopy = image.has_value() && !(m_ctx.state && m_ctx.state->kernelCopyRefused.load());
-    const storage::MappedWindow* mapped = image ? m_ctx.image : nullptr;
+    MappedImage* mapped = image ? m_ctx.image : nullptr;
     for (const SectorExtent& extent : extents)
         if (!extent.zeros && extent.sectorCount) {
             m_result.firstSector = extent.firstSector;
@@ -232,10 +232,11 @@ void FileSession::copy(const std::vector<SectorExtent>& extents, std::uint64_t i
                     if (copied < take) kernelCopy = false;  // the rest of the file goes another way
                     if (copied == 0 && m_written == 0 && m_ctx.state) m_ctx.state->kernelCopyRefused = true;
                 }
-                if (copied == 0 && mapped && mapped->covers(offset, take)) {
-                    const Result<std::uint64_t> c = m_out->appendMapped(mapped->bytes(offset, take));
+                if (copied == 0 && mapped && mapped->window.covers(offset, take)) {
+                    const Result<std::uint64_t> c = m_out->appendMapped(mapped->window.bytes(offset, take));
                     if (!c) return failWrite(c.error());
                     copied = static_cast<std::size_t>(*c);
+                    mapped->noteCopied(copied);
                     if (copied < take) mapped = nullptr;  // a page that cannot be read: the rest is read here
                 }
                 if (copied == take) {

@@ -3,6 +3,7 @@
 // with its disk-full handling, and the copy of sector extents from the medium into the target.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -22,6 +23,23 @@ namespace kfr::exporting {
 
 // Everything a writer needs besides the file's own request. The medium is read through a source
 // held for the whole run (read-only); the writers never write to it.
+// An image file mapped whole for a save run. Its bytes are only handed to the kernel, never
+// touched here, so a page that cannot be read fails that write instead of raising SIGBUS.
+struct MappedImage {
+    storage::MappedWindow window;
+    std::uint64_t heldBytes = 0;  // mapped in by copies since the window's pages were last let go of
+    // Lets go of the window's pages every 64 MiB mapped in: a run that saves gigabytes would
+    // otherwise count all of them as its own memory. A copy maps in at least 64 KiB, as the
+    // kernel maps the cached pages around the one a copy first touches.
+    void noteCopied(std::uint64_t bytes)
+    {
+        heldBytes += std::max<std::uint64_t>(bytes, 64 << 10);
+        if (heldBytes < (std::uint64_t{64} << 20)) return;
+        window.releasePages();
+        heldBytes = 0;
+    }
+};
+
 struct WriterContext {
     const storage::SectorSource* source = nullptr;
     const volumes::VolumeParameters* params = nullptr;
@@ -38,7 +56,7 @@ struct WriterContext {
     // The source's image file mapped whole: where the kernel declines to copy between the files
     // (another file system), bytes go from the page cache to the output in one write instead of
     // being read into a buffer first. Null: they are read.
-    const storage::MappedWindow* image = nullptr;
+    MappedImage* image = nullptr;
     std::size_t maxNameBytes = kDefaultNameMaxBytes;
     // A temporary copy for opening is being written: no progress, no disk-full report.
     bool openingMode = false;

@@ -524,9 +524,9 @@ SaveRunReport runSave(const SaveRunContext& context)
         fat.emplace(*ctx.source, ctx.params->isFat16(), ctx.params->firstFat, ctx.params->spf);
         wctx.fat = &*fat;
     }
-    storage::MappedWindow imageView;
+    MappedImage imageView;
     if (const auto image = ctx.source ? ctx.source->imageFile() : std::nullopt;
-        image && image->byteSize && image->byteSize <= SIZE_MAX && imageView.map(image->fd, 0, image->byteSize))
+        image && image->byteSize && image->byteSize <= SIZE_MAX && imageView.window.map(image->fd, 0, image->byteSize))
         wctx.image = &imageView;
     // Everything below the destination is made from the destination's own descriptor, so a link
     // planted inside it cannot send the files elsewhere.

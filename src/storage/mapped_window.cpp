@@ -115,6 +115,11 @@ void MappedWindow::unmap()
     m_fileOffset = 0;
 }
 
+void MappedWindow::releasePages() const
+{
+    if (m_base) ::madvise(m_base, m_length, MADV_DONTNEED);
+}
+
 bool MappedWindow::covers(std::uint64_t byteOffset, std::size_t length) const
 {
     return m_base && byteOffset >= m_fileOffset && byteOffset - m_fileOffset <= m_length &&

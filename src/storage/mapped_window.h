@@ -37,6 +37,9 @@ public:
     // Whether every page of [byteOffset, byteOffset + length) is in the page cache and up to
     // date, so reading it through the mapping needs no I/O and cannot fail.
     bool resident(std::uint64_t byteOffset, std::size_t length) const;
+    // Lets go of the pages mapped so far: they stay in the page cache, and reading them again
+    // maps them again. A long copy through a large window then does not hold all it has read.
+    void releasePages() const;
 
     const std::uint8_t* base() const { return m_base; }
     std::size_t length() const { return m_length; }

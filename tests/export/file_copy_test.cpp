@@ -31,7 +31,7 @@ struct Saved {
 
 // image: the image mapped, written from where the kernel declines to copy (as it is told here).
 Saved save(const storage::SectorSource& source, const std::string& target, std::vector<SectorExtent> extents,
-           std::uint64_t size, const storage::MappedWindow* image = nullptr)
+           std::uint64_t size, MappedImage* image = nullptr)
 {
     volumes::VolumeParameters params;
     params.partType = "FAT32";
@@ -72,8 +72,8 @@ TEST(FileCopy, AnImageFileCopiedInTheKernelGivesWhatReadingItGives)
     const auto file = storage::FileSectorSource::open(image);
     ASSERT_TRUE(file.ok());
     test::FaultySectorSource reading(**file);  // no image file behind it: read and written here
-    storage::MappedWindow mapped;
-    ASSERT_TRUE(mapped.map((*file)->imageFile()->fd, 0, bytes.size()));
+    MappedImage mapped;
+    ASSERT_TRUE(mapped.window.map((*file)->imageFile()->fd, 0, bytes.size()));
 
     struct Case {
         const char* name;
@@ -121,8 +121,8 @@ TEST(FileCopy, AMappedImageCutShortWhileMappedEndsTheMemoryCopyWithoutACrash)
     }
     const auto file = storage::FileSectorSource::open(image);
     ASSERT_TRUE(file.ok());
-    storage::MappedWindow mapped;
-    ASSERT_TRUE(mapped.map((*file)->imageFile()->fd, 0, bytes.size()));
+    MappedImage mapped;
+    ASSERT_TRUE(mapped.window.map((*file)->imageFile()->fd, 0, bytes.size()));
     ASSERT_EQ(::truncate(image.c_str(), 1000 * 512 + 100), 0);
     test::FaultySectorSource reading(**file);
     const std::vector<SectorExtent> extents{{900, 300, false}};
