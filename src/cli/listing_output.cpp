@@ -93,16 +93,32 @@ void printRowTable(std::ostream& out, const std::string& heading, const std::vec
         width[2] = std::max(width[2], displayWidth(c.deleted));
         width[3] = std::max(width[3], displayWidth(c.type));
     }
-    // The name comes last: however wide or long it is, the columns before it stay aligned.
+    // The name comes last: however wide or long it is, the columns before it stay aligned. The
+    // table is made in one text and written at once (a listing of every folder prints millions
+    // of cells).
+    std::string text = heading + '\n';
+    const auto pad = [&text](const std::string& cell, std::size_t width, bool left) {
+        const std::size_t have = displayWidth(cell);
+        if (left && have < width) text.append(width - have, ' ');
+        text += cell;
+        if (!left && have < width) text.append(width - have, ' ');
+        text += "  ";
+    };
     auto line = [&](const std::string& size, const std::string& modified, const std::string& deleted,
                     const std::string& type, const std::string& name) {
-        out << "  " << padLeftToWidth(size, width[0]) << "  " << padToWidth(modified, width[1]) << "  "
-            << padToWidth(deleted, width[2]) << "  " << padToWidth(type, width[3]) << "  " << name << '\n';
+        text += "  ";
+        pad(size, width[0], true);
+        pad(modified, width[1], false);
+        pad(deleted, width[2], false);
+        pad(type, width[3], false);
+        text += name;
+        text += '\n';
     };
-    out << heading << '\n';
-    if (cells.empty()) return;
-    line(header[0], header[1], header[2], header[3], header[4]);
-    for (const auto& c : cells) line(c.size, c.modified, c.deleted, c.type, c.name);
+    if (!cells.empty()) {
+        line(header[0], header[1], header[2], header[3], header[4]);
+        for (const auto& c : cells) line(c.size, c.modified, c.deleted, c.type, c.name);
+    }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 }  // namespace kfr::cli

@@ -1,6 +1,7 @@
 // Escaping, widths, sizes and times for terminal output.
 #include "cli/terminal_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -94,6 +95,9 @@ void appendHex(std::string& out, const char* format, unsigned value)
 
 std::string escapeForTerminal(std::string_view text)
 {
+    // Most names are printable ASCII with nothing to escape (a listing prints every name).
+    if (std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; }))
+        return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
