@@ -2,12 +2,16 @@
 #include "recovery/basic_scan.h"
 
 #include <algorithm>
+#include <atomic>
+#include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include "recovery/directory_listing.h"
 #include "recovery/fat_tree_build.h"
 #include "recovery/placement_events.h"
 #include "storage/bytes.h"
+#include "storage/mapped_window.h"
 #include "storage/sector_sweep.h"
 #include "volumes/boot_parameters.h"
 #include "volumes/fat_entry.h"
@@ -25,17 +29,15 @@ bool stopped(const BasicScanContext& ctx)
     return ctx.stopRequested && ctx.stopRequested->load();
 }
 
-// Examines the first sector of one cluster and appends a record when it is a directory that names
-// itself.
-void examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector, const volumes::VolumeParameters& p,
-                    BasicScanResult& result, std::uint64_t& rowNumber)
+// The record of a cluster whose first sector starts a directory that names itself, or nothing.
+std::optional<FolderRecord> examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector,
+                                           const volumes::VolumeParameters& p)
 {
     using namespace volumes;  // the entry layout
-    if (!isDirectoryStart(first)) return;
+    if (!isDirectoryStart(first)) return std::nullopt;
     const bool fat32 = p.isFat32();
-    if (entryFirstCluster(first, fat32) != cluster) return;
+    if (entryFirstCluster(first, fat32) != cluster) return std::nullopt;
     FolderRecord r;
-    r.nameByNumber(rowNumber);
     r.sector = sector;
     r.self = cluster;
     r.parent = entryFirstCluster(first.subspan(kEntrySize), fat32);
@@ -44,10 +46,57 @@ void examineCluster(Bytes first, std::uint32_t cluster, std::uint64_t sector, co
     r.size = readLe32(first, kEntryFileSizeOffset);
     r.attr = first[kEntryAttrOffset];
     r.fat16BasicRow = p.isFat16();
-    result.folders.table.append(r);
-    ++rowNumber;
-    ++result.directoriesFound;
+    return r;
 }
+
+// Hands found(record) every directory that starts a cluster of the block; firstCluster is the
+// block's first cluster.
+template <typename Found>
+void examineBlock(const storage::SweepBlock& block, std::uint32_t firstCluster, std::uint32_t clusters,
+                  const volumes::VolumeParameters& p, const Found& found)
+{
+    // Only each cluster's first sector matters: that is where a directory's "." entry lies. The
+    // first byte is tested here, in a loop that keeps many reads of the medium's bytes in flight
+    // at once; the few clusters that pass are examined in full.
+    const std::uint8_t* bytes = block.bytes.data();
+    std::uint32_t cluster = firstCluster;
+    for (std::uint32_t i = 0; i < clusters; ++i, ++cluster) {
+        const std::size_t at = static_cast<std::size_t>(i) * p.spc * storage::kSectorSize;
+        if (bytes[at] != '.') continue;
+        if (auto record = examineCluster(block.bytes.subspan(at, storage::kSectorSize), cluster,
+                                         block.firstSector + static_cast<std::uint64_t>(i) * p.spc, p))
+            found(*record);
+    }
+}
+
+// Whether the sectors of an image file lie in the page cache, judged by evenly spread samples:
+// a sweep of memory may then run on two cores, where a disk is read fastest front to back.
+bool heldInMemory(const storage::SectorSource& source, std::uint64_t firstSector, std::uint64_t sectors)
+{
+    const auto image = source.imageFile();
+    if (!image || sectors == 0) return false;
+    const std::uint64_t from = storage::byteOffsetOf(firstSector);
+    const std::uint64_t to = std::min(image->byteSize, storage::byteOffsetOf(firstSector + sectors));
+    if (to <= from || to - from > SIZE_MAX) return false;
+    storage::MappedWindow window;
+    if (!window.map(image->fd, from, static_cast<std::size_t>(to - from))) return false;
+    constexpr int kSamples = 64;
+    constexpr std::uint64_t kSampleBytes = 1 << 20;
+    for (int i = 0; i < kSamples; ++i) {
+        const std::uint64_t at = from + (to - from) / kSamples * static_cast<std::uint64_t>(i);
+        if (!window.resident(at, static_cast<std::size_t>(std::min(kSampleBytes, to - at)))) return false;
+    }
+    return true;
+}
+
+// What the second half of a two-core sweep found, for the first to take over when both end.
+struct SweepHalf {
+    std::vector<FolderRecord> rows;
+    std::vector<Error> problems;
+    std::atomic<std::uint64_t> sectorsDone{0};
+    std::atomic<std::uint64_t> found{0};
+    storage::SweepReport report;
+};
 
 void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result,
                            ProgressReporter& report)
@@ -64,31 +113,86 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
     // is read whole, so the last may reach up to 511 sectors past the last sector, and the
     // directories found there count.
     const std::uint64_t start = p.clusterSector(2);
+    const std::uint64_t sectors = last > start ? last - start : 1;
+    const std::uint32_t clustersPerBlock = kBlockSectors / p.spc;
     storage::SweepContext sweep;
     sweep.source = ctx.source;
-    sweep.ranges = {{start, last > start ? last - start : 1}};
+    sweep.ranges = {{start, sectors}};
     sweep.blockSectors = kBlockSectors;
     sweep.wholeBlocks = true;
     sweep.stopRequested = ctx.stopRequested;
+    std::uint64_t rowNumber = 1;
+    const auto keep = [&](FolderRecord record) {
+        record.nameByNumber(rowNumber++);
+        result.folders.table.append(record);
+        ++result.directoriesFound;
+    };
+    const auto clusterOf = [&](std::uint64_t offsetInVolume) {
+        return static_cast<std::uint32_t>(2 + offsetInVolume / kBlockSectors * clustersPerBlock);
+    };
+
+    // An image in the page cache is swept in two halves at once, the second on a thread of its
+    // own; the first half's thread reports progress for both and takes the second's folders
+    // after its own, numbered on from them, so the rows stand as one sweep front to back gives.
+    const std::uint64_t half = sectors / 2 / kBlockSectors * kBlockSectors;
+    if (half >= (std::uint64_t{4} << 11) && heldInMemory(*ctx.source, start, sectors)) {
+        SweepHalf second;
+        storage::SweepContext secondSweep = sweep;
+        secondSweep.ranges = {{start + half, sectors - half}};
+        sweep.ranges = {{start, half}};
+        sweep.wholeBlocks = false;  // the first half ends where the second begins
+        std::jthread helper([&] {
+            second.report = storage::sweepSectors(secondSweep, [&](const storage::SweepBlock& block) {
+                for (const auto& run : block.unreadable)
+                    if (second.problems.size() < kMaxKeptProblems)
+                        second.problems.push_back(storage::unreadableRunError(*ctx.source, run));
+                examineBlock(block, clusterOf(half + block.offsetInRange), clustersPerBlock, p,
+                             [&](const FolderRecord& record) {
+                                 second.rows.push_back(record);
+                                 second.found.fetch_add(1, std::memory_order_relaxed);
+                             });
+                second.sectorsDone.fetch_add(block.sectorCount, std::memory_order_relaxed);
+                return true;
+            });
+        });
+        report.begin(start, last);
+        std::uint64_t firstDone = 0;
+        const auto firstReport = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
+            for (const auto& run : block.unreadable) {
+                const Error problem = storage::unreadableRunError(*ctx.source, run);
+                report.problem(problem);
+                if (result.problems.size() < kMaxKeptProblems) result.problems.push_back(problem);
+            }
+            examineBlock(block, clusterOf(block.offsetInRange), clustersPerBlock, p, keep);
+            firstDone += block.sectorCount;
+            report.update(start + firstDone + second.sectorsDone.load(std::memory_order_relaxed));
+            const std::uint64_t found = result.directoriesFound + second.found.load(std::memory_order_relaxed);
+            if (events && found != foundReported) events->onFoldersFound(foundReported = found);
+            return true;
+        });
+        helper.join();
+        for (const FolderRecord& record : second.rows) keep(record);
+        for (const Error& problem : second.problems) {
+            report.problem(problem);
+            if (result.problems.size() < kMaxKeptProblems) result.problems.push_back(problem);
+        }
+        report.finish();
+        if (events && result.directoriesFound != foundReported) events->onFoldersFound(result.directoriesFound);
+        result.unreadableSectors += firstReport.unreadableSectors + second.report.unreadableSectors;
+        if (firstReport.end == storage::SweepEnd::Stopped || second.report.end == storage::SweepEnd::Stopped)
+            result.end = ScanEnd::Stopped;
+        if (firstReport.end == storage::SweepEnd::MediumGone || second.report.end == storage::SweepEnd::MediumGone)
+            noteMediumGone(result, *ctx.source);
+        return;
+    }
+
     sweep.progress = &report;
     sweep.progressBounds = storage::ProgressBounds{start, last};
-    const std::uint32_t clustersPerBlock = kBlockSectors / p.spc;
-    std::uint64_t rowNumber = 1;
     const auto swept = storage::sweepSectors(sweep, [&](const storage::SweepBlock& block) {
         for (const auto& run : block.unreadable)
             if (result.problems.size() < kMaxKeptProblems)
                 result.problems.push_back(storage::unreadableRunError(*ctx.source, run));
-        auto cluster = static_cast<std::uint32_t>(2 + block.offsetInRange / kBlockSectors * clustersPerBlock);
-        // Only each cluster's first sector matters: that is where a directory's "." entry lies.
-        // The first byte is tested here, in a loop that keeps many reads of the medium's bytes
-        // in flight at once; the few clusters that pass are examined in full.
-        const std::uint8_t* bytes = block.bytes.data();
-        for (std::uint32_t i = 0; i < clustersPerBlock; ++i, ++cluster) {
-            const std::size_t at = static_cast<std::size_t>(i) * p.spc * storage::kSectorSize;
-            if (bytes[at] != '.') continue;
-            examineCluster(block.bytes.subspan(at, storage::kSectorSize), cluster,
-                           block.firstSector + static_cast<std::uint64_t>(i) * p.spc, p, result, rowNumber);
-        }
+        examineBlock(block, clusterOf(block.offsetInRange), clustersPerBlock, p, keep);
         if (events && result.directoriesFound != foundReported) {
             foundReported = result.directoriesFound;
             events->onFoldersFound(foundReported);
