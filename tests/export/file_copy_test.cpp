@@ -24,6 +24,14 @@ std::vector<std::uint8_t> imageBytes()
     return bytes;
 }
 
+bool writeImage(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && written;
+}
+
 struct Saved {
     std::vector<std::uint8_t> bytes;
     FileResult result;
@@ -62,12 +70,7 @@ TEST(FileCopy, AnImageFileCopiedInTheKernelGivesWhatReadingItGives)
     test::TempDir dir;
     const std::string image = dir.file("image.img");
     const std::vector<std::uint8_t> bytes = imageBytes();
-    {
-        FILE* f = std::fopen(image.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    ASSERT_TRUE(writeImage(image, bytes));
     const std::string digest = test::fileDigest(image);
     const auto file = storage::FileSectorSource::open(image);
     ASSERT_TRUE(file.ok());
@@ -113,12 +116,7 @@ TEST(FileCopy, AMappedImageCutShortWhileMappedEndsTheMemoryCopyWithoutACrash)
     test::TempDir dir;
     const std::string image = dir.file("cut.img");
     const std::vector<std::uint8_t> bytes = imageBytes();
-    {
-        FILE* f = std::fopen(image.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-    }
+    ASSERT_TRUE(writeImage(image, bytes));
     const auto file = storage::FileSectorSource::open(image);
     ASSERT_TRUE(file.ok());
     MappedImage mapped;
