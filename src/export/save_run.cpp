@@ -279,7 +279,6 @@ struct FolderOrder {
 
 std::optional<FolderOrder> familyOrder(const SavePlan& plan, const std::vector<bool>& made)
 {
-    constexpr std::size_t kTop = SIZE_MAX;  // the destination itself, or the plan's top folder
     std::unordered_map<std::string_view, std::size_t> byPath;
     for (std::size_t i = 0; i < plan.folders.size(); ++i)
         if (made[i] && !plan.folders[i].relativePath.empty()) byPath.try_emplace(plan.folders[i].relativePath, i);
@@ -302,19 +301,19 @@ std::optional<FolderOrder> familyOrder(const SavePlan& plan, const std::vector<b
         if (parent == byPath.end()) return std::nullopt;
         children[parent->second].push_back(i);
     }
+    // The top (the destination) is ready once the folders made straight in it stand.
+    order.folders.insert(order.folders.end(), topChildren.begin(), topChildren.end());
     order.readyAt.assign(plan.folders.size(), 0);
-    std::vector<std::size_t> stack{kTop};
+    for (std::size_t i = 0; i < plan.folders.size(); ++i)
+        if (made[i] && plan.folders[i].relativePath.empty()) order.readyAt[i] = order.folders.size();
+    std::vector<std::size_t> stack(topChildren.rbegin(), topChildren.rend());
     while (!stack.empty()) {
         const std::size_t folder = stack.back();
         stack.pop_back();
-        const auto& kids = folder == kTop ? topChildren : children[folder];
+        const auto& kids = children[folder];
         order.folders.insert(order.folders.end(), kids.begin(), kids.end());
-        if (folder != kTop) order.readyAt[folder] = order.folders.size();
-        for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
-        // The top (the destination) is ready once the folders made straight in it stand.
-        if (folder == kTop)
-            for (std::size_t i = 0; i < plan.folders.size(); ++i)
-                if (made[i] && plan.folders[i].relativePath.empty()) order.readyAt[i] = order.folders.size();
+        order.readyAt[folder] = order.folders.size();
+        stack.insert(stack.end(), kids.rbegin(), kids.rend());
     }
     return order;
 }
