@@ -75,9 +75,9 @@ public:
     {
         if (ctx.mftFiles && !ctx.mftIndex) m_ownIndex = recovery::indexMftFilesByParent(*ctx.mftFiles);
         m_mftIndex = ctx.mftIndex ? ctx.mftIndex : &m_ownIndex;
-        // Every folder's listing walks its chain through one FAT cache.
+        // Every folder's listing walks its chain through one FAT cache per thread.
         if (ctx.source && ctx.params && ctx.params->isFat())
-            m_fat.emplace(volumes::directoryFatReader(*ctx.source, *ctx.params));
+            for (auto& fat : m_fats) fat.emplace(volumes::directoryFatReader(*ctx.source, *ctx.params));
     }
 
     std::string usableName(const std::string& original)
@@ -174,24 +174,44 @@ public:
         return true;
     }
 
-    // Lists a folder the way the item list does and plans its files.
-    void listFolder(ItemId item, std::size_t folder)
+    // Lists folders the way the item list does, a slice at a time on two threads (the results
+    // and the changes learnt so far are only read while they do); take(i, listing) then plans
+    // them in order on this thread. A folder whose deleted mark an earlier folder of the slice
+    // changed is listed again first: its files were deleted with it.
+    template <typename Take>
+    void listFolders(const std::vector<ItemId>& items, const Take& take)
     {
-        recovery::ListingContext lctx;
-        lctx.source = m_ctx.source;
-        lctx.params = m_ctx.params;
-        lctx.volumes = m_ctx.volumes;
-        lctx.stopRequested = &m_ctx.state->cancelRequested;
-        // Listing every folder against the whole table would make saving a large volume
-        // quadratic: the listing looks rows up through the index instead.
-        lctx.mftFiles = m_ctx.mftFiles;
-        lctx.mftIndex = m_mftIndex;
-        lctx.volumeEndSector = m_ctx.volumeEndSector;
-        lctx.fat = m_fat ? &*m_fat : nullptr;
-        // A subfolder's name may come from this listing; its path is built after it.
-        lctx.overlay = &m_overlay;
-        const recovery::FolderListing listing = recovery::populateItemList(lctx, *m_ctx.results, item);
-        m_overlay.add(listing.changes);
+        constexpr std::size_t kSlice = 512;
+        std::vector<recovery::FolderListing> listings(std::min(kSlice, items.size()));
+        std::vector<char> deletedWhenListed(listings.size());
+        for (std::size_t from = 0; from < items.size(); from += kSlice) {
+            const std::size_t count = std::min(kSlice, items.size() - from);
+            const auto list = [&](std::size_t begin, std::size_t end, std::optional<volumes::FatReader>& fat) {
+                for (std::size_t i = begin; i < end; ++i) {
+                    deletedWhenListed[i] = m_overlay.deleted(*m_ctx.results, items[from + i]);
+                    listings[i] = recovery::populateItemList(listingContext(fat), *m_ctx.results, items[from + i]);
+                }
+            };
+            {
+                std::jthread helper;
+                if (count > 1) helper = std::jthread([&] { list(count / 2, count, m_fats[1]); });
+                list(0, count > 1 ? count / 2 : count, m_fats[0]);
+            }
+            for (std::size_t i = 0; i < count; ++i) {
+                const ItemId item = items[from + i];
+                if (m_overlay.deleted(*m_ctx.results, item) != static_cast<bool>(deletedWhenListed[i]))
+                    listings[i] = recovery::populateItemList(listingContext(m_fats[0]), *m_ctx.results, item);
+                if (!take(from + i, listings[i])) return;
+                // A subfolder's name may come from this listing; its path is built after it.
+                m_overlay.add(listings[i].changes);
+                listings[i] = {};
+            }
+        }
+    }
+
+    // Plans the files of a folder's listing.
+    void planFiles(std::size_t folder, const recovery::FolderListing& listing)
+    {
         // A folder saved whole is listed once, and the rows selected on their own are taken only
         // from folders not saved whole: its rows can repeat only each other.
         std::set<RowKey> seen;
@@ -214,7 +234,25 @@ private:
     std::unordered_map<ItemId, FolderPath> m_paths;
     std::unordered_map<ItemId, std::size_t> m_folderIndex;
     recovery::MftFileIndex m_ownIndex;
-    std::optional<volumes::FatReader> m_fat;  // the FAT volume's directory chains, read once
+    // The context a listing reads through, with the FAT cache of the thread that lists.
+    recovery::ListingContext listingContext(std::optional<volumes::FatReader>& fat) const
+    {
+        recovery::ListingContext lctx;
+        lctx.source = m_ctx.source;
+        lctx.params = m_ctx.params;
+        lctx.volumes = m_ctx.volumes;
+        lctx.stopRequested = &m_ctx.state->cancelRequested;
+        // Listing every folder against the whole table would make saving a large volume
+        // quadratic: the listing looks rows up through the index instead.
+        lctx.mftFiles = m_ctx.mftFiles;
+        lctx.mftIndex = m_mftIndex;
+        lctx.volumeEndSector = m_ctx.volumeEndSector;
+        lctx.fat = fat ? &*fat : nullptr;
+        lctx.overlay = &m_overlay;
+        return lctx;
+    }
+
+    std::optional<volumes::FatReader> m_fats[2];  // the FAT volume's directory chains, read once per thread
     const recovery::MftFileIndex* m_mftIndex = nullptr;
     recovery::FolderOverlay m_overlay;
     std::unordered_set<ItemId> m_askedSystemFolders;
@@ -440,16 +478,22 @@ SavePlan countSelection(const SaveRunContext& ctx)
         else planner.askForSystemFolder(id);
     }
 
-    for (ItemId id : whole) {
-        if (leftOut.count(id)) continue;
+    std::vector<ItemId> listed;
+    for (ItemId id : whole)
+        if (!leftOut.count(id)) listed.push_back(id);
+    planner.listFolders(listed, [&](std::size_t i, const recovery::FolderListing& listing) {
         if (ctx.state->cancelRequested) {
             plan.stopped = true;
-            plan.folderChanges = planner.changes();
-            return plan;
+            return false;
         }
-        const std::size_t folder = planner.folderIndex(id, tree.item(id).parent != kNoItem);
-        planner.listFolder(id, folder);
+        const ItemId id = listed[i];
+        planner.planFiles(planner.folderIndex(id, tree.item(id).parent != kNoItem), listing);
         if (ctx.observer) ctx.observer->onCounting(plan.files.size(), plan.folderCount);
+        return true;
+    });
+    if (plan.stopped) {
+        plan.folderChanges = planner.changes();
+        return plan;
     }
 
     // Selected file rows of folders that are not saved whole, grouped by folder.

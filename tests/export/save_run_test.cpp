@@ -254,6 +254,47 @@ TEST(SaveRun, AFileNamedLikeAFolderBesideItMeetsTheFolderInTheCollisionStep)
     EXPECT_EQ(renamed, 1u);
 }
 
+TEST(SaveRun, AFolderThatItsParentsListingFindsDeletedHasItsFilesSavedAsDeleted)
+{
+    // Documents/Work/Reports deleted in Work's directory, and the results not yet knowing it (as
+    // results read before the folder was named can be): Work's listing marks it deleted, so
+    // saving only deleted files takes the files inside it, whichever thread listed it.
+    test::TempDir dir;
+    const std::string image = dir.file("deleted_folder.img");
+    std::vector<std::uint8_t> bytes = test::readFileBytes(test::fixturePath("fat16_basic.img"));
+    const std::string shortName = "REPORTS    ";
+    bool marked = false;
+    for (std::size_t at = 0; at + 32 <= bytes.size() && !marked; at += 32)
+        if (std::equal(shortName.begin(), shortName.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at)) &&
+            bytes[at + 11] == 0x10) {
+            bytes[at] = 0xE5;
+            marked = true;
+        }
+    ASSERT_TRUE(marked);
+    test::writeText(image, std::string(bytes.begin(), bytes.end()));
+
+    auto s = test::scanImage(image, "FAT16");
+    FolderResults& results = s->result.folders;
+    const ItemId work = test::itemAt(results, "Documents/Work");
+    ASSERT_NE(work, kNoItem);
+    ASSERT_EQ(results.tree.children(work).size(), 1u);
+    FolderNode* reports = results.nodeOf(results.tree.children(work)[0]);
+    ASSERT_NE(reports, nullptr);
+    ASSERT_TRUE(reports->deleted);
+    reports->deleted = false;
+    results.nodeOf(work)->visited = false;
+    s->checks.toggleCheck(results.tree, results.tree.firstTopLevel());
+    test::TempDir out;
+    test::SaveSetup setup(*s, out.path());
+    setup.ctx.deletedOnly = true;
+    const SaveRunReport report = runSave(setup.ctx);
+    EXPECT_EQ(report.end, SaveEnd::Finished);
+    std::set<std::string> saved;
+    for (const auto& [rel, path] : test::filesUnder(out.path())) saved.insert(rel.substr(rel.rfind('/') + 1));
+    EXPECT_EQ(saved.count("budget.csv"), 1u);
+    EXPECT_EQ(saved.count("quarterly summary q3.txt"), 1u);
+}
+
 TEST(SaveRun, SkipKeepsThePartWrittenAndGoesOnCancelStops)
 {
     auto s = test::scanImage("fat32_basic.img", "FAT32");
