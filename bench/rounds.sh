@@ -21,13 +21,18 @@ round_add() {
 _median() { tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{v[NR]=$1} END {if (NR % 2) print v[(NR+1)/2]; else print (v[NR/2]+v[NR/2+1])/2}'; }
 
 rounds_run() {
-  local n=$1 r name _timing
+  local n=$1 r name _timing t0 t1 w u s m
   _timing=$(mktemp)
   for ((r = 0; r < n; r++)); do
     for name in "${_names[@]}"; do
       if declare -F before_each >/dev/null; then before_each "$name"; fi
+      # Wall time from the clock to the nanosecond (time's own is in hundredths of a second, too
+      # coarse for runs of a few tenths); CPU time and peak memory from time.
+      t0=$(date +%s.%N)
       /usr/bin/time -o "$_timing" -f '%e %U %S %M' bash -c "${_cmd[$name]} >/dev/null 2>&1" || true
-      read -r w u s m < <(tail -1 "$_timing")
+      t1=$(date +%s.%N)
+      read -r _ u s m < <(tail -1 "$_timing")
+      w=$(awk "BEGIN{printf \"%.4f\", $t1 - $t0}")
       _walls[$name]+=" $w"
       _cpus[$name]+=" $(awk "BEGIN{print $u + $s}")"
       _peaks[$name]+=" $m"
