@@ -21,8 +21,6 @@
 
 namespace kfr::exporting {
 
-// Everything a writer needs besides the file's own request. The medium is read through a source
-// held for the whole run (read-only); the writers never write to it.
 // An image file mapped whole for a save run. Its bytes are only handed to the kernel, never
 // touched here, so a page that cannot be read fails that write instead of raising SIGBUS.
 struct MappedImage {
@@ -40,6 +38,8 @@ struct MappedImage {
     }
 };
 
+// Everything a writer needs besides the file's own request. The medium is read through a source
+// held for the whole run (read-only); the writers never write to it.
 struct WriterContext {
     const storage::SectorSource* source = nullptr;
     const volumes::VolumeParameters* params = nullptr;
