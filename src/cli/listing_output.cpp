@@ -97,11 +97,8 @@ void printRowTable(std::ostream& out, const std::string& heading, const std::vec
     // table is made in one text and written at once (a listing of every folder prints millions
     // of cells).
     std::string text = heading + '\n';
-    const auto pad = [&text](const std::string& cell, std::size_t width, bool left) {
-        const std::size_t have = displayWidth(cell);
-        if (left && have < width) text.append(width - have, ' ');
-        text += cell;
-        if (!left && have < width) text.append(width - have, ' ');
+    const auto pad = [&text](const std::string& cell, std::size_t width, bool alignRight) {
+        appendPadded(text, cell, width, alignRight);
         text += "  ";
     };
     auto line = [&](const std::string& size, const std::string& modified, const std::string& deleted,

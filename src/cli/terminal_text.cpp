@@ -144,16 +144,27 @@ std::size_t displayWidth(std::string_view text)
     return width;
 }
 
-std::string padToWidth(const std::string& text, std::size_t width)
+void appendPadded(std::string& out, std::string_view text, std::size_t width, bool alignRight)
 {
     const std::size_t have = displayWidth(text);
-    return have >= width ? text : text + std::string(width - have, ' ');
+    const std::size_t spaces = have < width ? width - have : 0;
+    if (alignRight) out.append(spaces, ' ');
+    out += text;
+    if (!alignRight) out.append(spaces, ' ');
+}
+
+std::string padToWidth(const std::string& text, std::size_t width)
+{
+    std::string out;
+    appendPadded(out, text, width);
+    return out;
 }
 
 std::string padLeftToWidth(const std::string& text, std::size_t width)
 {
-    const std::size_t have = displayWidth(text);
-    return have >= width ? text : std::string(width - have, ' ') + text;
+    std::string out;
+    appendPadded(out, text, width, true);
+    return out;
 }
 
 std::string humanSize(std::uint64_t bytes)

@@ -22,6 +22,9 @@ std::string escapeForTerminal(std::string_view text);
 // none. Invalid UTF-8 bytes count one each.
 std::size_t displayWidth(std::string_view text);
 
+// Appends text to out with spaces up to width columns (never cut): after it, or before it when
+// alignRight.
+void appendPadded(std::string& out, std::string_view text, std::size_t width, bool alignRight = false);
 // text followed by spaces up to width columns (never cut).
 std::string padToWidth(const std::string& text, std::size_t width);
 // Spaces, then text, up to width columns.

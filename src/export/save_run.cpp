@@ -20,6 +20,7 @@
 #include "export/ntfs_writer.h"
 #include "export/safe_names.h"
 #include "recovery/mft_record.h"
+#include "storage/two_halves.h"
 
 namespace kfr::exporting {
 
@@ -186,17 +187,13 @@ public:
         std::vector<char> deletedWhenListed(listings.size());
         for (std::size_t from = 0; from < items.size(); from += kSlice) {
             const std::size_t count = std::min(kSlice, items.size() - from);
-            const auto list = [&](std::size_t begin, std::size_t end, std::optional<volumes::FatReader>& fat) {
+            storage::runInTwoHalves(count, [&](std::size_t begin, std::size_t end, int half) {
                 for (std::size_t i = begin; i < end; ++i) {
                     deletedWhenListed[i] = m_overlay.deleted(*m_ctx.results, items[from + i]);
-                    listings[i] = recovery::populateItemList(listingContext(fat), *m_ctx.results, items[from + i]);
+                    listings[i] =
+                        recovery::populateItemList(listingContext(m_fats[half]), *m_ctx.results, items[from + i]);
                 }
-            };
-            {
-                std::jthread helper;
-                if (count > 1) helper = std::jthread([&] { list(count / 2, count, m_fats[1]); });
-                list(0, count > 1 ? count / 2 : count, m_fats[0]);
-            }
+            });
             for (std::size_t i = 0; i < count; ++i) {
                 const ItemId item = items[from + i];
                 if (m_overlay.deleted(*m_ctx.results, item) != static_cast<bool>(deletedWhenListed[i]))

@@ -2,12 +2,12 @@
 #include "recovery/fat_tree_build.h"
 
 #include <algorithm>
-#include <thread>
 #include <unordered_map>
 #include <vector>
 
 #include "recovery/directory_listing.h"
 #include "recovery/placement_events.h"
+#include "storage/two_halves.h"
 
 namespace kfr::recovery {
 
@@ -118,15 +118,10 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
     report.begin(firstNode, r.nodes.size());
     for (std::size_t from = 0; from < toName.size(); from += kSlice) {
         const std::size_t count = std::min(kSlice, toName.size() - from);
-        const auto name = [&](std::size_t begin, std::size_t end, volumes::FatReader& fat) {
+        storage::runInTwoHalves(count, [&](std::size_t begin, std::size_t end, int half) {
             for (std::size_t i = begin; i < end; ++i)
-                named[i] = nameChildFolders(*b.source, p, r, r.nodes[toName[from + i]].item, nullptr, &fat);
-        };
-        {
-            std::jthread helper;
-            if (count > 1) helper = std::jthread([&] { name(count / 2, count, fats[1]); });
-            name(0, count > 1 ? count / 2 : count, fats[0]);
-        }
+                named[i] = nameChildFolders(*b.source, p, r, r.nodes[toName[from + i]].item, nullptr, &fats[half]);
+        });
         for (std::size_t i = 0; i < count; ++i) {
             // A folder already marked deleted stays so (its rename was made before earlier renames
             // were applied).
