@@ -98,11 +98,9 @@ struct SweepHalf {
     storage::SweepReport report;
 };
 
-void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result,
-                           ProgressReporter& report)
+void sweepDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result,
+                            ProgressReporter& report)
 {
-    result.folders.table.append(makeOrphanRecord(ctx.orphanTimeWord));
-
     const std::uint64_t last = ctx.selection.lastSector;
     report.status(StatusLine::SectorsScannedOfTotal, last);
     if (p.spc == 0) return;
@@ -204,6 +202,16 @@ void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePar
     if (swept.end == storage::SweepEnd::MediumGone) noteMediumGone(result, *ctx.source);
 }
 
+// The found folders' rows, and the orphan folder's. Its row goes last (its cluster number is above
+// every real cluster's): the rows then stand in the cluster order the sweep found them in, which
+// the tree build's sort by cluster finds already done.
+void scanDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumeParameters& p, BasicScanResult& result,
+                           ProgressReporter& report)
+{
+    sweepDirectoryClusters(ctx, p, result, report);
+    result.folders.table.append(makeOrphanRecord(ctx.orphanTimeWord));
+}
+
 }  // namespace
 
 void noteMediumGone(BasicScanResult& result, const storage::SectorSource& source)
@@ -269,12 +277,12 @@ void ChildFolderNamer::offer(const DirItem& entry)
     if (entry.deleted) child.rename.deleted = true;
 }
 
-FolderChanges ChildFolderNamer::changes() const
+FolderChanges ChildFolderNamer::takeChanges()
 {
     FolderChanges out;
     out.visited.push_back(m_folder);
     out.renames.reserve(m_order.size());
-    for (std::size_t at : m_order) out.renames.push_back(m_children[at].rename);
+    for (std::size_t at : m_order) out.renames.push_back(std::move(m_children[at].rename));
     return out;
 }
 
@@ -293,7 +301,7 @@ FolderChanges nameChildFolders(const storage::SectorSource& source, const volume
             return true;
         });
     }
-    return namer.changes();
+    return namer.takeChanges();
 }
 
 BasicScanResult runBasicScan(const BasicScanContext& given)

@@ -106,8 +106,8 @@ public:
     // Whether an entry starting at this cluster could name a child: other entries need no name.
     bool wants(std::uint32_t cluster) const { return find(cluster) != nullptr; }
     void offer(const DirItem& entry);
-    // The renames found, with the folder marked visited.
-    FolderChanges changes() const;
+    // The renames found, with the folder marked visited (once: the names are moved out).
+    FolderChanges takeChanges();
 
 private:
     struct Child {

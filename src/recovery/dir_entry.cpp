@@ -259,7 +259,9 @@ std::optional<DirItem> decodeEntryWithLongName(Bytes sector, std::size_t byteOff
     }
     item->sector = sectorNumber;
     item->byteOffset = static_cast<std::uint32_t>(byteOffset);
-    item->name = finalName(longNameBefore(sector, byteOffset, sectorNumber, source, previousSector), item->shortName);
+    // Without a long name the final name is the short one decodeEntry gave it already.
+    if (std::string longName = longNameBefore(sector, byteOffset, sectorNumber, source, previousSector); !longName.empty())
+        item->name = finalName(longName, item->shortName);
     if (skip) *skip = EntrySkip::None;
     return item;
 }

@@ -276,7 +276,7 @@ FolderListing populateItemList(const ListingContext& ctx, const FolderResults& r
         listNtfsFiles(p, volume, self);
     } else if (self != kOrphanCluster) {
         listFatFiles(p, volume, top ? DirectoryRef{true, 0} : DirectoryRef{false, self});
-        if (naming) out.changes = namer.changes();
+        if (naming) out.changes = namer.takeChanges();
     }
     out.stopped = stopped(ctx);
 

@@ -72,7 +72,7 @@ FolderRecord makeOrphanRecord(std::uint16_t timeWord)
 
 void FolderTable::append(FolderRecord record, std::string name)
 {
-    if (!m_selves.empty()) std::vector<std::uint32_t>().swap(m_selves);  // no longer sorted
+    forgetOrder();  // no longer sorted
     if (!name.empty()) {
         record.naming = FolderRecord::Naming::Given;
         record.number = static_cast<std::uint32_t>(m_names.size());
@@ -96,7 +96,7 @@ void FolderTable::clear()
     // The rows are gone once placed: their room goes back too (a large scan's table is big).
     std::vector<FolderRecord>().swap(m_rows);
     std::vector<std::string>().swap(m_names);
-    std::vector<std::uint32_t>().swap(m_selves);
+    forgetOrder();
     std::vector<bool>().swap(m_removed);
     m_live = 0;
 }
@@ -109,7 +109,7 @@ void FolderTable::compact()
         if (!m_removed[i]) m_rows[kept++] = m_rows[i];
     m_rows.resize(kept);
     m_removed.assign(kept, false);
-    std::vector<std::uint32_t>().swap(m_selves);
+    forgetOrder();
 }
 
 namespace {
@@ -124,17 +124,16 @@ std::vector<std::uint32_t> sortRowsBy(std::vector<FolderRecord>& rows, Column co
     const std::size_t n = rows.size();
     std::vector<std::uint32_t> values;
     values.reserve(n);
-    if (n < 2) {
-        for (const FolderRecord& r : rows) values.push_back(column(r));
-        return values;
-    }
+    for (const FolderRecord& r : rows) values.push_back(column(r));
+    // Rows often come in order already (a sweep finds folders by cluster).
+    if (std::is_sorted(values.begin(), values.end())) return values;
     struct Entry {
         std::uint32_t value;
         std::uint32_t place;  // rows are numbered by 32-bit clusters and records: fewer than 2^32
     };
     std::vector<Entry> order(n);
     std::vector<Entry> spare(n);
-    for (std::size_t i = 0; i < n; ++i) order[i] = {column(rows[i]), static_cast<std::uint32_t>(i)};
+    for (std::size_t i = 0; i < n; ++i) order[i] = {values[i], static_cast<std::uint32_t>(i)};
     // Digits of 11 bits: each pass's counts stay in the first-level cache. A digit every value
     // shares (the high one, for clusters of a smaller volume) needs no pass.
     std::uint32_t differing = 0;
@@ -148,7 +147,7 @@ std::vector<std::uint32_t> sortRowsBy(std::vector<FolderRecord>& rows, Column co
         order.swap(spare);
     }
     std::vector<Entry>().swap(spare);
-    for (const Entry& e : order) values.push_back(e.value);
+    for (std::size_t i = 0; i < n; ++i) values[i] = order[i].value;
     constexpr std::uint32_t kDone = UINT32_MAX;
     for (std::size_t first = 0; first < n; ++first) {
         if (order[first].place == kDone) continue;
@@ -170,31 +169,58 @@ std::vector<std::uint32_t> sortRowsBy(std::vector<FolderRecord>& rows, Column co
 
 }  // namespace
 
+void FolderTable::SortedColumn::assign(std::vector<std::uint32_t> sorted)
+{
+    values = std::move(sorted);
+    const std::uint64_t bitLimit = std::uint64_t{64} * values.size();
+    const auto end = std::lower_bound(values.begin(), values.end(), bitLimit);
+    bits.assign(end == values.begin() ? 0 : *(end - 1) / 64 + 1, 0);
+    for (auto it = values.begin(); it != end; ++it) bits[*it / 64] |= std::uint64_t{1} << (*it % 64);
+}
+
+void FolderTable::SortedColumn::clear()
+{
+    if (values.empty() && bits.empty()) return;
+    std::vector<std::uint32_t>().swap(values);
+    std::vector<std::uint64_t>().swap(bits);
+}
+
+bool FolderTable::SortedColumn::contains(std::uint32_t value) const
+{
+    if (value / 64 < bits.size()) return (bits[value / 64] >> (value % 64)) & 1;
+    return std::binary_search(values.begin(), values.end(), value);
+}
+
+void FolderTable::forgetOrder()
+{
+    m_selves.clear();
+    m_parents.clear();
+}
+
 void FolderTable::sortBySelf()
 {
     compact();
-    // Kept for containsSelf: a binary search of four-byte values, not of whole rows.
-    m_selves = sortRowsBy(m_rows, [](const FolderRecord& r) { return r.self; });
+    forgetOrder();
+    m_selves.assign(sortRowsBy(m_rows, [](const FolderRecord& r) { return r.self; }));
 }
 
 void FolderTable::sortByParent()
 {
     compact();
-    sortRowsBy(m_rows, [](const FolderRecord& r) { return r.parent; });
-    std::vector<std::uint32_t>().swap(m_selves);
+    forgetOrder();
+    m_parents.assign(sortRowsBy(m_rows, [](const FolderRecord& r) { return r.parent; }));
 }
 
 std::size_t FolderTable::lowerBoundParent(std::uint32_t p) const
 {
-    const auto it = std::lower_bound(m_rows.begin(), m_rows.end(), p,
-                                     [](const FolderRecord& r, std::uint32_t v) { return r.parent < v; });
-    if (it == m_rows.end() || it->parent != p) return m_rows.size();
-    return static_cast<std::size_t>(it - m_rows.begin());
+    if (!m_parents.contains(p)) return m_rows.size();
+    const auto& values = m_parents.values;
+    return static_cast<std::size_t>(std::lower_bound(values.begin(), values.end(), p) - values.begin());
 }
 
 bool FolderTable::containsSelf(std::uint32_t value) const
 {
-    return std::binary_search(m_selves.begin(), m_selves.end(), value);
+    return m_selves.contains(value);
 }
 
 }  // namespace kfr::recovery

@@ -82,7 +82,8 @@ public:
     void sortByParent();
 
     // First slot (removed rows included) whose parent equals p in a table sorted by parent, or
-    // slotCount() when none has it.
+    // slotCount() when none has it (false once rows were added or the table sorted otherwise
+    // since).
     std::size_t lowerBoundParent(std::uint32_t p) const;
     // Whether a live or removed row of a table sorted by self has self == value (false once rows
     // were added or the table sorted otherwise since).
@@ -90,10 +91,23 @@ public:
 
 
 private:
+    // The column the table was last sorted by, in order, for searches that touch four-byte
+    // values instead of whole rows. A bit for each value below bits.size() * 64 tells at once
+    // whether a row has it (a large scan asks a million times, mostly for values no row has); the
+    // bits cover at most 64 values a row, so they take no more room than the values.
+    struct SortedColumn {
+        std::vector<std::uint32_t> values;
+        std::vector<std::uint64_t> bits;
+        void assign(std::vector<std::uint32_t> sorted);
+        void clear();
+        bool contains(std::uint32_t value) const;
+    };
     void compact();
+    void forgetOrder();
     std::vector<FolderRecord> m_rows;
     std::vector<std::string> m_names;  // given names, by FolderRecord::number
-    std::vector<std::uint32_t> m_selves;  // the self column as sortBySelf left it
+    SortedColumn m_selves;   // after sortBySelf
+    SortedColumn m_parents;  // after sortByParent
     std::vector<bool> m_removed;
     std::size_t m_live = 0;
 };

@@ -104,7 +104,7 @@ const FolderNode* FolderResults::orphanNode() const
     return nullptr;
 }
 
-ItemId insertFolderNode(FolderResults& r, ItemId parentItem, const std::string& name, std::uint32_t self,
+ItemId insertFolderNode(FolderResults& r, ItemId parentItem, std::string name, std::uint32_t self,
                         std::uint32_t parent, std::uint64_t date, std::uint64_t time, bool deleted,
                         std::int64_t cluster0Start, std::uint32_t volume)
 {
@@ -126,11 +126,11 @@ ItemId insertFolderNode(FolderResults& r, ItemId parentItem, const std::string& 
         if (!added) return *indexed;
     }
 
-    const ItemId item = r.tree.add(parentItem, name, 1);
+    const bool rootLike = name.rfind(kRootName, 0) == 0;
+    const ItemId item = r.tree.add(parentItem, std::move(name), 1);
     if (indexed) *indexed = item;
 
-    const ItemId top = r.tree.firstTopLevel();
-    if (name.rfind(kRootName, 0) == 0 && item == top) r.tree.item(item).image = 0;
+    if (rootLike && item == r.tree.firstTopLevel()) r.tree.item(item).image = 0;
 
     FolderNode node;
     node.item = item;
@@ -152,13 +152,16 @@ void placeChildFolders(FolderResults& r, DirNamer& namer, std::uint32_t parentCl
 {
     FolderTable& table = r.table;
     std::size_t slot = table.lowerBoundParent(parentCluster);
-    for (; slot < table.slotCount(); ++slot) {
+    // The rows with this parent stand together: the item's children are given room at once.
+    std::size_t runEnd = slot;
+    while (runEnd < table.slotCount() && table.at(runEnd).parent == parentCluster) ++runEnd;
+    r.tree.reserveChildren(item, runEnd - slot);
+    for (; slot < runEnd; ++slot) {
         const FolderRecord& row = table.at(slot);
-        if (row.parent != parentCluster) break;
         if (!table.isLive(slot)) continue;
         std::string name = table.name(slot);
         if (name.empty()) name = namer.next();
-        insertFolderNode(r, item, name, row.self, row.parent, row.date, row.time, row.deleted,
+        insertFolderNode(r, item, std::move(name), row.self, row.parent, row.date, row.time, row.deleted,
                          useRecordCluster0Start ? row.cluster0Start : 0, volume);
         table.remove(slot);
     }

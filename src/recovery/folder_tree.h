@@ -134,7 +134,7 @@ inline std::uint64_t folderKey(std::uint32_t volume, std::uint32_t self)
 
 // Places one folder under parentItem (kNoItem: under "Root", creating it when needed) unless its
 // self cluster was placed before on the same volume, in which case the earlier item is returned.
-ItemId insertFolderNode(FolderResults& results, ItemId parentItem, const std::string& name, std::uint32_t self,
+ItemId insertFolderNode(FolderResults& results, ItemId parentItem, std::string name, std::uint32_t self,
                         std::uint32_t parent, std::uint64_t date, std::uint64_t time, bool deleted,
                         std::int64_t cluster0Start = 0, std::uint32_t volume = 0);
 

@@ -6,11 +6,10 @@ namespace kfr::recovery {
 ItemId ResultTree::add(ItemId parent, std::string name, int image)
 {
     const auto id = static_cast<ItemId>(m_items.size());
-    TreeItem t;
+    TreeItem& t = m_items.emplace_back();
     t.name = std::move(name);
     t.parent = valid(parent) ? parent : kNoItem;
     t.image = image;
-    m_items.push_back(std::move(t));
     if (valid(parent))
         m_items[parent].children.push_back(id);
     else

@@ -34,6 +34,12 @@ public:
     void clear();
     // Room for count more items, so a large tree is not moved while it grows.
     void reserve(std::size_t count) { m_items.reserve(m_items.size() + count); }
+    // Room for count more children of id.
+    void reserveChildren(ItemId id, std::size_t count)
+    {
+        auto& children = item(id).children;
+        children.reserve(children.size() + count);
+    }
 
     bool empty() const { return m_topLevel.empty(); }
     ItemId firstTopLevel() const { return m_topLevel.empty() ? kNoItem : m_topLevel.front(); }

@@ -2,6 +2,8 @@
 // and the tri-state check boxes used for saving.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "recovery/folder_tree.h"
 
 using namespace kfr::recovery;
@@ -184,6 +186,40 @@ TEST(FolderTree, TableSortsKeepEveryRowAndTheOrderOfEqualKeys)
     for (std::size_t i = 1; i < table.slotCount(); ++i) EXPECT_LT(table.at(i - 1).self, table.at(i).self);
     EXPECT_TRUE(table.containsSelf(93));
     EXPECT_FALSE(table.containsSelf(96));  // the removed row
+}
+
+// Lookups in the sorted table answer from a bit per value for small values and by searching for
+// the rest: values at and around where the bits end, and far above, are found or not alike.
+TEST(FolderTree, TableLookupsAgreeOnEitherSideOfWhereTheBitsEnd)
+{
+    // Six rows: bits cover values below 6 * 64 = 384.
+    const std::vector<std::uint32_t> values = {5, 383, 384, 385, 448, kOrphanCluster};
+    FolderTable table;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        FolderRecord r;
+        r.self = values[i];  // already in order: the sort leaves them
+        r.parent = values[values.size() - 1 - i];
+        table.append(r);
+    }
+    table.sortBySelf();
+    for (std::uint32_t v : {0u, 4u, 5u, 6u, 382u, 383u, 384u, 385u, 386u, 447u, 448u, 449u, 0xFFFFFFFu, 0xFFFFFFFFu}) {
+        const bool present = std::find(values.begin(), values.end(), v) != values.end();
+        EXPECT_EQ(table.containsSelf(v), present) << v;
+    }
+    table.sortByParent();
+    EXPECT_FALSE(table.containsSelf(5));  // sorted otherwise since
+    for (std::uint32_t v : {0u, 5u, 6u, 383u, 384u, 385u, 386u, 448u, 0xFFFFFFFu, 0xFFFFFFFFu}) {
+        const std::size_t slot = table.lowerBoundParent(v);
+        if (std::find(values.begin(), values.end(), v) == values.end()) {
+            EXPECT_EQ(slot, table.slotCount()) << v;
+            continue;
+        }
+        ASSERT_LT(slot, table.slotCount()) << v;
+        EXPECT_EQ(table.at(slot).parent, v);
+        if (slot > 0) {
+            EXPECT_LT(table.at(slot - 1).parent, v);
+        }
+    }
 }
 
 // The cluster index keeps neighbouring clusters in neighbouring slots; keys that share their low
