@@ -2,6 +2,7 @@
 #include "recovery/fat_tree_build.h"
 
 #include <algorithm>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -50,11 +51,6 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
     PlacementEvents events(b.observer, r);
     ProgressReporter report(b.observer);
 
-    report.stage(WorkStage::SearchingLostDirectories);
-    r.table.sortBySelf();
-    reparentOrphans(r.table, 0);
-    r.table.sortByParent();
-
     if (b.firstVolume) {
         r.tree.clear();
         r.nodes.clear();
@@ -62,15 +58,22 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
         r.folderCount = 0;
         r.tree.add(kNoItem, kRootName, 0);
     }
-    const ItemId root = r.tree.firstTopLevel();
-    report.stage(WorkStage::StoringDirectoryInformation);
-
-    nameFromRoot(b, r);
-
     // This volume's folders are the nodes placed from here on: folders of earlier volumes have
     // cluster numbers of their own volume and must not take this volume's rows as children.
     const std::size_t firstNode = r.nodes.size();
-    r.reserveFolders(r.table.size());
+    const ItemId root = r.tree.firstTopLevel();
+    {
+        // The room for the tree is made ready on a second thread while this one orders the rows
+        // (the tree and the table are apart).
+        std::jthread reserving([&r, rows = r.table.size()] { r.reserveFolders(rows); });
+
+        report.stage(WorkStage::SearchingLostDirectories);
+        r.table.sortBySelf();
+        reparentOrphans(r.table, 0);
+        r.table.sortByParent();
+        report.stage(WorkStage::StoringDirectoryInformation);
+        nameFromRoot(b, r);
+    }
     // Top level: every row whose parent is the root directory, the orphan folder among them.
     for (std::size_t i = 0; i < r.table.slotCount() && r.table.at(i).parent == 0; ++i) {
         if (!r.table.isLive(i)) continue;

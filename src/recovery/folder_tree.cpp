@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "storage/memory_room.h"
+
 namespace kfr::recovery {
 
 std::size_t ClusterIndex::home(std::uint64_t key) const
@@ -81,6 +83,7 @@ void ClusterIndex::clear()
 void FolderResults::reserveFolders(std::size_t count)
 {
     nodes.reserve(nodes.size() + count);
+    storage::populateForWriting(nodes.data() + nodes.size(), nodes.data() + nodes.capacity());
     tree.reserve(count);
     clusterIndex.reserve(count);
 }

@@ -80,6 +80,8 @@ struct FolderResults {
 
     // Room for count more folders in the nodes, the tree and the index: a scan that places a
     // million folders reserves once instead of holding twice the room while each vector grows.
+    // The room's pages are made ready for writing (a large scan does this on a second thread
+    // while it sorts the table).
     void reserveFolders(std::size_t count);
 
     FolderNode* nodeOf(ItemId item);

@@ -1,6 +1,8 @@
 // Results tree items and their tri-state check boxes.
 #include "recovery/results_tree.h"
 
+#include "storage/memory_room.h"
+
 namespace kfr::recovery {
 
 ItemId ResultTree::add(ItemId parent, std::string name, int image)
@@ -15,6 +17,12 @@ ItemId ResultTree::add(ItemId parent, std::string name, int image)
     else
         m_topLevel.push_back(id);
     return id;
+}
+
+void ResultTree::reserve(std::size_t count)
+{
+    m_items.reserve(m_items.size() + count);
+    storage::populateForWriting(m_items.data() + m_items.size(), m_items.data() + m_items.capacity());
 }
 
 void ResultTree::clear()

@@ -32,8 +32,9 @@ public:
     // Adds an item as the last child of parent (kNoItem: at the top level).
     ItemId add(ItemId parent, std::string name, int image = 1);
     void clear();
-    // Room for count more items, so a large tree is not moved while it grows.
-    void reserve(std::size_t count) { m_items.reserve(m_items.size() + count); }
+    // Room for count more items, so a large tree is not moved while it grows; its pages are
+    // made ready for writing.
+    void reserve(std::size_t count);
     // Room for count more children of id.
     void reserveChildren(ItemId id, std::size_t count)
     {
