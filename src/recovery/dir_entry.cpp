@@ -30,7 +30,7 @@ bool plausibleEntryFields(Bytes e)
     return true;
 }
 
-bool isInvalidNameChar(char32_t c)
+inline bool isInvalidNameChar(char32_t c)
 {
     if (c >= 1 && c <= 31) return true;
     switch (c) {
@@ -77,21 +77,22 @@ std::optional<DirItem> decodeEntry(Bytes e, bool fat32, EntrySkip* skip, bool al
     // their text (a listing of a large volume decodes millions of them).
     if (!label && e[0] != 0x05 && std::all_of(e.begin(), e.begin() + 11, [](std::uint8_t b) { return b < 0x80; })) {
         const std::uint8_t flags = e[kEntryNtFlagsOffset];
-        std::string name;
+        char name[12];
+        std::size_t length = 0;
         auto add = [&](std::size_t from, std::size_t to, bool lower) {
             for (std::size_t i = from; i < to; ++i) {
                 char c = static_cast<char>(e[i]);
                 if (c == ' ') continue;
                 if (isInvalidNameChar(static_cast<char32_t>(c))) return false;
                 if (lower && c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
-                name += c;
+                name[length++] = c;
             }
             return true;
         };
         if (!add(0, 8, flags & kLowerCaseBase)) return skipped(EntrySkip::InvalidName);
-        if (e[8] != ' ') name += '.';
+        if (e[8] != ' ') name[length++] = '.';
         if (!add(8, 11, flags & kLowerCaseExtension)) return skipped(EntrySkip::InvalidName);
-        return finish(std::move(name));
+        return finish(std::string(name, length));
     }
     std::u32string text;
     if (label) {

@@ -1,6 +1,7 @@
 // Directory walk over sectors and cluster chains.
 #include "recovery/directory_listing.h"
 
+#include <array>
 #include <unordered_map>
 #include <vector>
 
@@ -75,7 +76,7 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
     const auto& p = *ctx.params;
     const auto& source = *ctx.source;
     ProgressReporter report(ctx.observer);
-    std::vector<std::uint8_t> buffer(storage::kSectorSize);
+    std::array<std::uint8_t, storage::kSectorSize> buffer;
 
     auto readOrReport = [&](std::uint64_t sector) {
         if (source.read(sector, 1, buffer)) return true;
