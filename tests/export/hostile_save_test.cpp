@@ -31,7 +31,11 @@ struct DestinationRemover : SaveObserver {
     std::uint64_t atFile = 0;
     void onFileStarted(const SaveFileInfo& f) override
     {
-        if (f.fileNumber == atFile) fs::remove_all(destination);
+        if (f.fileNumber != atFile) return;
+        // The save makes folders on a second thread: one made while the removal walks the tree
+        // makes it fail with "not empty", and the user removes it again.
+        std::error_code error;
+        for (int attempt = 0; attempt < 100 && fs::exists(destination); ++attempt) fs::remove_all(destination, error);
     }
 };
 
