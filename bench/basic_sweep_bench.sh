@@ -22,7 +22,7 @@ for dirs in $sizes; do
     "$build/bin/make_dir_image" "$image.tmp" "$dirs"
     mv "$image.tmp" "$image"
   fi
-  cat "$image" > /dev/null  # into the page cache
+  cache_fresh "$image"
   rounds_reset
   round_add cat cat "$image"
   round_add scan "$build/bin/basic_scan_throughput" "$image"

@@ -48,7 +48,7 @@ for n in $sizes; do
   ref="$ram/files_$n"  # what a save wrote: the files cp -r copies
   mkdir -p "$ref"
   "$cli" -q save --all "$image" -d "$ref" >/dev/null
-  cat "$image" >/dev/null
+  cache_fresh "$image"
   rounds_reset
   round_add "list --all" "$cli" -q list --all "$image"
   have fls && round_add "fls -r" fls -r "$image"

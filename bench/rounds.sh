@@ -7,6 +7,15 @@
 #                               the caller defines it (to empty an output folder, say)
 #   wall NAME / cpu NAME / peak_kib NAME    the medians after rounds_run
 #   ratio A B                   wall(B) / wall(A): how many times faster A is than B
+#   cache_fresh FILE            drops FILE from the page cache and reads it in once, so that every
+#                               command meets it as freshly read: a file the kernel has held in
+#                               small pieces since it was written reads (`cat`) up to twice as
+#                               slowly as the same file just read, which moves every ratio to it
+
+cache_fresh() {
+  dd if="$1" iflag=nocache count=0 status=none
+  cat "$1" >/dev/null
+}
 
 declare -A _cmd _walls _cpus _peaks
 _names=()
