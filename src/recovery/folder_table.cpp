@@ -172,7 +172,7 @@ std::vector<std::uint32_t> sortRowsBy(std::vector<FolderRecord>& rows, Column co
 void FolderTable::SortedColumn::assign(std::vector<std::uint32_t> sorted)
 {
     values = std::move(sorted);
-    const std::uint64_t bitLimit = std::uint64_t{64} * values.size();
+    const std::uint64_t bitLimit = std::uint64_t{32} * values.size();
     const auto end = std::lower_bound(values.begin(), values.end(), bitLimit);
     bits.assign(end == values.begin() ? 0 : *(end - 1) / 64 + 1, 0);
     for (auto it = values.begin(); it != end; ++it) bits[*it / 64] |= std::uint64_t{1} << (*it % 64);

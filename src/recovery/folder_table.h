@@ -81,9 +81,8 @@ public:
     void sortBySelf();
     void sortByParent();
 
-    // First slot (removed rows included) whose parent equals p in a table sorted by parent, or
-    // slotCount() when none has it (false once rows were added or the table sorted otherwise
-    // since).
+    // First slot (removed rows included) whose parent equals p in a table sorted by sortByParent,
+    // or slotCount() when none has it (or rows were added or the table sorted otherwise since).
     std::size_t lowerBoundParent(std::uint32_t p) const;
     // Whether a live or removed row of a table sorted by self has self == value (false once rows
     // were added or the table sorted otherwise since).
@@ -94,7 +93,7 @@ private:
     // The column the table was last sorted by, in order, for searches that touch four-byte
     // values instead of whole rows. A bit for each value below bits.size() * 64 tells at once
     // whether a row has it (a large scan asks a million times, mostly for values no row has); the
-    // bits cover at most 64 values a row, so they take no more room than the values.
+    // bits cover at most 32 values a row, so they take no more room than the values.
     struct SortedColumn {
         std::vector<std::uint32_t> values;
         std::vector<std::uint64_t> bits;

@@ -15,9 +15,8 @@ void populateForWriting(const void* begin, const void* end)
     const auto page = static_cast<std::uintptr_t>(pageBytes());
     const auto from = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
     const auto to = reinterpret_cast<std::uintptr_t>(end) & ~(page - 1);
-    // Only whole pages: a partly used page at either end may hold what another thread writes,
-    // and the call does not touch bytes anyway. Failure leaves the pages to fault in as used.
-    // A megabyte a call: the kernel holds the process's memory map while it populates, and other
+    // The whole pages inside the range; failure leaves them to fault in as they are used. A
+    // megabyte a call: the kernel holds the process's memory map while it populates, and other
     // threads mapping memory (any large allocation) wait for it meanwhile.
     constexpr std::uintptr_t kStep = std::uintptr_t{1} << 20;
     for (std::uintptr_t at = from; at < to; at += kStep)

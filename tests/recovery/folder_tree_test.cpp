@@ -192,8 +192,8 @@ TEST(FolderTree, TableSortsKeepEveryRowAndTheOrderOfEqualKeys)
 // the rest: values at and around where the bits end, and far above, are found or not alike.
 TEST(FolderTree, TableLookupsAgreeOnEitherSideOfWhereTheBitsEnd)
 {
-    // Six rows: bits cover values below 6 * 64 = 384.
-    const std::vector<std::uint32_t> values = {5, 383, 384, 385, 448, kOrphanCluster};
+    // Six rows: bits cover values below 6 * 32 = 192.
+    const std::vector<std::uint32_t> values = {5, 191, 192, 193, 256, kOrphanCluster};
     FolderTable table;
     for (std::size_t i = 0; i < values.size(); ++i) {
         FolderRecord r;
@@ -202,13 +202,13 @@ TEST(FolderTree, TableLookupsAgreeOnEitherSideOfWhereTheBitsEnd)
         table.append(r);
     }
     table.sortBySelf();
-    for (std::uint32_t v : {0u, 4u, 5u, 6u, 382u, 383u, 384u, 385u, 386u, 447u, 448u, 449u, 0xFFFFFFFu, 0xFFFFFFFFu}) {
+    for (std::uint32_t v : {0u, 4u, 5u, 6u, 190u, 191u, 192u, 193u, 194u, 255u, 256u, 257u, 0xFFFFFFFu, 0xFFFFFFFFu}) {
         const bool present = std::find(values.begin(), values.end(), v) != values.end();
         EXPECT_EQ(table.containsSelf(v), present) << v;
     }
     table.sortByParent();
     EXPECT_FALSE(table.containsSelf(5));  // sorted otherwise since
-    for (std::uint32_t v : {0u, 5u, 6u, 383u, 384u, 385u, 386u, 448u, 0xFFFFFFFu, 0xFFFFFFFFu}) {
+    for (std::uint32_t v : {0u, 5u, 6u, 191u, 192u, 193u, 194u, 256u, 0xFFFFFFFu, 0xFFFFFFFFu}) {
         const std::size_t slot = table.lowerBoundParent(v);
         if (std::find(values.begin(), values.end(), v) == values.end()) {
             EXPECT_EQ(slot, table.slotCount()) << v;
