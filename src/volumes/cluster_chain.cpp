@@ -29,9 +29,12 @@ bool FatReader::entry(std::uint32_t cluster, std::uint32_t& value)
     const std::uint64_t fatSector = cluster / perSector;
     if (fatSector >= m_sectors) return false;
     if (fatSector < m_cacheFirst || fatSector >= m_cacheFirst + m_cacheCount) {
-        // Most chains (folders, small files) fit in one FAT sector: read one first, and read
-        // ahead only once the chain has shown that it moves on.
-        const std::uint32_t want = m_misses++ == 0 ? 1 : kCacheSectors;
+        // Most chains (folders, small files) fit in one FAT sector, and folders listed one after
+        // another lie anywhere: one sector is read, and the sectors ahead only when the lookups
+        // move on just past what is held (a long chain, folders in cluster order).
+        const bool movingOn = m_cacheCount > 0 && fatSector >= m_cacheFirst + m_cacheCount &&
+                              fatSector - (m_cacheFirst + m_cacheCount) < kCacheSectors;
+        const std::uint32_t want = movingOn ? kCacheSectors : 1;
         const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, m_sectors - fatSector));
         m_cache.assign(static_cast<std::size_t>(count) * storage::kSectorSize, 0);
         if (!m_source.read(m_start + fatSector, count, m_cache)) {

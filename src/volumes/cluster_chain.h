@@ -107,7 +107,6 @@ private:
     std::vector<std::uint8_t> m_cache;
     std::uint64_t m_cacheFirst = UINT64_MAX;  // FAT sector index of the cache's first sector
     std::uint32_t m_cacheCount = 0;
-    std::uint32_t m_misses = 0;
 };
 
 // A reader of the FAT copy directory listings walk (see walkClusterChain), for callers that list
