@@ -23,6 +23,9 @@ namespace {
 
 constexpr std::uint32_t kBlockSectors = 512;  // 256 KiB per read: sequential-read speed
 constexpr std::size_t kMaxKeptProblems = 100;
+// Rows set aside before a sweep: as many as its clusters, up to this bound. The room is only
+// taken as rows are written, and a million folders are then not copied each time the rows grow.
+constexpr std::uint64_t kMaxRowsSetAside = std::uint64_t{1} << 21;
 
 bool stopped(const BasicScanContext& ctx)
 {
@@ -118,6 +121,10 @@ void sweepDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePa
     const std::uint64_t start = p.clusterSector(2);
     const std::uint64_t sectors = last > start ? last - start : 1;
     const std::uint32_t clustersPerBlock = kBlockSectors / p.spc;
+    const auto rowsFor = [&](std::uint64_t sectorCount) {
+        return static_cast<std::size_t>(std::min(sectorCount / p.spc + 1, kMaxRowsSetAside));
+    };
+    result.folders.table.reserve(result.folders.table.slotCount() + rowsFor(sectors));
     storage::SweepContext sweep;
     sweep.source = ctx.source;
     sweep.ranges = {{start, sectors}};
@@ -140,6 +147,7 @@ void sweepDirectoryClusters(const BasicScanContext& ctx, const volumes::VolumePa
     const std::uint64_t half = sectors / 2 / kBlockSectors * kBlockSectors;
     if (half >= (std::uint64_t{4} << 11) && heldInMemory(*ctx.source, start, sectors)) {
         SweepHalf second;
+        second.rows.reserve(rowsFor(sectors - half));
         storage::SweepContext secondSweep = sweep;
         secondSweep.ranges = {{start + half, sectors - half}};
         sweep.ranges = {{start, half}};

@@ -83,6 +83,12 @@ void FolderTable::append(FolderRecord record, std::string name)
     ++m_live;
 }
 
+void FolderTable::reserve(std::size_t rows)
+{
+    m_rows.reserve(rows);
+    m_removed.reserve(rows);
+}
+
 void FolderTable::remove(std::size_t slot)
 {
     if (slot < m_rows.size() && !m_removed[slot]) {

@@ -66,6 +66,8 @@ public:
     const FolderRecord& at(std::size_t slot) const { return m_rows[slot]; }
     void remove(std::size_t slot);
     void clear();
+    // Room for rows in all, set aside before a scan appends them (not taken until written).
+    void reserve(std::size_t rows);
 
     // The row's name: the one given, "DIR<n>", the orphan folder's, or empty when it has none.
     std::string name(std::size_t slot) const;

@@ -2,7 +2,9 @@
 #include "storage/sector_sweep.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
+#include <vector>
 
 #include "storage/mapped_window.h"
 
@@ -14,11 +16,58 @@ namespace {
 // reading, small enough that the mapped pages a sweep has touched stay a small part of its memory.
 constexpr std::size_t kWindowBytes = std::size_t{16} << 20;
 
+// Each way of taking cached image blocks handles at least this many blocks and bytes before
+// the faster one is kept.
+constexpr std::size_t kTrialBlocks = 16;
+constexpr std::uint64_t kTrialBytes = std::uint64_t{4} << 20;
+
+// Settles how cached image blocks are taken: given a way, that way; measured, mapped and read
+// blocks alternate, each timed from its read to the handler's return (the handler is where mapped
+// pages fault in), and the way with the lower median time per byte is kept. The median, because
+// the handler's own work now and then costs a block far more (a table it fills growing).
+class ReadingTrial {
+public:
+    explicit ReadingTrial(ImageReading given) : m_way(given) {}
+
+    bool measuring() const { return m_way == ImageReading::Measured; }
+    // Whether the next block is to be taken through the mapping.
+    bool mapNext() const { return m_way == ImageReading::Mapped || (measuring() && m_mapTurn); }
+
+    // One block of bytes taken one way (mapped or read) took this long. True when it settled the way.
+    bool add(bool mapped, std::uint64_t bytes, std::chrono::steady_clock::duration took)
+    {
+        Way& way = m_ways[mapped ? 1 : 0];
+        way.bytes += bytes;
+        way.perByte.push_back(std::chrono::duration<double>(took).count() / static_cast<double>(bytes));
+        m_mapTurn = !mapped;
+        for (const Way& w : m_ways)
+            if (w.perByte.size() < kTrialBlocks || w.bytes < kTrialBytes) return false;
+        m_way = m_ways[1].median() <= m_ways[0].median() ? ImageReading::Mapped : ImageReading::Read;
+        return true;
+    }
+
+private:
+    struct Way {
+        std::uint64_t bytes = 0;
+        std::vector<double> perByte;  // seconds per byte of each block
+
+        double median()
+        {
+            const auto middle = perByte.begin() + static_cast<std::ptrdiff_t>(perByte.size() / 2);
+            std::nth_element(perByte.begin(), middle, perByte.end());
+            return *middle;
+        }
+    };
+    ImageReading m_way;
+    Way m_ways[2];  // read, mapped
+    bool m_mapTurn = true;
+};
+
 class Sweeper {
 public:
     Sweeper(const SweepContext& ctx, const SweepCallback& onBlock)
         : m_ctx(ctx), m_source(*ctx.source), m_onBlock(onBlock), m_image(ctx.source->imageFile()),
-          m_buffer(static_cast<std::size_t>(ctx.blockSectors) * kSectorSize)
+          m_buffer(static_cast<std::size_t>(ctx.blockSectors) * kSectorSize), m_trial(ctx.imageReading)
     {
     }
 
@@ -45,6 +94,8 @@ public:
                 if (!fitToMedium(block, length)) break;
                 if (m_ctx.progress) m_ctx.progress->update(counting ? done : block.firstSector);
 
+                const auto began = m_trial.measuring() ? std::chrono::steady_clock::now()
+                                                       : std::chrono::steady_clock::time_point{};
                 readBlock(block);
                 // A whole block lost on a medium that is gone: every later read would fail too,
                 // and counting them as unreadable sectors would hide what happened.
@@ -67,7 +118,12 @@ public:
                 }
                 block.bytes = m_mapped.empty() ? std::span<const std::uint8_t>(m_buffer) : m_mapped;
                 block.unreadable = m_unreadable;
+                const bool mapped = !m_mapped.empty();
                 if (!handOver(block)) return ended(SweepEnd::EndedByCallback);
+                if (m_timed && m_unreadable.empty() &&
+                    m_trial.add(mapped, m_buffer.size(), std::chrono::steady_clock::now() - began) &&
+                    !m_trial.mapNext())
+                    m_window.unmap();
                 done += block.sectorCount;
             }
         }
@@ -103,6 +159,7 @@ private:
     void markAbsent(SweepBlock& block)
     {
         m_mapped = {};
+        m_timed = false;
         std::fill(m_buffer.begin(), m_buffer.end(), 0);
         m_unreadable.clear();
         if (block.mediumSectors) m_unreadable.push_back({block.firstSector, block.mediumSectors});
@@ -159,12 +216,10 @@ private:
         m_window.unmap();
     }
 
-    // An image file's block whose every page is in the page cache is handed over from the
-    // mapping itself: no copy, and the handler touches only the bytes it tests. Anything else
-    // (a partial block at the medium's end, pages not cached, a failed mapping) is read.
-    bool mapBlock(SweepBlock& block)
+    // Whether the block is a whole block of an image file whose every page is in the page cache;
+    // the window then covers it.
+    bool cached(const SweepBlock& block)
     {
-        m_mapped = {};
         if (!m_image || block.mediumSectors != m_ctx.blockSectors) return false;
         const std::size_t length = m_buffer.size();
         if (block.firstSector > (UINT64_MAX >> 9)) return false;
@@ -176,16 +231,26 @@ private:
             if (!m_window.map(m_image->fd, start, static_cast<std::size_t>(std::min(want, m_image->byteSize - start))))
                 return false;
         }
-        if (!m_window.resident(offset, length)) return false;
-        m_mapped = m_window.bytes(offset, length);
-        m_unreadable.clear();
-        block.lost = false;
-        return true;
+        return m_window.resident(offset, length);
     }
 
+    // A cached block may be handed over from the mapping itself: no copy, and the handler touches
+    // only the bytes it tests. Anything else (a partial block at the medium's end, pages not
+    // cached, a failed mapping) is read. Only cached blocks are timed for the trial: a read from
+    // the disk says nothing about the two ways.
     void readBlock(SweepBlock& block)
     {
-        if (mapBlock(block)) return;
+        m_mapped = {};
+        m_timed = false;
+        if ((m_trial.mapNext() || m_trial.measuring()) && cached(block)) {
+            m_timed = m_trial.measuring();
+            if (m_trial.mapNext()) {
+                m_mapped = m_window.bytes(byteOffsetOf(block.firstSector), m_buffer.size());
+                m_unreadable.clear();
+                block.lost = false;
+                return;
+            }
+        }
         m_unreadable.clear();
         const std::size_t readBytes = static_cast<std::size_t>(block.mediumSectors) * kSectorSize;
         // A read that reaches the medium's end leaves the buffer's tail as it was, and a medium
@@ -231,6 +296,8 @@ private:
     MappedWindow m_window;
     std::span<const std::uint8_t> m_mapped;  // the current block's bytes when it is mapped
     std::vector<std::uint8_t> m_buffer;
+    ReadingTrial m_trial;
+    bool m_timed = false;  // the current block counts in the trial
     std::vector<SectorRange> m_unreadable;
     SweepReport m_report;
 };
