@@ -301,14 +301,14 @@ FolderChanges ChildFolderNamer::takeChanges()
 
 FolderChanges nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
                                const FolderResults& results, ItemId folder, const std::atomic<bool>* stopRequested,
-                               volumes::FatReader* fat)
+                               volumes::FatReader* fat, storage::SectorReadAhead* sectors)
 {
     const FolderNode* node = results.nodeOf(folder);
     if (!node) return {};
     ChildFolderNamer namer(results, folder);
     if (namer.wanted()) {
         DirectoryContext dctx{&source, &params, stopRequested, nullptr,
-                              [&](std::uint32_t cluster) { return namer.wants(cluster); }, fat};
+                              [&](std::uint32_t cluster) { return namer.wants(cluster); }, fat, sectors};
         listDirectory(dctx, DirectoryRef{false, node->self}, EndMarkRule::EndsDirectory, [&](const DirItem& item) {
             namer.offer(item);
             return true;

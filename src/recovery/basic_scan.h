@@ -128,7 +128,8 @@ private:
 // found, the folder marked visited. The results are not changed.
 FolderChanges nameChildFolders(const storage::SectorSource& source, const volumes::VolumeParameters& params,
                                const FolderResults& results, ItemId folder,
-                               const std::atomic<bool>* stopRequested = nullptr, volumes::FatReader* fat = nullptr);
+                               const std::atomic<bool>* stopRequested = nullptr, volumes::FatReader* fat = nullptr,
+                               storage::SectorReadAhead* sectors = nullptr);
 
 // The NTFS half of the scan (used by runBasicScan for NTFS selections; context.namer must be set).
 void runNtfsRecordScan(const BasicScanContext& context, BasicScanResult& result);

@@ -69,6 +69,14 @@ SectorVisit visitSector(const DirectoryContext& ctx, Bytes sector, std::uint64_t
 
 }  // namespace
 
+storage::SectorReadAhead directoryReadAhead(const storage::SectorSource& source)
+{
+    // Folders named in tree order often lie a few sectors apart: 64 KiB ahead serves dozens.
+    constexpr std::uint32_t kWindowSectors = 128;
+    const std::uint64_t sectors = source.sectorCount();
+    return storage::SectorReadAhead(source, 0, sectors ? sectors : UINT64_MAX, kWindowSectors);
+}
+
 void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule rule,
                    const std::function<bool(const DirItem&)>& onItem)
 {
@@ -79,7 +87,15 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
     std::array<std::uint8_t, storage::kSectorSize> buffer;
 
     auto readOrReport = [&](std::uint64_t sector) {
-        if (source.read(sector, 1, buffer)) return true;
+        if (ctx.sectors) {
+            const auto bytes = ctx.sectors->sector(sector);
+            if (!bytes.empty()) {
+                std::copy(bytes.begin(), bytes.end(), buffer.begin());
+                return true;
+            }
+        } else if (source.read(sector, 1, buffer)) {
+            return true;
+        }
         report.problem(Error{ErrorKind::ReadFailed, sector, source.path(), "directory sector unreadable"});
         return false;
     };

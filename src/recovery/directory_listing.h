@@ -8,6 +8,7 @@
 
 #include "recovery/dir_entry.h"
 #include "storage/progress.h"
+#include "storage/sector_read_ahead.h"
 #include "storage/sector_source.h"
 #include "volumes/cluster_chain.h"
 #include "volumes/volume_parameters.h"
@@ -31,7 +32,13 @@ struct DirectoryContext {
     // A FAT reader the caller keeps across many listings of this volume (see directoryFatReader);
     // null: each listing reads the FAT sectors it needs itself.
     volumes::FatReader* fat = nullptr;
+    // The medium's sectors as a caller that lists many folders of it reads them (see
+    // directoryReadAhead); null: each sector is read on its own.
+    storage::SectorReadAhead* sectors = nullptr;
 };
+
+// A reader of the medium's sectors for callers that list many folders one after another.
+storage::SectorReadAhead directoryReadAhead(const storage::SectorSource& source);
 
 // The root directory is the FAT16 root or the FAT32 root cluster; any other folder by its cluster.
 struct DirectoryRef {

@@ -106,8 +106,9 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
 
     // Name subfolders from their parents' own directories. Each folder's directory is read and
     // decoded on its own, so the folders are named on two threads, a slice of them at a time,
-    // each thread walking chains through its own FAT cache; the results are read-only while they
-    // do. The renames are then applied in folder order, as one thread would have applied them.
+    // each thread walking chains through its own FAT reader and reading directory sectors through
+    // its own reader; the results are read-only while they do. The renames are then applied in
+    // folder order, as one thread would have applied them.
     std::vector<std::size_t> toName;
     for (std::size_t n = firstNode; n < r.nodes.size(); ++n) {
         FolderNode& node = r.nodes[n];
@@ -118,12 +119,14 @@ void buildFatTree(const FatTreeBuild& b, FolderResults& r)
     constexpr std::size_t kSlice = 4096;
     std::vector<FolderChanges> named(std::min(kSlice, toName.size()));
     volumes::FatReader fats[2] = {volumes::directoryFatReader(*b.source, p), volumes::directoryFatReader(*b.source, p)};
+    storage::SectorReadAhead sectors[2] = {directoryReadAhead(*b.source), directoryReadAhead(*b.source)};
     report.begin(firstNode, r.nodes.size());
     for (std::size_t from = 0; from < toName.size(); from += kSlice) {
         const std::size_t count = std::min(kSlice, toName.size() - from);
         storage::runInTwoHalves(count, [&](std::size_t begin, std::size_t end, int half) {
             for (std::size_t i = begin; i < end; ++i)
-                named[i] = nameChildFolders(*b.source, p, r, r.nodes[toName[from + i]].item, nullptr, &fats[half]);
+                named[i] = nameChildFolders(*b.source, p, r, r.nodes[toName[from + i]].item, nullptr, &fats[half],
+                                             &sectors[half]);
         });
         for (std::size_t i = 0; i < count; ++i) {
             // A folder already marked deleted stays so (its rename was made before earlier renames

@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "storage/memory_room.h"
+
 namespace kfr::recovery {
 
 void FolderRecord::nameByNumber(std::uint64_t n)
@@ -87,6 +89,7 @@ void FolderTable::reserve(std::size_t rows)
 {
     m_rows.reserve(rows);
     m_removed.reserve(rows);
+    storage::preferLargePages(m_rows.data() + m_rows.size(), m_rows.data() + m_rows.capacity());
 }
 
 void FolderTable::remove(std::size_t slot)

@@ -18,41 +18,18 @@ constexpr std::uint32_t kFat32EntryMask = 0x0FFFFFFF;
 }  // namespace
 
 FatReader::FatReader(const storage::SectorSource& source, bool fat16, std::uint64_t fatStart, std::uint64_t fatSectors)
-    : m_source(source), m_fat16(fat16), m_start(fatStart), m_sectors(fatSectors)
+    : m_sectors(source, fatStart, fatSectors, kCacheSectors), m_fat16(fat16)
 {
 }
 
 bool FatReader::entry(std::uint32_t cluster, std::uint32_t& value)
 {
-    if (m_start == 0) return false;
+    if (m_sectors.first() == 0) return false;  // the copy is unknown
     const std::uint32_t perSector = m_fat16 ? 256 : 128;
-    const std::uint64_t fatSector = cluster / perSector;
-    if (fatSector >= m_sectors) return false;
-    if (fatSector < m_cacheFirst || fatSector >= m_cacheFirst + m_cacheCount) {
-        // Most chains (folders, small files) fit in one FAT sector, and folders listed one after
-        // another lie anywhere: one sector is read, and the sectors ahead only when the lookups
-        // move on just past what is held (a long chain, folders in cluster order).
-        const bool movingOn = m_cacheCount > 0 && fatSector >= m_cacheFirst + m_cacheCount &&
-                              fatSector - (m_cacheFirst + m_cacheCount) < kCacheSectors;
-        const std::uint32_t want = movingOn ? kCacheSectors : 1;
-        const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, m_sectors - fatSector));
-        m_cache.assign(static_cast<std::size_t>(count) * storage::kSectorSize, 0);
-        if (!m_source.read(m_start + fatSector, count, m_cache)) {
-            // Retry the single sector so one bad sector does not blank its neighbours.
-            m_cache.assign(storage::kSectorSize, 0);
-            m_cacheFirst = UINT64_MAX;
-            m_cacheCount = 0;
-            if (!m_source.read(m_start + fatSector, 1, m_cache)) return false;
-            m_cacheFirst = fatSector;
-            m_cacheCount = 1;
-        } else {
-            m_cacheFirst = fatSector;
-            m_cacheCount = count;
-        }
-    }
-    const std::size_t index = static_cast<std::size_t>(fatSector - m_cacheFirst) * storage::kSectorSize +
-                              static_cast<std::size_t>(cluster % perSector) * (m_fat16 ? 2 : 4);
-    value = m_fat16 ? readLe16(m_cache, index) : readLe32(m_cache, index);
+    const auto bytes = m_sectors.sector(cluster / perSector);
+    if (bytes.empty()) return false;
+    const std::size_t index = static_cast<std::size_t>(cluster % perSector) * (m_fat16 ? 2 : 4);
+    value = m_fat16 ? readLe16(bytes, index) : readLe32(bytes, index);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "storage/sector_read_ahead.h"
 #include "storage/sector_source.h"
 #include "volumes/volume_parameters.h"
 
@@ -96,17 +97,13 @@ public:
     // Whether this reader reads the copy a walk names, from that source.
     bool reads(const storage::SectorSource& source, bool fat16, std::uint64_t fatStart, std::uint64_t fatSectors) const
     {
-        return &source == &m_source && fat16 == m_fat16 && fatStart == m_start && fatSectors == m_sectors;
+        return &source == &m_sectors.source() && fat16 == m_fat16 && fatStart == m_sectors.first() &&
+               fatSectors == m_sectors.count();
     }
 
 private:
-    const storage::SectorSource& m_source;
+    storage::SectorReadAhead m_sectors;  // the copy's sectors
     bool m_fat16;
-    std::uint64_t m_start;
-    std::uint64_t m_sectors;
-    std::vector<std::uint8_t> m_cache;
-    std::uint64_t m_cacheFirst = UINT64_MAX;  // FAT sector index of the cache's first sector
-    std::uint32_t m_cacheCount = 0;
 };
 
 // A reader of the FAT copy directory listings walk (see walkClusterChain), for callers that list

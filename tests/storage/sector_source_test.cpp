@@ -6,10 +6,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <fstream>
 
 #include "storage/memory_source.h"
+#include "storage/sector_read_ahead.h"
 #include "storage/sector_source.h"
 #include "test_support.h"
 
@@ -118,4 +120,31 @@ TEST(SectorRead, ANamedPipeIsRefusedAtOnceInsteadOfWaitingForAWriter)
     auto opened = kfr::storage::openSource(fifo);
     ASSERT_FALSE(opened);
     EXPECT_NE(opened.error().detail.find("not a disk"), std::string::npos);
+}
+
+// Single sectors read with a window ahead give what reading each alone gives, whatever the order
+// of the lookups: moving on just past the window, jumping back, past the region's end, and with
+// a bad sector inside a window (only that sector is lost).
+TEST(SectorRead, ReadAheadGivesWhatReadingEachSectorGives)
+{
+    constexpr std::uint64_t kSectors = 64;
+    std::vector<std::uint8_t> bytes(kSectors * kSectorSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i / kSectorSize * 7 + i % 13);
+    const MemorySectorSource memory{std::vector<std::uint8_t>(bytes)};
+    test::FaultySectorSource source(memory);
+    source.failSector(20);
+    const std::uint64_t first = 4;
+    const std::uint64_t count = 40;  // sectors 4 to 43
+    SectorReadAhead ahead(source, first, count, 8);
+    for (const std::uint64_t index : {0, 1, 3, 9, 12, 15, 16, 17, 14, 30, 2, 39, 40, 38, 100}) {
+        SCOPED_TRACE(index);
+        const auto got = ahead.sector(index);
+        std::array<std::uint8_t, kSectorSize> alone{};
+        if (index >= count || !source.read(first + index, 1, alone)) {
+            EXPECT_TRUE(got.empty());
+            continue;
+        }
+        ASSERT_EQ(got.size(), kSectorSize);
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), alone.begin()));
+    }
 }
