@@ -19,6 +19,7 @@
 #include "export/file_times.h"
 #include "export/ntfs_writer.h"
 #include "export/safe_names.h"
+#include "recovery/directory_listing.h"
 #include "recovery/mft_record.h"
 #include "storage/two_halves.h"
 
@@ -78,7 +79,10 @@ public:
         m_mftIndex = ctx.mftIndex ? ctx.mftIndex : &m_ownIndex;
         // Every folder's listing walks its chain through one FAT cache per thread.
         if (ctx.source && ctx.params && ctx.params->isFat())
-            for (auto& fat : m_fats) fat.emplace(volumes::directoryFatReader(*ctx.source, *ctx.params));
+            for (int half = 0; half < 2; ++half) {
+                m_fats[half].emplace(volumes::directoryFatReader(*ctx.source, *ctx.params));
+                m_sectors[half].emplace(recovery::directoryReadAhead(*ctx.source));
+            }
     }
 
     std::string usableName(const std::string& original)
@@ -191,13 +195,13 @@ public:
                 for (std::size_t i = begin; i < end; ++i) {
                     deletedWhenListed[i] = m_overlay.deleted(*m_ctx.results, items[from + i]);
                     listings[i] =
-                        recovery::populateItemList(listingContext(m_fats[half]), *m_ctx.results, items[from + i]);
+                        recovery::populateItemList(listingContext(half), *m_ctx.results, items[from + i]);
                 }
             });
             for (std::size_t i = 0; i < count; ++i) {
                 const ItemId item = items[from + i];
                 if (m_overlay.deleted(*m_ctx.results, item) != static_cast<bool>(deletedWhenListed[i]))
-                    listings[i] = recovery::populateItemList(listingContext(m_fats[0]), *m_ctx.results, item);
+                    listings[i] = recovery::populateItemList(listingContext(0), *m_ctx.results, item);
                 if (!take(from + i, listings[i])) return;
                 // A subfolder's name may come from this listing; its path is built after it.
                 m_overlay.add(listings[i].changes);
@@ -232,7 +236,7 @@ private:
     std::unordered_map<ItemId, std::size_t> m_folderIndex;
     recovery::MftFileIndex m_ownIndex;
     // The context a listing reads through, with the FAT cache of the thread that lists.
-    recovery::ListingContext listingContext(std::optional<volumes::FatReader>& fat) const
+    recovery::ListingContext listingContext(int half)
     {
         recovery::ListingContext lctx;
         lctx.source = m_ctx.source;
@@ -244,12 +248,15 @@ private:
         lctx.mftFiles = m_ctx.mftFiles;
         lctx.mftIndex = m_mftIndex;
         lctx.volumeEndSector = m_ctx.volumeEndSector;
-        lctx.fat = fat ? &*fat : nullptr;
+        lctx.fat = m_fats[half] ? &*m_fats[half] : nullptr;
+        lctx.sectors = m_sectors[half] ? &*m_sectors[half] : nullptr;
         lctx.overlay = &m_overlay;
         return lctx;
     }
 
-    std::optional<volumes::FatReader> m_fats[2];  // the FAT volume's directory chains, read once per thread
+    // The FAT volume's directory chains and sectors, read once per thread.
+    std::optional<volumes::FatReader> m_fats[2];
+    std::optional<storage::SectorReadAhead> m_sectors[2];
     const recovery::MftFileIndex* m_mftIndex = nullptr;
     recovery::FolderOverlay m_overlay;
     std::unordered_set<ItemId> m_askedSystemFolders;

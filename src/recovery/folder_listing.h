@@ -14,6 +14,7 @@
 
 #include "recovery/basic_scan.h"
 #include "recovery/folder_tree.h"
+#include "storage/sector_read_ahead.h"
 #include "storage/sector_source.h"
 #include "volumes/cluster_chain.h"
 #include "volumes/volume_parameters.h"
@@ -111,6 +112,9 @@ struct ListingContext {
     // A FAT reader kept across many listings (see directoryFatReader): used for the folders of
     // the volume it reads.
     volumes::FatReader* fat = nullptr;
+    // The source's sectors read ahead across many listings (see directoryReadAhead): used when
+    // it reads this listing's source.
+    storage::SectorReadAhead* sectors = nullptr;
 };
 
 struct FolderListing {

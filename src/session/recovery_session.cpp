@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "recovery/deep_scan.h"
+#include "recovery/directory_listing.h"
 #include "volumes/boot_parameters.h"
 #include "volumes/boot_sector.h"
 #include "volumes/file_system_probe.h"
@@ -376,7 +377,10 @@ Result<HeldMedium> RecoverySession::holdMedium(const ScanResults& results) const
     HeldMedium held;
     held.source = std::move(source).value();
     const volumes::VolumeParameters& p = results.scan.params;
-    if (p.isFat()) held.fat.emplace(volumes::directoryFatReader(*held.source, p));
+    if (p.isFat()) {
+        held.fat.emplace(volumes::directoryFatReader(*held.source, p));
+        held.sectors.emplace(recovery::directoryReadAhead(*held.source));
+    }
     return held;
 }
 
@@ -395,6 +399,7 @@ Result<recovery::FolderListing> RecoverySession::listFolder(const ScanResults& r
     recovery::ListingContext ctx;
     ctx.source = opened.get();
     if (control.held && control.held->fat) ctx.fat = &*control.held->fat;
+    if (control.held && control.held->sectors) ctx.sectors = &*control.held->sectors;
     ctx.params = &results.scan.params;
     ctx.volumes = &results.volumes;
     ctx.mftFiles = &results.scan.mftFiles;

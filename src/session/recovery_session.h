@@ -27,6 +27,7 @@
 #include "recoverylog/log_format.h"
 #include "session/log_session.h"
 #include "storage/result.h"
+#include "storage/sector_read_ahead.h"
 #include "storage/sector_source.h"
 #include "volumes/partition_table.h"
 #include "volumes/volume_parameters.h"
@@ -138,6 +139,7 @@ DeepCheck checkDeepRequest(const DeepRequest& request);
 struct HeldMedium {
     std::shared_ptr<const storage::SectorSource> source;
     std::optional<volumes::FatReader> fat;  // the results' own FAT volume
+    std::optional<storage::SectorReadAhead> sectors;  // the FAT volume's directory sectors
 };
 
 struct ListingControl {
