@@ -19,7 +19,11 @@ std::span<const std::uint8_t> SectorReadAhead::sector(std::uint64_t index)
             m_heldCount > 0 && index >= m_heldFirst + m_heldCount && index - (m_heldFirst + m_heldCount) < m_window;
         const std::uint32_t want = movingOn ? m_window : 1;
         const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(want, m_count - index));
-        m_held.assign(static_cast<std::size_t>(count) * kSectorSize, 0);
+        m_held.resize(static_cast<std::size_t>(count) * kSectorSize);
+        // A read reaching the medium's end leaves the rest as it was: it must read as zeros, not
+        // as an earlier window's bytes. Elsewhere every byte is read over.
+        const std::uint64_t mediumEnd = m_source.sectorCount();
+        if (mediumEnd == 0 || m_first + index + count >= mediumEnd) std::fill(m_held.begin(), m_held.end(), 0);
         m_heldFirst = index;
         m_heldCount = count;
         if (!m_source.read(m_first + index, count, m_held)) {

@@ -123,28 +123,44 @@ TEST(SectorRead, ANamedPipeIsRefusedAtOnceInsteadOfWaitingForAWriter)
 }
 
 // Single sectors read with a window ahead give what reading each alone gives, whatever the order
-// of the lookups: moving on just past the window, jumping back, past the region's end, and with
-// a bad sector inside a window (only that sector is lost).
+// of the lookups: moving on just past the window, jumping back, past the region's end, with a bad
+// sector inside a window (only that sector is lost), and at a medium whose last sector is partial
+// (its tail reads as zeros, not as an earlier window's bytes).
 TEST(SectorRead, ReadAheadGivesWhatReadingEachSectorGives)
 {
     constexpr std::uint64_t kSectors = 64;
-    std::vector<std::uint8_t> bytes(kSectors * kSectorSize);
-    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i / kSectorSize * 7 + i % 13);
-    const MemorySectorSource memory{std::vector<std::uint8_t>(bytes)};
-    test::FaultySectorSource source(memory);
-    source.failSector(20);
-    const std::uint64_t first = 4;
-    const std::uint64_t count = 40;  // sectors 4 to 43
-    SectorReadAhead ahead(source, first, count, 8);
-    for (const std::uint64_t index : {0, 1, 3, 9, 12, 15, 16, 17, 14, 30, 2, 39, 40, 38, 100}) {
-        SCOPED_TRACE(index);
-        const auto got = ahead.sector(index);
-        std::array<std::uint8_t, kSectorSize> alone{};
-        if (index >= count || !source.read(first + index, 1, alone)) {
-            EXPECT_TRUE(got.empty());
-            continue;
+    auto medium = [](std::size_t size) {
+        std::vector<std::uint8_t> bytes(size);
+        for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i / kSectorSize * 7 + i % 13 + 1);
+        return MemorySectorSource(std::move(bytes));
+    };
+    const MemorySectorSource whole = medium(kSectors * kSectorSize);
+    test::FaultySectorSource faulty(whole);
+    faulty.failSector(20);
+    const MemorySectorSource partial = medium(kSectors * kSectorSize - 100);
+    struct Case {
+        const char* name;
+        const SectorSource& source;
+        std::uint64_t first;
+        std::uint64_t count;
+        std::vector<std::uint64_t> lookups;
+    } cases[] = {
+        {"a bad sector, a region of sectors 4 to 43", faulty, 4, 40, {0, 1, 3, 9, 12, 15, 16, 17, 14, 30, 2, 39, 40, 38, 100}},
+        {"a partial last sector", partial, 0, kSectors, {48, 50, 58, 63, 62, 64}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SectorReadAhead ahead(c.source, c.first, c.count, 8);
+        for (const std::uint64_t index : c.lookups) {
+            SCOPED_TRACE(index);
+            const auto got = ahead.sector(index);
+            std::array<std::uint8_t, kSectorSize> alone{};
+            if (index >= c.count || !c.source.read(c.first + index, 1, alone)) {
+                EXPECT_TRUE(got.empty());
+                continue;
+            }
+            ASSERT_EQ(got.size(), kSectorSize);
+            EXPECT_TRUE(std::equal(got.begin(), got.end(), alone.begin()));
         }
-        ASSERT_EQ(got.size(), kSectorSize);
-        EXPECT_TRUE(std::equal(got.begin(), got.end(), alone.begin()));
     }
 }
