@@ -77,7 +77,8 @@ public:
     {
         if (ctx.mftFiles && !ctx.mftIndex) m_ownIndex = recovery::indexMftFilesByParent(*ctx.mftFiles);
         m_mftIndex = ctx.mftIndex ? ctx.mftIndex : &m_ownIndex;
-        // Every folder's listing walks its chain through one FAT cache per thread.
+        // Every folder's listing walks its chain and reads its sectors through one reader each per
+        // thread.
         if (ctx.source && ctx.params && ctx.params->isFat())
             for (int half = 0; half < 2; ++half) {
                 m_fats[half].emplace(volumes::directoryFatReader(*ctx.source, *ctx.params));

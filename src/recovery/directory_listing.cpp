@@ -86,9 +86,10 @@ void listDirectory(const DirectoryContext& ctx, DirectoryRef dir, EndMarkRule ru
     ProgressReporter report(ctx.observer);
     std::array<std::uint8_t, storage::kSectorSize> buffer;
 
+    storage::SectorReadAhead* const ahead = ctx.sectors && &ctx.sectors->source() == &source ? ctx.sectors : nullptr;
     auto readOrReport = [&](std::uint64_t sector) {
-        if (ctx.sectors) {
-            const auto bytes = ctx.sectors->sector(sector);
+        if (ahead) {
+            const auto bytes = ahead->sector(sector);
             if (!bytes.empty()) {
                 std::copy(bytes.begin(), bytes.end(), buffer.begin());
                 return true;

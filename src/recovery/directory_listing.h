@@ -32,8 +32,8 @@ struct DirectoryContext {
     // A FAT reader the caller keeps across many listings of this volume (see directoryFatReader);
     // null: each listing reads the FAT sectors it needs itself.
     volumes::FatReader* fat = nullptr;
-    // The medium's sectors as a caller that lists many folders of it reads them (see
-    // directoryReadAhead); null: each sector is read on its own.
+    // The medium's sectors read ahead for a caller that lists many folders of it (see
+    // directoryReadAhead), used when it reads source; null: each sector is read on its own.
     storage::SectorReadAhead* sectors = nullptr;
 };
 

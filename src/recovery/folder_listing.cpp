@@ -227,8 +227,7 @@ FolderListing populateItemList(const ListingContext& ctx, const FolderResults& r
     const bool naming = !ntfs && !top && self != kOrphanCluster && !results.tree.children(item).empty();
     ChildFolderNamer namer(results, item);
     auto listFatFiles = [&](const volumes::VolumeParameters& vp, std::uint32_t v, DirectoryRef dir) {
-        DirectoryContext dctx{ctx.source, &vp, ctx.stopRequested, nullptr, {}, ctx.fat,
-                              ctx.sectors && &ctx.sectors->source() == ctx.source ? ctx.sectors : nullptr};
+        DirectoryContext dctx{ctx.source, &vp, ctx.stopRequested, nullptr, {}, ctx.fat, ctx.sectors};
         listDirectory(dctx, dir, EndMarkRule::EndsDirectoryExceptFat16Root, [&](const DirItem& e) {
             if (naming) namer.offer(e);
             if (e.isDirectory()) return true;
